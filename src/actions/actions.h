@@ -1,0 +1,40 @@
+// File actions: selection rules, copy, move, delete, compare, verify and incremental copy.
+#pragma once
+
+#include <cstdint>
+
+#include "paths/paths.h"
+
+// Selection rules for an existing pair (source first, destination second).
+int64_t lastWriteTicks(const FindEntry &entry);
+int64_t fileSize64(const FindEntry &entry);
+bool isNewer(const FindEntry &a, const FindEntry &b);
+bool isOlder(const FindEntry &a, const FindEntry &b);
+bool isLarger(const FindEntry &a, const FindEntry &b);
+bool isSmaller(const FindEntry &a, const FindEntry &b);
+bool sameAttributes(const FindEntry &a, const FindEntry &b);
+bool sameAll(const FindEntry &a, const FindEntry &b);
+bool isSelected(const FindEntry &source, const FindEntry &destination);
+
+// Dispatchers for one accepted source file and its destination path. Results: 1 acted on (or
+// listed under /e), 0 skipped or failed.
+int handleAbsent(const char *sourcePath, const char *destPath, DWORD attributes);
+int handleExisting(const char *sourcePath, const char *destPath, DWORD attributes,
+                   const FindEntry &sourceEntry, const FindEntry &destEntry);
+
+// The actions. Entries are null when the destination does not exist.
+int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
+            const FindEntry *sourceEntry, const FindEntry *destEntry);
+int moveOne(const char *sourcePath, const char *destPath, DWORD attributes,
+            const FindEntry *sourceEntry, const FindEntry *destEntry);
+int deleteOne(const char *path, DWORD attributes);
+int compareOne(const char *sourcePath, const char *destPath, DWORD attributes,
+               const FindEntry &sourceEntry, const FindEntry &destEntry);
+
+// 1 equal, -1 different (runState.mismatchDetail says where), 0 failed (last error says why).
+int compareContents(const char *firstPath, const char *secondPath, const FindEntry &firstEntry);
+// 1 the copy matches, -1 it differs, 0 the check failed; reports and records itself.
+int verifyOne(const char *sourcePath, const char *destPath, DWORD attributes);
+// 1 brought up to date, -1 declined (nothing changed), 0 failed (last error says why).
+int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attributes,
+                    const FindEntry *sourceEntry, const FindEntry *destEntry);

@@ -1,0 +1,222 @@
+// Path text, file-system probes, the file-system layer and the access-denied retry.
+//
+// The core is written once against the Win32-shaped operations declared here. On Windows they
+// are the platform's own (kernel32 and the C runtime); on POSIX the layer provides each of them
+// with the same observable contract. Nothing outside src/paths includes a system header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+typedef WIN32_FIND_DATAA FindEntry;
+#else
+typedef uint32_t DWORD;
+typedef int BOOL;
+typedef void *HANDLE;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+
+// One directory entry, laid out as WIN32_FIND_DATAA.
+struct FindEntry {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  char cFileName[260];
+  char cAlternateFileName[14];
+};
+
+#define TRUE 1
+#define FALSE 0
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INVALID_FILE_ATTRIBUTES ((DWORD)0xFFFFFFFF)
+
+#define FILE_ATTRIBUTE_READONLY 0x01u
+#define FILE_ATTRIBUTE_HIDDEN 0x02u
+#define FILE_ATTRIBUTE_SYSTEM 0x04u
+#define FILE_ATTRIBUTE_DIRECTORY 0x10u
+#define FILE_ATTRIBUTE_ARCHIVE 0x20u
+#define FILE_ATTRIBUTE_NORMAL 0x80u
+
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
+#define ERROR_TOO_MANY_OPEN_FILES 4u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_NOT_SAME_DEVICE 17u
+#define ERROR_WRITE_PROTECT 19u
+#define ERROR_GEN_FAILURE 31u
+#define ERROR_SHARING_VIOLATION 32u
+#define ERROR_HANDLE_EOF 38u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_DISK_FULL 112u
+#define ERROR_DIR_NOT_EMPTY 145u
+#define ERROR_ALREADY_EXISTS 183u
+#define ERROR_FILENAME_EXCED_RANGE 206u
+#define ERROR_FILE_TOO_LARGE 223u
+#define ERROR_IO_DEVICE 1117u
+#define ERROR_CANT_RESOLVE_FILENAME 1921u
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x01u
+#define FILE_SHARE_WRITE 0x02u
+#define OPEN_EXISTING 3u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x1000u
+
+// Directory enumeration: Windows wildcard rules on the last component, "." and ".." first,
+// then names in upper-case-folded byte order; symbolic links followed.
+HANDLE FindFirstFileA(const char *pattern, FindEntry *entry);
+BOOL FindNextFileA(HANDLE search, FindEntry *entry);
+BOOL FindClose(HANDLE search);
+
+// Whole-file operations.
+BOOL CopyFileA(const char *source, const char *destination, BOOL failIfExists);
+BOOL MoveFileA(const char *source, const char *destination);
+BOOL DeleteFileA(const char *path);
+BOOL CreateDirectoryA(const char *path, void *securityAttributes);
+BOOL RemoveDirectoryA(const char *path);
+DWORD GetFileAttributesA(const char *path);
+BOOL SetFileAttributesA(const char *path, DWORD attributes);
+
+// File times through a handle (used to copy all three times after an incremental copy).
+HANDLE CreateFileA(const char *path, DWORD access, DWORD share, void *securityAttributes,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL GetFileTime(HANDLE file, FILETIME *creation, FILETIME *lastAccess, FILETIME *lastWrite);
+BOOL SetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess,
+                 const FILETIME *lastWrite);
+BOOL CloseHandle(HANDLE handle);
+
+// The last error is a Win32 error number on both platforms.
+DWORD GetLastError();
+void SetLastError(DWORD code);
+DWORD FormatMessageA(DWORD flags, const void *source, DWORD messageId, DWORD languageId,
+                     char *buffer, DWORD size, void *arguments);
+
+// Calendar fields of a FILETIME.
+BOOL FileTimeToLocalFileTime(const FILETIME *fileTime, FILETIME *localTime);
+BOOL FileTimeToSystemTime(const FILETIME *fileTime, SYSTEMTIME *systemTime);
+#endif
+
+// ---------------------------------------------------------------------------------------------
+// Platform set-up and the runtime-library calls, under one name on both platforms.
+
+// Prepares the platform once at start: the lead-byte table from the active code page or locale,
+// and the program path (argv[0]) in the program's own path syntax (`/` turned into `\` on POSIX).
+void initPlatform(int argc, char **argv);
+
+// Flags of fsOpen, the values of _O_BINARY|_O_RDONLY and _O_BINARY|_O_RDWR.
+constexpr int FS_OPEN_READ = 0x8000;
+constexpr int FS_OPEN_READWRITE = 0x8002;
+
+// _open, _read, _write, _lseeki64, _close: the last error is set on failure. fsOpen never
+// creates or truncates. Opening a read-only file for writing is refused with 5.
+int fsOpen(const char *path, int flags);
+int fsRead(int fd, void *buffer, unsigned count);
+int fsWrite(int fd, const void *buffer, unsigned count);
+int64_t fsSeek(int fd, int64_t offset, int whence); // whence: FS_SEEK_SET or FS_SEEK_CUR
+int fsClose(int fd);
+constexpr int FS_SEEK_SET = 0;
+constexpr int FS_SEEK_CUR = 1;
+
+// Reads exactly `count` bytes (repeating short reads). False with the last error set when it
+// cannot: the system's error, or ERROR_HANDLE_EOF (38) when the file ends first.
+bool fsReadExact(int fd, void *buffer, unsigned count);
+// Writes exactly `count` bytes; false with the last error set otherwise.
+bool fsWriteExact(int fd, const void *buffer, unsigned count);
+
+// The list-file stream: fopen(path, "rt"), fgets, fclose. A carriage return before a line feed
+// is dropped, as text mode does.
+struct ListFile;
+ListFile *listFileOpen(const char *path);
+char *listFileGets(char *buffer, int size, ListFile *file);
+void listFileClose(ListFile *file);
+
+// Whether two paths name one file (same device and inode; volume serial and file index on
+// Windows): 1 the same file, 0 two files, -1 when either cannot be examined.
+int sameFileIdentity(const char *first, const char *second);
+
+// ---------------------------------------------------------------------------------------------
+// Two-byte characters of the active code page.
+
+enum LeadByteTable { LEAD_NONE = 0, LEAD_SHIFT_JIS = 1, LEAD_WIDE = 2, LEAD_SYSTEM = 3 };
+extern unsigned char leadByteMap[256];
+// Chooses the lead-byte table: Shift_JIS (0x81-0x9F, 0xE0-0xFC), the wide sets of GBK, Big5 and
+// UHC (0x81-0xFE), none, or the system's own (IsDBCSLeadByte, or the locale on POSIX).
+void setLeadByteTable(LeadByteTable table);
+inline bool isLeadByte(unsigned char c) { return leadByteMap[c] != 0; }
+
+// ---------------------------------------------------------------------------------------------
+// Path text.
+
+constexpr int PATH_BUF = 520;
+typedef char PathBuf[PATH_BUF];   // a path, NUL-terminated, in the active code page
+typedef char TabList[PATH_BUF];   // items each followed by one TAB (masks, exclusions)
+
+// Whether `:` separates (ends a drive prefix). True on Windows; on POSIX `:` is an ordinary
+// character. A variable only so that tests can check both rules on either platform.
+extern bool colonSeparates;
+inline bool isColonSep(char c) { return colonSeparates && c == ':'; }
+inline bool isSeparator(char c) { return c == '\\' || isColonSep(c); }
+
+// Bounded writes into a PathBuf (or TabList) `buffer`: `text` is copied to `at` (a position
+// inside `buffer`) only when it fits with its terminator; false and nothing written otherwise.
+bool pathPut(char *buffer, char *at, const char *text);
+bool pathAppend(char *buffer, const char *text);
+bool pathAppendChar(char *buffer, char c);
+
+char *lastCharPtr(char *text);
+const char *lastCharPtr(const char *text);
+char *fileNamePart(char *text);
+const char *fileNamePart(const char *text);
+int dotsOnlyLength(const char *name);
+// The append forms below need room for one more byte; callers check with pathAppendChar first
+// where the text may fill its buffer, or use the checked variants.
+bool appendSepIfDots(char *name);
+char *ensureTrailingSep(char *text);
+void insertChar(char *position, char ch);
+bool looksLikePath(const char *text);
+
+// ASCII-only case folding, as _stricmp and _strnicmp compare in the C locale.
+int stricmpAscii(const char *a, const char *b);
+int strnicmpAscii(const char *a, const char *b, size_t n);
+
+// File-system probes.
+bool pathExists(const char *pattern);
+bool closeFind(HANDLE search);
+int probePathKind(const char *path);
+bool matchDirName(char *path, DWORD attributeMask);
+
+// ---------------------------------------------------------------------------------------------
+// Access-denied retry.
+
+bool retryAfterDenied();
+bool clearProtection(const char *path);

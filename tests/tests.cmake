@@ -1,0 +1,37 @@
+# Unit tests (one GoogleTest program per subsystem folder under tests/) and the end-to-end suite.
+if(CMAKE_CROSSCOMPILING)
+  # The Windows leg builds GoogleTest from the sources Debian ships.
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(TREECOPY_GTEST gtest gtest_main)
+else()
+  find_package(GTest REQUIRED)
+  set(TREECOPY_GTEST GTest::gtest GTest::gtest_main)
+endif()
+
+file(GLOB TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+add_library(test_support STATIC ${TEST_SUPPORT_SOURCES})
+target_include_directories(test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(test_support PUBLIC treecopy_core ${TREECOPY_GTEST})
+
+foreach(subsystem cli paths walk actions report)
+  file(GLOB unit_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${subsystem}/*_test.cpp)
+  if(unit_sources)
+    add_executable(test_${subsystem} ${unit_sources})
+    target_link_libraries(test_${subsystem} PRIVATE test_support)
+    add_test(NAME unit_${subsystem} COMMAND test_${subsystem})
+    set_tests_properties(unit_${subsystem} PROPERTIES TIMEOUT 900)
+  endif()
+endforeach()
+
+find_program(PYTHON3 python3 REQUIRED)
+if(CMAKE_CROSSCOMPILING)
+  set(E2E_MODE --wine)
+else()
+  set(E2E_MODE --native)
+endif()
+add_test(NAME e2e
+  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py ${E2E_MODE} --program $<TARGET_FILE:treecopy>)
+set_tests_properties(e2e PROPERTIES TIMEOUT 1800)
