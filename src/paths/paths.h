@@ -208,6 +208,9 @@ bool looksLikePath(const char *text);
 // ASCII-only case folding, as _stricmp and _strnicmp compare in the C locale.
 int stricmpAscii(const char *a, const char *b);
 int strnicmpAscii(const char *a, const char *b, size_t n);
+// Whether two entry names name one entry of a directory: ASCII case folded on Windows, exact on
+// POSIX, where README and readme are two files.
+bool namesEqual(const char *a, const char *b);
 
 // File-system probes.
 bool pathExists(const char *pattern);
