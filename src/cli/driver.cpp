@@ -1,0 +1,341 @@
+// The run driver: parse, refuse conflicts, settle the selection, resolve wildcard directories,
+// run one of the three modes (list file, mask list, single source) and print the summary.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/cli.h"
+#include "cli/parser.h"
+#include "walk/walk.h"
+
+namespace {
+
+// Whether `text` holds the byte `ch` as a character of its own (never as a trail byte).
+bool containsChar(const char *text, char ch) {
+  for (const char *p = text; *p != '\0'; p = nextChar(p))
+    if (*p == ch)
+      return true;
+  return false;
+}
+
+// Reports text that cannot be put together inside one buffer; the walk it was meant for is not
+// made. `head` is printed whole and then as much of `tail` as a buffer could have held.
+void reportTooLong(const char *head, const char *tail) {
+  PathBuf shown; // this call's own copy of the text as far as it fits
+  size_t n = 0;
+  for (const char *p = head; *p != '\0' && n + 1 < sizeof shown; ++p)
+    shown[n++] = *p;
+  for (const char *p = tail; *p != '\0' && n + 1 < sizeof shown; ++p)
+    shown[n++] = *p;
+  shown[n] = '\0';
+  std::printf("%s :path too long\n", shown);
+  recordFailure(ST_NOT_FOUND);
+}
+
+// ensureTrailingSep with the bound checked first; false when the separator does not fit.
+bool ensureSepBounded(char *path) {
+  if (path[0] != '\0' && !isSeparator(*lastCharPtr(path)))
+    return pathAppendChar(path, '\\');
+  return true;
+}
+
+// Gives a name without an extension its final dot, so that the search finds the file itself
+// and not a directory pattern. False (reported) when the dot does not fit.
+bool appendDotIfNoExtension(char *path) {
+  const char *name = fileNamePart(path);
+  if (containsChar(name, '.'))
+    return true;
+  if (pathAppendChar(path, '.'))
+    return true;
+  reportTooLong(path, ".");
+  return false;
+}
+
+// One walk of the current source into the current destination.
+int walkOnce(CommandLine &cl) {
+  return walkTree(cl.sourcePath, cl.destPath, FILE_ATTRIBUTE_DIRECTORY, cl.exclusions);
+}
+
+// Cuts a line read from the list file: an opening double quote keeps only the text up to the
+// closing one; the line feed and anything after it go.
+void trimListLine(char *line) {
+  if (line[0] == '"') {
+    std::memmove(line, line + 1, std::strlen(line));
+    for (char *p = line; *p != '\0'; p = nextChar(p)) {
+      if (*p == '"') {
+        *p = '\0';
+        break;
+      }
+    }
+  }
+  char *lineFeed = std::strchr(line, '\n');
+  if (lineFeed != nullptr)
+    *lineFeed = '\0';
+}
+
+// List-file mode: each non-empty line, after the source prefix, is one walk. Returns false when
+// the list file cannot be opened (the caller then ends the run with its own exit code).
+bool runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
+  ListFile *file = listFileOpen(cl.listFileName);
+  if (file == nullptr) {
+    std::printf("@%s :file not found.\n", cl.listFileName);
+    return false;
+  }
+  // Prefix and line together stay within 516 bytes. With a prefix of 515 bytes or more no
+  // character of a line would fit and every read would come back empty, so such a prefix is
+  // reported once as too long, counted as a failure, and no line is read.
+  size_t prefixLength = 0;
+  bool fits = ensureSepBounded(cl.sourcePath);
+  if (fits) {
+    prefixLength = std::strlen(cl.sourcePath);
+    fits = prefixLength < 515;
+  }
+  if (!fits) {
+    reportTooLong(cl.sourcePath, "");
+    listFileClose(file);
+    return true;
+  }
+  char *line = cl.sourcePath + prefixLength;
+  int room = 516 - static_cast<int>(prefixLength);
+  while (listFileGets(line, room, file) != nullptr) {
+    trimListLine(line);
+    if (line[0] == '\0')
+      continue;
+    int errorsBefore = runState.errorCount;
+    int filesBefore = runState.fileCount;
+    int r = walkOnce(cl);
+    if (r == 0 && runState.errorCount == errorsBefore && runState.fileCount == filesBefore) {
+      std::printf("%s :file not found.\n", cl.sourcePath);
+      recordFailure(ST_NOT_FOUND);
+    }
+    actedTotal += r;
+    linesWalked += 1;
+    if (shouldStop())
+      break;
+  }
+  listFileClose(file);
+  if (linesWalked == 0)
+    *line = '\0'; // nothing walked: the closing report names the prefix alone
+  return true;
+}
+
+// Mask-list mode: the source directory (or the source's own directory, after the source itself
+// has been walked) is walked once per mask; a mask that names a path plainly is followed into
+// the destination too.
+void runMaskList(CommandLine &cl, int &actedTotal) {
+  char *name = fileNamePart(cl.sourcePath);
+  char *slot; // where each mask is written into sourcePath
+  if (*name != '\0' && looksLikePath(name) && probePathKind(cl.sourcePath) == 1) {
+    // When the separator does not fit, no mask fits either: each is then reported below.
+    ensureSepBounded(cl.sourcePath);
+    slot = cl.sourcePath + std::strlen(cl.sourcePath);
+  } else if (*name != '\0') {
+    if (appendDotIfNoExtension(cl.sourcePath))
+      actedTotal = walkOnce(cl);
+    else if (shouldStop())
+      return; // the refusal counted as an error: the masks follow the stop rule
+    *name = '\0';
+    slot = name;
+  } else {
+    slot = cl.sourcePath + std::strlen(cl.sourcePath);
+  }
+
+  PathBuf item; // the current mask, copied out of the list
+  for (const char *p = cl.masks; *p != '\0';) {
+    const char *tab = std::strchr(p, '\t');
+    size_t length = tab != nullptr ? static_cast<size_t>(tab - p) : std::strlen(p);
+    if (length >= sizeof item)
+      length = sizeof item - 1; // cannot happen: the list shares one buffer of the same size
+    std::memcpy(item, p, length);
+    item[length] = '\0';
+    p += length + (tab != nullptr ? 1 : 0);
+
+    int r = 0;
+    if (!pathPut(cl.sourcePath, slot, item)) {
+      *slot = '\0';
+      reportTooLong(cl.sourcePath, item);
+    } else if (looksLikePath(item)) {
+      char *destName = fileNamePart(cl.destPath);
+      if (*destName == '*')
+        *destName = '\0';
+      bool sepFits = ensureSepBounded(cl.destPath);
+      size_t destLength = std::strlen(cl.destPath);
+      if (sepFits && pathAppend(cl.destPath, item)) {
+        r = walkOnce(cl);
+        cl.destPath[destLength] = '\0';
+      } else {
+        reportTooLong(cl.destPath, item);
+      }
+    } else {
+      r = walkOnce(cl);
+    }
+    actedTotal += r;
+    if (shouldStop())
+      break;
+  }
+}
+
+// Single-source mode: one walk; a file named without extension gets its final dot first.
+void runSingleSource(CommandLine &cl, int &actedTotal) {
+  const char *name = fileNamePart(cl.sourcePath);
+  if (*name != '\0' && probePathKind(cl.sourcePath) == 0 && !containsChar(name, '.')) {
+    if (!appendDotIfNoExtension(cl.sourcePath))
+      return;
+  }
+  actedTotal = walkOnce(cl);
+}
+
+// Leaves the selection mask that the walk reads: the default when nothing was chosen, then
+// narrowed by /n, /o, /u and /i in that order.
+void settleSelectMask() {
+  RunState &rs = runState;
+  if (rs.selectMask == 0)
+    rs.selectMask = SEL_DEFAULT;
+  if (rs.noOverwrite)
+    rs.selectMask &= SEL_ABSENT;
+  if (rs.overwriteOnly)
+    rs.selectMask &= ~SEL_ABSENT;
+  if (rs.updateOnly)
+    rs.selectMask &= SEL_ABSENT | SEL_NEWER;
+  if (rs.incremental)
+    rs.selectMask &= SEL_ABSENT | SEL_NEWER;
+}
+
+// The closing line (or the same-path message, or the report of a source that found nothing).
+int printSummary(const char *sourcePath, int actedTotal, int linesWalked) {
+  const RunState &rs = runState;
+  uint32_t status = rs.status;
+  if ((status & 0xF0) == 0xF0) {
+    std::printf("Source and destination are the same path.\n");
+    return static_cast<int>(status);
+  }
+  if (rs.fileCount > 0 || rs.dirCount > 0) {
+    std::printf(" %d/%d.files", actedTotal, rs.fileCount);
+    if (rs.dirCount > 0)
+      std::printf("(%d.dirs)", rs.dirCount);
+    const char *verb = rs.echoOnly      ? " found"
+                       : rs.deleteMode  ? " deleted"
+                       : rs.compareMode ? " compared"
+                       : rs.moveMode    ? " moved"
+                                        : " copied";
+    std::printf("%s", verb);
+    if (rs.errorCount > 0)
+      std::printf("(%d.errors)", rs.errorCount);
+    std::printf(".\n");
+    if ((rs.compareMode || rs.verifyCopy) && rs.unmatchedCount > 0)
+      std::printf(" %d/%d.files unmatched.\n", rs.unmatchedCount, actedTotal);
+    return static_cast<int>(status);
+  }
+  if (linesWalked == 0 && status == 0) {
+    std::printf("%s :file not found.\n", sourcePath);
+    status |= ST_NOT_FOUND;
+    runState.status = status;
+  }
+  return static_cast<int>(status);
+}
+
+} // namespace
+
+// The wildcard may stand in the source's last component (when its first match is a directory)
+// or in the component before the file mask; the destination's `*` takes the name found.
+void resolveWildDirs(char *sourcePath, char *destPath) {
+  if (!containsChar(sourcePath, '*') && !containsChar(destPath, '*'))
+    return;
+  PathBuf work;    // working copy of the source, cut to the component looked up
+  PathBuf tail;    // what follows that component in the source
+  PathBuf pattern; // the component as written, for a resolved name that cannot be used
+  std::memcpy(work, sourcePath, PATH_BUF);
+  work[PATH_BUF - 1] = '\0';
+  tail[0] = '\0';
+  char *name = fileNamePart(work);
+  char *component;
+  if (*name != '\0' && probePathKind(work) == 0) {
+    // The source names files: the directory part holds the component to resolve.
+    char *last;
+    std::strcpy(pattern, name);
+    *name = '\0';
+    last = lastCharPtr(work);
+    if (*last == '\\') {
+      *last = '\0';
+      tail[0] = '\\';
+      std::strcpy(tail + 1, pattern);
+    } else {
+      std::strcpy(tail, pattern);
+    }
+    component = fileNamePart(work);
+  } else if (*name == '\0' && *lastCharPtr(work) == '\\') {
+    *lastCharPtr(work) = '\0';
+    std::strcpy(tail, "\\");
+    component = fileNamePart(work);
+  } else {
+    component = name;
+  }
+  std::strcpy(pattern, component);
+
+  if (matchDirName(work, FILE_ATTRIBUTE_DIRECTORY)) {
+    size_t workLength = std::strlen(work);
+    if (workLength + std::strlen(tail) + 1 <= static_cast<size_t>(PATH_BUF)) {
+      std::memcpy(sourcePath, work, workLength);
+      std::strcpy(sourcePath + workLength, tail);
+    } else {
+      // The stored name makes the source too long for its buffer: both paths stay as written.
+      std::strcpy(component, pattern);
+    }
+  }
+
+  char *destName = fileNamePart(destPath);
+  if (*destName == '*') {
+    // Not fitting leaves the destination as written, which the walk reads as the same-name form.
+    pathPut(destPath, destName, component);
+  } else {
+    matchDirName(destPath, FILE_ATTRIBUTE_DIRECTORY);
+  }
+}
+
+// The whole run, in its fixed order; returns the exit status.
+int runTreecopy(int argc, char **argv) {
+  resetRunState();
+  runState.mismatchDetail[0] = '\0';
+  CommandLine cl; // the five buffers the parser fills; the driver's for the whole run
+  std::memset(&cl, 0, sizeof cl);
+  int actedTotal = 0;  // files acted on by all walks
+  int linesWalked = 0; // non-empty list-file lines walked
+  const char *programPath = (argc > 0 && argv[0] != nullptr) ? argv[0] : "treecopy";
+
+  parseCommandLine(argc, argv, cl);
+  if (runState.status != 0)
+    return static_cast<int>(runState.status);
+
+  int modes =
+      (runState.moveMode ? 1 : 0) + (runState.compareMode ? 1 : 0) + (runState.deleteMode ? 1 : 0);
+  if (modes > 1) {
+    std::printf("conflict options.\n");
+    return EXIT_CONFLICT;
+  }
+  if (runState.showHelp) {
+    printUsage(programPath);
+    return 0;
+  }
+  if (cl.sourcePath[0] == '\0' && cl.listFileName[0] == '\0' && cl.masks[0] == '\0') {
+    printUsage(programPath);
+    return 0;
+  }
+
+  settleSelectMask();
+  resolveWildDirs(cl.sourcePath, cl.destPath);
+  if (runState.reversePaths) {
+    PathBuf swapBuf; // scratch for exchanging the two paths
+    std::memcpy(swapBuf, cl.sourcePath, PATH_BUF);
+    std::memcpy(cl.sourcePath, cl.destPath, PATH_BUF);
+    std::memcpy(cl.destPath, swapBuf, PATH_BUF);
+  }
+
+  if (cl.listFileName[0] != '\0') {
+    if (!runListFile(cl, actedTotal, linesWalked))
+      return static_cast<int>(ST_LIST_NOT_FOUND);
+  } else if (cl.masks[0] != '\0') {
+    runMaskList(cl, actedTotal);
+  } else {
+    runSingleSource(cl, actedTotal);
+  }
+  return printSummary(cl.sourcePath, actedTotal, linesWalked);
+}
