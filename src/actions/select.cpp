@@ -1,0 +1,105 @@
+// Selection rules: whether an existing source-destination pair is acted on.
+#include "actions/actions.h"
+#include "cli/cli.h"
+#include "report/report.h"
+
+namespace {
+
+// The fixed time granularity of the "all the same" test: 2 seconds, whatever /+t says.
+constexpr int64_t GRANULARITY = 20000000;
+
+// Combines two 32-bit halves into one signed 64-bit value (two's complement, no overflow).
+int64_t combineHalves(DWORD high, DWORD low) {
+  return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | static_cast<uint64_t>(low));
+}
+
+// Whether `later` exceeds `earlier` by at least `tolerance`. The difference of two signed
+// 64-bit values may not fit one, but taken unsigned it is exact once later > earlier.
+bool laterByAtLeast(int64_t later, int64_t earlier, int64_t tolerance) {
+  if (later <= earlier)
+    return false;
+  if (tolerance <= 0)
+    return true;
+  return static_cast<uint64_t>(later) - static_cast<uint64_t>(earlier) >=
+         static_cast<uint64_t>(tolerance);
+}
+
+// The distance between two times, exact for any pair.
+uint64_t distance(int64_t a, int64_t b) {
+  return a >= b ? static_cast<uint64_t>(a) - static_cast<uint64_t>(b)
+                : static_cast<uint64_t>(b) - static_cast<uint64_t>(a);
+}
+
+} // namespace
+
+// The last-write time of an entry in 100-ns ticks since 1601.
+int64_t lastWriteTicks(const FindEntry &entry) {
+  return combineHalves(entry.ftLastWriteTime.dwHighDateTime, entry.ftLastWriteTime.dwLowDateTime);
+}
+
+// The size of an entry in bytes.
+int64_t fileSize64(const FindEntry &entry) {
+  return combineHalves(entry.nFileSizeHigh, entry.nFileSizeLow);
+}
+
+// Newer by at least the time tolerance; equal times never are.
+bool isNewer(const FindEntry &a, const FindEntry &b) {
+  return laterByAtLeast(lastWriteTicks(a), lastWriteTicks(b), runState.timeTolerance);
+}
+
+// Older by at least the time tolerance; equal times never are.
+bool isOlder(const FindEntry &a, const FindEntry &b) {
+  return laterByAtLeast(lastWriteTicks(b), lastWriteTicks(a), runState.timeTolerance);
+}
+
+// Larger in bytes.
+bool isLarger(const FindEntry &a, const FindEntry &b) {
+  return fileSize64(a) > fileSize64(b);
+}
+
+// Smaller in bytes.
+bool isSmaller(const FindEntry &a, const FindEntry &b) {
+  return fileSize64(a) < fileSize64(b);
+}
+
+// All 32 attribute bits equal, archive and normal included.
+bool sameAttributes(const FindEntry &a, const FindEntry &b) {
+  return a.dwFileAttributes == b.dwFileAttributes;
+}
+
+// Everything matches. A file system that stores times in 2-second steps rounds them: when
+// exactly one of the two times is a whole multiple of 2 seconds, times less than 2 seconds
+// apart count as the same and the sizes are not compared.
+bool sameAll(const FindEntry &a, const FindEntry &b) {
+  int64_t ta = lastWriteTicks(a);
+  int64_t tb = lastWriteTicks(b);
+  bool aWhole = ta % GRANULARITY == 0;
+  bool bWhole = tb % GRANULARITY == 0;
+  if (aWhole == bWhole)
+    return ta == tb && fileSize64(a) == fileSize64(b) && sameAttributes(a, b);
+  return distance(ta, tb) < static_cast<uint64_t>(GRANULARITY) && sameAttributes(a, b);
+}
+
+// Whether an existing pair is acted on; under /+d first prints both last-write times.
+bool isSelected(const FindEntry &source, const FindEntry &destination) {
+  if (runState.detailTime) {
+    if (!printTimestamp(source, '\t'))
+      return false;
+    if (!printTimestamp(destination, '\n'))
+      return false;
+  }
+  uint32_t mask = runState.selectMask;
+  if ((mask & SEL_NEWER) != 0 && isNewer(source, destination))
+    return true;
+  if ((mask & SEL_OLDER) != 0 && isOlder(source, destination))
+    return true;
+  if ((mask & SEL_LARGER) != 0 && isLarger(source, destination))
+    return true;
+  if ((mask & SEL_SMALLER) != 0 && isSmaller(source, destination))
+    return true;
+  if ((mask & SEL_ATTR_DIFF) != 0 && !sameAttributes(source, destination))
+    return true;
+  if ((mask & SEL_SAME) != 0 && sameAll(source, destination))
+    return true;
+  return false;
+}

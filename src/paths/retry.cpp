@@ -1,0 +1,25 @@
+// The one rule for a second attempt after a refused file operation.
+#include "cli/cli.h"
+#include "paths/paths.h"
+
+namespace {
+
+// Read-only, hidden and system: the bits that make Windows refuse to replace or remove a file.
+constexpr DWORD PROTECTION_BITS = 0x07;
+
+} // namespace
+
+// Whether the operation that just failed deserves one more try: refused for access and /x given.
+// Reading the last error leaves it as it is, so the caller can still report it.
+bool retryAfterDenied() {
+  return GetLastError() == ERROR_ACCESS_DENIED && runState.includeHidden;
+}
+
+// Clears the protection bits of the file in the way; every other bit is written back unchanged.
+// On failure the last error is the one the failing call left.
+bool clearProtection(const char *path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return false;
+  return SetFileAttributesA(path, attributes & ~PROTECTION_BITS) != FALSE;
+}
