@@ -1,0 +1,190 @@
+// The dispatchers for one source file and its destination, and the copy, move and delete
+// actions with their console lines, the archive filter, echo mode and the retry under /x.
+#include <cstdint>
+#include <cstdio>
+
+#include "actions/actions.h"
+#include "cli/cli.h"
+#include "report/report.h"
+
+namespace {
+
+// Ends a failed action's line with the error suffix for the last error and records the failure.
+int failAction(uint32_t statusValue) {
+  reportError("", static_cast<int32_t>(GetLastError()));
+  return recordFailure(statusValue);
+}
+
+// Whether /a or /b filters this file out: it lacks the archive bit.
+bool filteredByArchive(DWORD attributes) {
+  return (runState.archiveOnly || runState.backupMode) &&
+         (attributes & FILE_ATTRIBUTE_ARCHIVE) == 0;
+}
+
+// The start shared by copy and move: the same-path refusal, the archive filter and the item
+// line. 1 when the caller goes on, 0 when it gives 0 (already recorded where that is due).
+int beginTransfer(const char *sourcePath, const char *destPath, DWORD attributes) {
+  if (stricmpAscii(sourcePath, destPath) == 0)
+    return recordFailure(ST_SAME_PATH);
+  if (filteredByArchive(attributes))
+    return 0;
+  if (beginItemLine())
+    printf("%s\t--> %s", sourcePath, destPath);
+  else
+    printf("%s", sourcePath);
+  return 1;
+}
+
+// Copies the file over its destination, with one more attempt under /x after the destination
+// refused with access denied; the second copy then gets the source's attribute word. False with
+// the failing call's last error.
+bool copyOver(const char *sourcePath, const char *destPath, DWORD attributes) {
+  if (CopyFileA(sourcePath, destPath, FALSE))
+    return true;
+  if (!retryAfterDenied())
+    return false;
+  return clearProtection(destPath) && CopyFileA(sourcePath, destPath, FALSE) &&
+         SetFileAttributesA(destPath, attributes);
+}
+
+// Deletes a file, with one more attempt under /x after access denied. When the second attempt
+// fails the file gets its attribute word back; the error kept is the delete's.
+bool deleteWithRetry(const char *path, DWORD attributes) {
+  if (DeleteFileA(path))
+    return true;
+  if (!retryAfterDenied() || !clearProtection(path))
+    return false;
+  if (DeleteFileA(path))
+    return true;
+  DWORD saved = GetLastError();
+  SetFileAttributesA(path, attributes);
+  SetLastError(saved);
+  return false;
+}
+
+// Renames a file, with one more attempt under /x after access denied; the moved file then gets
+// the attribute word the source had. When the second rename fails, the source gets its
+// protection back, as a failed second delete does; the error kept is the rename's.
+bool renameWithRetry(const char *sourcePath, const char *destPath, DWORD attributes) {
+  if (MoveFileA(sourcePath, destPath))
+    return true;
+  if (!retryAfterDenied() || !clearProtection(sourcePath))
+    return false;
+  if (!MoveFileA(sourcePath, destPath)) {
+    DWORD saved = GetLastError();
+    SetFileAttributesA(sourcePath, attributes);
+    SetLastError(saved);
+    return false;
+  }
+  return SetFileAttributesA(destPath, attributes) != 0;
+}
+
+} // namespace
+
+// Chooses the action for a source file whose destination namesake does not exist.
+int handleAbsent(const char *sourcePath, const char *destPath, DWORD attributes) {
+  if ((runState.selectMask & SEL_ABSENT) == 0)
+    return 0;
+  if (runState.compareMode)
+    return 0;
+  if (runState.deleteMode)
+    return deleteOne(sourcePath, attributes);
+  if (runState.moveMode)
+    return moveOne(sourcePath, destPath, attributes, nullptr, nullptr);
+  return copyOne(sourcePath, destPath, attributes, nullptr, nullptr);
+}
+
+// Chooses the action for a source file whose destination namesake exists, once the pair is
+// selected.
+int handleExisting(const char *sourcePath, const char *destPath, DWORD attributes,
+                   const FindEntry &sourceEntry, const FindEntry &destEntry) {
+  if (!isSelected(sourceEntry, destEntry))
+    return 0;
+  if (runState.deleteMode) {
+    // A namesake that is the very file itself (reached under another spelling or through a
+    // link) is no second copy: deleting the source would delete the only one.
+    if (sameFileIdentity(sourcePath, destPath) == 1)
+      return recordFailure(ST_SAME_PATH);
+    return deleteOne(sourcePath, attributes);
+  }
+  if (runState.compareMode)
+    return compareOne(sourcePath, destPath, attributes, sourceEntry, destEntry);
+  if (runState.moveMode)
+    return moveOne(sourcePath, destPath, attributes, &sourceEntry, &destEntry);
+  return copyOne(sourcePath, destPath, attributes, &sourceEntry, &destEntry);
+}
+
+// Copies one file: incrementally when /i applies, else in full, then verifies it under /v and
+// clears the source's archive bit under /b.
+int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
+            const FindEntry *sourceEntry, const FindEntry *destEntry) {
+  if (beginTransfer(sourcePath, destPath, attributes) == 0)
+    return 0;
+  if (runState.echoOnly) {
+    printf("\n");
+    return 1;
+  }
+
+  if (runState.incremental) {
+    int result = incrementalCopy(sourcePath, destPath, attributes, sourceEntry, destEntry);
+    if (result == 0)
+      return failAction(ST_COPY_FAILED);
+    if (result == 1) {
+      printf("\n");
+      return 1;
+    }
+  }
+
+  if (!copyOver(sourcePath, destPath, attributes))
+    return failAction(ST_COPY_FAILED);
+  // verifyOne has ended the line and recorded the failure itself.
+  if (runState.verifyCopy && verifyOne(sourcePath, destPath, attributes) != 1)
+    return 0;
+  if (runState.backupMode &&
+      !SetFileAttributesA(sourcePath, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE)))
+    return failAction(ST_COPY_FAILED);
+  printf("\n");
+  return 1;
+}
+
+// Moves one file: onto an existing destination by a copy and a delete of the source, to an
+// absent one by a single rename.
+int moveOne(const char *sourcePath, const char *destPath, DWORD attributes,
+            const FindEntry *sourceEntry, const FindEntry *destEntry) {
+  if (beginTransfer(sourcePath, destPath, attributes) == 0)
+    return 0;
+  if (runState.echoOnly) {
+    printf("\n");
+    return 1;
+  }
+
+  if (sourceEntry != nullptr && destEntry != nullptr) {
+    // The source is deleted only after a copy that succeeded. One file under two spellings
+    // never gets here: the copy onto itself is refused.
+    if (!copyOver(sourcePath, destPath, attributes) || !deleteWithRetry(sourcePath, attributes))
+      return failAction(ST_MOVE_FAILED);
+    printf("\n");
+    return 1;
+  }
+
+  if (!renameWithRetry(sourcePath, destPath, attributes))
+    return failAction(ST_MOVE_FAILED);
+  printf("\n");
+  return 1;
+}
+
+// Deletes one source file; its line never carries an arrow.
+int deleteOne(const char *path, DWORD attributes) {
+  if (filteredByArchive(attributes))
+    return 0;
+  beginItemLine();
+  printf("%s", path);
+  if (runState.echoOnly) {
+    printf("\n");
+    return 1;
+  }
+  if (!deleteWithRetry(path, attributes))
+    return failAction(ST_DELETE_FAILED);
+  printf("\n");
+  return 1;
+}
