@@ -147,4 +147,13 @@ void resetAll() {
 #endif
 }
 
+bool underWine() {
+#if defined(_WIN32)
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
 } // namespace tu

@@ -57,4 +57,8 @@ private:
 // Puts runState and the text rules back to their start: no lead bytes, the platform's colon rule.
 void resetAll();
 
+// Whether the Windows build runs under Wine (for tests that mark a known Wine difference);
+// always false on POSIX.
+bool underWine();
+
 } // namespace tu

@@ -1,0 +1,589 @@
+// Whole-file operations on POSIX: CopyFileA, MoveFileA, DeleteFileA, CreateDirectoryA,
+// RemoveDirectoryA, and the file-time handle calls CreateFileA/GetFileTime/SetFileTime/
+// CloseHandle. The Windows refusals are enforced by attribute, for root too.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "paths/posix_layer.h"
+
+namespace {
+
+// The test seam: when faultBytes >= 0, data copies use plain reads and writes and fail with
+// faultErrno once that many bytes are written.
+int64_t faultBytes = -1;
+int faultErrno = 0;
+
+// The plain read/write buffer, shared by every copy (one copy runs at a time).
+constexpr size_t COPY_CHUNK = 1u << 20;
+alignas(4096) unsigned char copyBuffer[COPY_CHUNK];
+
+// Counter and process number that make temporary names unique.
+unsigned tempCounter = 0;
+unsigned processId = 0;
+
+// The process's file-creation mask, read once.
+mode_t creationMask() {
+  static mode_t mask = [] {
+    mode_t m = umask(022);
+    umask(m);
+    return m;
+  }();
+  return mask;
+}
+
+// Writes all of `length` bytes; 0 or errno.
+int writeAll(int fd, const unsigned char *data, size_t length) {
+  while (length > 0) {
+    ssize_t put = write(fd, data, length);
+    if (put < 0) {
+      if (errno == EINTR)
+        continue;
+      return errno;
+    }
+    if (put == 0)
+      return ENOSPC;
+    data += put;
+    length -= static_cast<size_t>(put);
+  }
+  return 0;
+}
+
+// The source device whose file system last refused a clone (none yet: -1); clones are not
+// tried again for it, which saves a call per file on file systems that have none.
+int64_t noCloneDevice = -1;
+
+// Copies the data of `in` (`size` bytes when it was examined, on device `device`) into the
+// empty file `out`: a clone where the file system shares blocks, else copy_file_range, else
+// reads and writes. 0 or errno.
+int copyData(int in, int out, uint64_t size, uint64_t device) {
+  if (faultBytes < 0) {
+    if (static_cast<int64_t>(device) != noCloneDevice) {
+      if (ioctl(out, FICLONE, in) == 0)
+        return 0;
+      if (errno == EOPNOTSUPP || errno == ENOTTY || errno == EINVAL)
+        noCloneDevice = static_cast<int64_t>(device);
+    }
+    // The size seen at the start is what is copied (as Windows does), so a small file takes
+    // one call; a file that shrank meanwhile ends the loop early.
+    uint64_t copied = 0;
+    while (copied < size) {
+      size_t ask = static_cast<size_t>(std::min<uint64_t>(size - copied, 1u << 30));
+      ssize_t n = copy_file_range(in, nullptr, out, nullptr, ask, 0);
+      if (n > 0) {
+        copied += static_cast<uint64_t>(n);
+        continue;
+      }
+      if (n == 0) {
+        if (copied != 0)
+          return 0;
+        break; // nothing copied: some file systems report 0 for data they cannot splice
+      }
+      if (errno == EINTR)
+        continue;
+      if (copied != 0 || (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP &&
+                          errno != EINVAL && errno != EBADF && errno != EPERM))
+        return errno;
+      break;
+    }
+    if (copied >= size)
+      return 0;
+  }
+  int64_t written = 0;
+  for (;;) {
+    ssize_t got = read(in, copyBuffer, COPY_CHUNK);
+    if (got < 0) {
+      if (errno == EINTR)
+        continue;
+      return errno;
+    }
+    if (got == 0)
+      return 0;
+    size_t length = static_cast<size_t>(got);
+    if (faultBytes >= 0 && written + got > faultBytes) {
+      int err = writeAll(out, copyBuffer, static_cast<size_t>(faultBytes - written));
+      return err != 0 ? err : faultErrno;
+    }
+    int err = writeAll(out, copyBuffer, length);
+    if (err != 0)
+      return err;
+    written += got;
+  }
+}
+
+// The length of the directory part of a system path, its `/` included (0 for a bare name).
+size_t directoryLength(const char *sys) {
+  const char *slash = strrchr(sys, '/');
+  return slash != nullptr ? static_cast<size_t>(slash - sys) + 1 : 0;
+}
+
+// Creates a new temporary file beside `dst`: its name goes to `temp`, the descriptor is
+// returned (-1 with errno).
+int createTemp(const char *dst, mode_t mode, char *temp) {
+  size_t dirLength = directoryLength(dst);
+  if (dirLength + 40 > SYS_PATH) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  memcpy(temp, dst, dirLength);
+  if (processId == 0)
+    processId = static_cast<unsigned>(getpid());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    snprintf(temp + dirLength, 40, ".tc%x-%x.tmp", processId, tempCounter++);
+    int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST)
+      return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// Copies the open source into a complete temporary file beside `dst`, carrying the permission
+// bits, the stored DOS attributes (with archive set, as a new copy has it) and the last-access
+// and last-write times. With `flush` the data reach the disk first. On failure nothing is left
+// behind. 0 or errno.
+int copyToTemp(int in, const struct stat &source, int32_t stored, const char *dst,
+               const FileFacts *oldDst, bool flush, char *temp) {
+  // Set-user-id and set-group-id bits are never carried: the copy belongs to whoever copies.
+  mode_t mode = source.st_mode & 0777;
+  int out = createTemp(dst, mode, temp);
+  if (out < 0)
+    return errno;
+  int err = copyData(in, out, static_cast<uint64_t>(source.st_size),
+                     static_cast<uint64_t>(source.st_dev));
+  if (err == 0 && oldDst != nullptr && (oldDst->uid != geteuid() || oldDst->gid != getegid()))
+    (void)!fchown(out, oldDst->uid, oldDst->gid); // keep the replaced file's owner where allowed
+  if (err == 0 && (mode & ~creationMask()) != mode && fchmod(out, mode) != 0)
+    err = errno;
+  if (err == 0 && stored >= 0)
+    err = writeStoredAttributes(
+        out, nullptr,
+        (static_cast<uint32_t>(stored) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) |
+            FILE_ATTRIBUTE_ARCHIVE);
+  if (err == 0) {
+    struct timespec times[2] = {source.st_atim, source.st_mtim};
+    if (futimens(out, times) != 0)
+      err = errno;
+  }
+  if (err == 0 && flush && fsync(out) != 0)
+    err = errno;
+  if (close(out) != 0 && err == 0)
+    err = errno;
+  if (err != 0)
+    unlink(temp);
+  return err;
+}
+
+// Flushes the directory holding `sys`, so that a new name in it survives a crash.
+void flushDirectoryOf(const char *sys) {
+  char dir[SYS_PATH];
+  size_t length = directoryLength(sys);
+  if (length == 0) {
+    strcpy(dir, ".");
+  } else {
+    memcpy(dir, sys, length);
+    dir[length] = '\0';
+  }
+  int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+}
+
+// Gives `from` the name `to` unless `to` exists; 0 or errno (EEXIST when it does).
+int renameNoReplace(const char *from, const char *to) {
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+    return 0;
+  int err = errno;
+  if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
+    return err;
+  // The file system cannot refuse a replacement itself.
+  struct stat st;
+  if (lstat(from, &st) != 0)
+    return errno;
+  if (!S_ISDIR(st.st_mode)) {
+    if (link(from, to) == 0) {
+      if (unlink(from) != 0) {
+        err = errno;
+        unlink(to);
+        return err;
+      }
+      return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK)
+      return errno;
+  }
+  if (lstat(to, &st) == 0)
+    return EEXIST;
+  return rename(from, to) == 0 ? 0 : errno;
+}
+
+// The stored DOS attributes of an open file, or -1.
+int32_t storedOfFd(int fd) {
+  char data[64];
+  ssize_t length = fgetxattr(fd, DOS_XATTR_NAME, data, sizeof data);
+  if (length < 0)
+    return -1;
+  return parseStoredAttributes(data, static_cast<size_t>(length));
+}
+
+// Opens the source of a copy: a regular file (links followed). A directory is refused with 5,
+// anything else (a pipe, a device, a socket) with 1, since Windows has no such files and
+// reading them could block or never end. -1 with the last error set.
+int openSource(const char *src, struct stat *st) {
+  int in = open(src, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (in < 0) {
+    setLastErrorFromErrno(errno, src);
+    return -1;
+  }
+  DWORD code = 0;
+  if (fstat(in, st) != 0)
+    code = win32ErrorFromErrno(errno);
+  else if (S_ISDIR(st->st_mode))
+    code = ERROR_ACCESS_DENIED;
+  else if (!S_ISREG(st->st_mode))
+    code = ERROR_INVALID_FUNCTION_NUM;
+  if (code == 0)
+    return in;
+  close(in);
+  SetLastError(code);
+  return -1;
+}
+
+// A move of one file to another file system: copied and flushed, then the source removed.
+BOOL moveAcrossDevices(const char *src, const char *dst) {
+  struct stat st;
+  if (stat(src, &st) != 0) {
+    setLastErrorFromErrno(errno, src);
+    return FALSE;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    SetLastError(ERROR_NOT_SAME_DEVICE);
+    return FALSE;
+  }
+  if (lstat(dst, &st) == 0) {
+    SetLastError(ERROR_ALREADY_EXISTS); // known before any data are copied
+    return FALSE;
+  }
+  int in = openSource(src, &st);
+  if (in < 0)
+    return FALSE;
+  char temp[SYS_PATH];
+  int err = copyToTemp(in, st, storedOfFd(in), dst, nullptr, true, temp);
+  close(in);
+  if (err == 0) {
+    err = renameNoReplace(temp, dst);
+    if (err != 0)
+      unlink(temp);
+  }
+  if (err == 0) {
+    flushDirectoryOf(dst);
+    if (unlink(src) != 0) {
+      err = errno;
+      unlink(dst); // the source stays whole; the move did not happen
+    }
+  }
+  if (err != 0) {
+    if (err == EXDEV)
+      SetLastError(ERROR_NOT_SAME_DEVICE);
+    else
+      setLastErrorFromErrno(err, dst);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Handles of CreateFileA are descriptors shifted by one, so that neither 0 nor -1 is valid.
+HANDLE handleOfFd(int fd) {
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd) + 1);
+}
+// The descriptor of a handle, -1 for none.
+int fdOfHandle(HANDLE handle) {
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr)
+    return -1;
+  return static_cast<int>(reinterpret_cast<intptr_t>(handle) - 1);
+}
+
+// Stores ticks into a FILETIME (a time before 1601 becomes 0).
+void putTicks(FILETIME *time, int64_t ticks) {
+  uint64_t value = ticks < 0 ? 0 : static_cast<uint64_t>(ticks);
+  time->dwLowDateTime = static_cast<DWORD>(value & 0xFFFFFFFFu);
+  time->dwHighDateTime = static_cast<DWORD>(value >> 32);
+}
+
+// A FILETIME for futimens: null, zero and all-ones leave the time unchanged (Win32 rules).
+bool timespecOf(const FILETIME *time, struct timespec *out) {
+  if (time == nullptr || (time->dwLowDateTime == 0 && time->dwHighDateTime == 0) ||
+      (time->dwLowDateTime == 0xFFFFFFFFu && time->dwHighDateTime == 0xFFFFFFFFu)) {
+    out->tv_sec = 0;
+    out->tv_nsec = UTIME_OMIT;
+    return true;
+  }
+  uint64_t value = (static_cast<uint64_t>(time->dwHighDateTime) << 32) | time->dwLowDateTime;
+  if (value >= 0x8000000000000000ULL)
+    return false;
+  int64_t seconds, nanoseconds;
+  unixFromTicks(static_cast<int64_t>(value), &seconds, &nanoseconds);
+  out->tv_sec = static_cast<time_t>(seconds);
+  out->tv_nsec = static_cast<long>(nanoseconds);
+  return true;
+}
+
+} // namespace
+
+// The seam for tests of a failing copy.
+void setCopyFaultForTest(int64_t bytes, int err) {
+  faultBytes = bytes;
+  faultErrno = err;
+}
+
+// CopyFileA: refuses a directory source, a protected destination (5) and a copy onto itself
+// (32). The data go into a temporary file beside the destination, renamed over it only when
+// complete: the old destination stays until the new one is whole.
+BOOL CopyFileA(const char *source, const char *destination, BOOL failIfExists) {
+  char src[SYS_PATH], dst[SYS_PATH];
+  if (!toSystemPath(source, src) || !toSystemPath(destination, dst))
+    return FALSE;
+  struct stat st;
+  int in = openSource(src, &st);
+  if (in < 0)
+    return FALSE;
+  DWORD code = 0;
+  int err = 0;
+  FileFacts old;
+  bool replacing = false;
+  int32_t stored = storedOfFd(in);
+  char temp[SYS_PATH];
+  err = statFacts(AT_FDCWD, dst, dst, lastComponent(dst), &old);
+  if (err == 0) {
+    replacing = !old.dangling;
+    if (failIfExists) {
+      code = ERROR_FILE_EXISTS_NUM;
+      goto done;
+    }
+    if (old.dev == (static_cast<uint64_t>(major(st.st_dev)) << 32 | minor(st.st_dev)) &&
+        old.ino == st.st_ino && !old.dangling) {
+      code = ERROR_SHARING_VIOLATION;
+      goto done;
+    }
+    bool sourceHidden =
+        lastComponent(src)[0] == '.' || (stored >= 0 && (stored & FILE_ATTRIBUTE_HIDDEN) != 0);
+    bool sourceSystem = stored >= 0 && (stored & FILE_ATTRIBUTE_SYSTEM) != 0;
+    if (old.isDir || (old.attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
+        ((old.attributes & FILE_ATTRIBUTE_HIDDEN) != 0 && !sourceHidden) ||
+        ((old.attributes & FILE_ATTRIBUTE_SYSTEM) != 0 && !sourceSystem)) {
+      code = ERROR_ACCESS_DENIED;
+      goto done;
+    }
+  } else if (err != ENOENT) {
+    goto done;
+  }
+  err = copyToTemp(in, st, stored, dst, replacing ? &old : nullptr, false, temp);
+  if (err == 0 && rename(temp, dst) != 0) {
+    err = errno;
+    unlink(temp);
+  }
+done:
+  close(in);
+  if (code != 0) {
+    SetLastError(code);
+    return FALSE;
+  }
+  if (err != 0) {
+    setLastErrorFromErrno(err, dst);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// MoveFileA: renames without ever replacing an existing destination (183); across file
+// systems a file is copied, flushed and only then removed, a directory refused (17).
+BOOL MoveFileA(const char *source, const char *destination) {
+  char src[SYS_PATH], dst[SYS_PATH];
+  if (!toSystemPath(source, src) || !toSystemPath(destination, dst))
+    return FALSE;
+  int err = renameNoReplace(src, dst);
+  if (err == 0)
+    return TRUE;
+  if (err == EXDEV)
+    return moveAcrossDevices(src, dst);
+  if (err == ENOENT) {
+    struct stat st;
+    if (lstat(src, &st) != 0)
+      setLastErrorFromErrno(ENOENT, src);
+    else
+      SetLastError(ERROR_PATH_NOT_FOUND); // the destination's directory is missing
+    return FALSE;
+  }
+  setLastErrorFromErrno(err, dst);
+  return FALSE;
+}
+
+// DeleteFileA: a directory or a read-only file is refused with 5; a link is removed itself.
+BOOL DeleteFileA(const char *path) {
+  char sys[SYS_PATH];
+  if (!toSystemPath(path, sys))
+    return FALSE;
+  struct stat st;
+  if (lstat(sys, &st) != 0) {
+    setLastErrorFromErrno(errno, sys);
+    return FALSE;
+  }
+  if (S_ISDIR(st.st_mode) || (!S_ISLNK(st.st_mode) && (st.st_mode & 0222) == 0)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (unlink(sys) != 0) {
+    setLastErrorFromErrno(errno, sys);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// CreateDirectoryA: 183 for an existing name, 3 for a missing parent.
+BOOL CreateDirectoryA(const char *path, void *securityAttributes) {
+  (void)securityAttributes;
+  char sys[SYS_PATH];
+  if (!toSystemPath(path, sys))
+    return FALSE;
+  if (mkdir(sys, 0777) != 0) {
+    int err = errno;
+    SetLastError(err == ENOENT ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(err));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// RemoveDirectoryA: a read-only directory gives 5, one not empty 145, a file 267. A link to
+// a directory is removed itself.
+BOOL RemoveDirectoryA(const char *path) {
+  char sys[SYS_PATH];
+  if (!toSystemPath(path, sys))
+    return FALSE;
+  struct stat st;
+  if (lstat(sys, &st) != 0) {
+    setLastErrorFromErrno(errno, sys);
+    return FALSE;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    struct stat target;
+    if (stat(sys, &target) != 0 || !S_ISDIR(target.st_mode)) {
+      SetLastError(ERROR_DIRECTORY_NUM);
+      return FALSE;
+    }
+    if (unlink(sys) != 0) {
+      setLastErrorFromErrno(errno, sys);
+      return FALSE;
+    }
+    return TRUE;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    SetLastError(ERROR_DIRECTORY_NUM);
+    return FALSE;
+  }
+  int32_t stored = readStoredAttributes(sys);
+  if ((st.st_mode & 0222) == 0 || (stored >= 0 && (stored & FILE_ATTRIBUTE_READONLY) != 0)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (rmdir(sys) != 0) {
+    int err = errno;
+    SetLastError(err == EEXIST || err == ENOTEMPTY ? ERROR_DIR_NOT_EMPTY
+                                                   : win32ErrorFromErrno(err));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// CreateFileA, only to reach an existing file's times: OPEN_EXISTING, read or write access.
+// Write access to a read-only file is refused with 5.
+HANDLE CreateFileA(const char *path, DWORD access, DWORD share, void *securityAttributes,
+                   DWORD disposition, DWORD flags, HANDLE templateFile) {
+  (void)share;
+  (void)securityAttributes;
+  (void)flags;
+  (void)templateFile;
+  if (disposition != OPEN_EXISTING) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  char sys[SYS_PATH];
+  if (!toSystemPath(path, sys))
+    return INVALID_HANDLE_VALUE;
+  bool writing = (access & GENERIC_WRITE) != 0;
+  int fd = open(sys, (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (fd < 0) {
+    setLastErrorFromErrno(errno, sys);
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat st;
+  if (writing && fstat(fd, &st) == 0 && (st.st_mode & 0222) == 0) {
+    close(fd);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return handleOfFd(fd);
+}
+
+// GetFileTime: creation (birth, else change), last-access and last-write times.
+BOOL GetFileTime(HANDLE file, FILETIME *creation, FILETIME *lastAccess, FILETIME *lastWrite) {
+  int fd = fdOfHandle(file);
+  struct statx sx;
+  if (fd < 0 || statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT,
+                      STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+    SetLastError(fd < 0 ? ERROR_INVALID_HANDLE_NUM : win32ErrorFromErrno(errno));
+    return FALSE;
+  }
+  auto ticks = [](const struct statx_timestamp &t) {
+    return ticksFromUnix(static_cast<int64_t>(t.tv_sec), static_cast<int64_t>(t.tv_nsec));
+  };
+  if (creation != nullptr)
+    putTicks(creation,
+             (sx.stx_mask & STATX_BTIME) != 0 ? ticks(sx.stx_btime) : ticks(sx.stx_ctime));
+  if (lastAccess != nullptr)
+    putTicks(lastAccess, ticks(sx.stx_atime));
+  if (lastWrite != nullptr)
+    putTicks(lastWrite, ticks(sx.stx_mtime));
+  return TRUE;
+}
+
+// SetFileTime: last-access and last-write through futimens; a creation time cannot be set on
+// POSIX and is ignored.
+BOOL SetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess,
+                 const FILETIME *lastWrite) {
+  (void)creation;
+  int fd = fdOfHandle(file);
+  if (fd < 0) {
+    SetLastError(ERROR_INVALID_HANDLE_NUM);
+    return FALSE;
+  }
+  struct timespec times[2];
+  if (!timespecOf(lastAccess, &times[0]) || !timespecOf(lastWrite, &times[1])) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (futimens(fd, times) != 0) {
+    SetLastError(win32ErrorFromErrno(errno));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// CloseHandle for handles of CreateFileA.
+BOOL CloseHandle(HANDLE handle) {
+  int fd = fdOfHandle(handle);
+  if (fd < 0 || close(fd) != 0) {
+    SetLastError(fd < 0 ? ERROR_INVALID_HANDLE_NUM : win32ErrorFromErrno(errno));
+    return FALSE;
+  }
+  return TRUE;
+}

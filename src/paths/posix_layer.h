@@ -1,0 +1,87 @@
+// Internals shared by the files of the POSIX backend (src/paths/posix_*.cpp) and its tests.
+// No system header here: the system types stay inside the .cpp files.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "paths/paths.h"
+
+#if !defined(_WIN32)
+
+// The extended attribute that Samba and Wine keep DOS attributes in.
+constexpr char DOS_XATTR_NAME[] = "user.DOSATTRIB";
+
+// A system path (with `/`) is at most this long, terminator included.
+constexpr size_t SYS_PATH = 4096;
+
+// Win32 error numbers that only the backend produces.
+constexpr DWORD ERROR_INVALID_FUNCTION_NUM = 1u;
+constexpr DWORD ERROR_INVALID_HANDLE_NUM = 6u;
+constexpr DWORD ERROR_NO_MORE_FILES_NUM = 18u;
+constexpr DWORD ERROR_FILE_EXISTS_NUM = 80u;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER_NUM = 122u;
+constexpr DWORD ERROR_DIRECTORY_NUM = 267u;
+constexpr DWORD ERROR_MR_MID_NOT_FOUND_NUM = 317u;
+
+// Ticks between 1601-01-01 and 1970-01-01.
+constexpr int64_t EPOCH_DIFF_TICKS = 116444736000000000LL;
+
+// What the layer knows about one file after one stat and one extended-attribute read.
+struct FileFacts {
+  bool isDir;
+  bool dangling;           // a symbolic link whose target is missing (listed as an empty file)
+  uint32_t mode;           // st_mode
+  uint64_t dev, ino;       // identity
+  uint64_t size;           // 0 for a directory
+  uint32_t uid, gid;       // owner
+  int64_t accessTicks;     // 100-ns ticks since 1601
+  int64_t writeTicks;      //
+  int64_t createTicks;     // birth time where known, else change time
+  int64_t changeTicks;     // status change time
+  bool writtenAfterStored; // last-write time not earlier than the change time
+  int32_t stored;          // stored DOS attributes, -1 when none
+  DWORD attributes;        // the Win32 attribute word
+};
+
+// The one errno table: the Win32 number for a system error (ENOENT gives 2, the entry).
+DWORD win32ErrorFromErrno(int err);
+// Sets the last error from errno; for ENOENT it tells a missing entry (2) from a missing
+// directory on the way (3) by looking at the parent of `sysPath` (may be null: then 2).
+void setLastErrorFromErrno(int err, const char *sysPath = nullptr);
+// 3 when the directory holding `sysPath` is missing or not a directory, else 2.
+DWORD missingEntryError(const char *sysPath);
+
+// Turns program path text (`\` separators) into a system path in `out` (SYS_PATH bytes).
+// False with the last error set (206 too long, 2 empty) when it cannot.
+bool toSystemPath(const char *path, char *out);
+// The last component of a system path (after the last `/`).
+const char *lastComponent(const char *sysPath);
+
+// Fills `facts` for `name` relative to the directory `dirFd` (or a path when dirFd is
+// AT_FDCWD, passed as -100). `xattrPath` is the full path for the DOS attribute read;
+// `displayName` decides the dot rule. `follow` follows a final symbolic link (a dangling one
+// becomes an empty file). Returns 0 or the errno of the stat.
+int statFacts(int dirFd, const char *name, const char *xattrPath, const char *displayName,
+              FileFacts *facts, bool *xattrUnsupported = nullptr);
+// Reads stored DOS attributes of `sysPath`: the value, or -1 when none (or unreadable).
+int32_t readStoredAttributes(const char *sysPath, bool *unsupported = nullptr);
+// Parses the text form `0x..` (a Samba or Wine value); -1 when it is not that form.
+int32_t parseStoredAttributes(const char *data, size_t length);
+// Writes `value` as stored DOS attributes, through `fd` when it is not -1, else by path;
+// silently nothing where the file system has no extended attributes. 0 or an errno.
+int writeStoredAttributes(int fd, const char *sysPath, uint32_t value);
+// The Win32 attribute word from the facts (mode, times, stored value) and the entry name.
+DWORD computeAttributes(const FileFacts &facts, const char *name);
+
+// Wildcard match of one name against a normalized last component (Windows rules).
+bool wildcardMatch(const char *pattern, const char *name);
+
+// Test seam: makes the next data copies fail with `err` after `bytes` bytes (-1: off).
+void setCopyFaultForTest(int64_t bytes, int err);
+
+// Ticks from seconds and nanoseconds since 1970, and back.
+int64_t ticksFromUnix(int64_t seconds, int64_t nanoseconds);
+void unixFromTicks(int64_t ticks, int64_t *seconds, int64_t *nanoseconds);
+
+#endif

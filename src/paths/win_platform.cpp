@@ -1,0 +1,134 @@
+// The Windows backend: kernel32 provides the file operations themselves; this file adds only
+// what the program names in its own terms: the lead-byte table, the runtime-library file
+// calls (with the Win32 last error left readable), the list-file stream and file identity.
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
+
+#include "paths/paths.h"
+
+unsigned char leadByteMap[256];
+
+// Fills leadByteMap for the chosen table (the active code page's for LEAD_SYSTEM).
+void setLeadByteTable(LeadByteTable table) {
+  for (int c = 0; c < 256; ++c) {
+    bool lead = false;
+    if (table == LEAD_SYSTEM)
+      lead = IsDBCSLeadByte(static_cast<BYTE>(c)) != 0;
+    else if (table == LEAD_SHIFT_JIS)
+      lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    else if (table == LEAD_WIDE)
+      lead = c >= 0x81 && c <= 0xFE;
+    leadByteMap[c] = lead ? 1 : 0;
+  }
+}
+
+// Start-up: the active code page's lead bytes; the program path is already in Windows syntax.
+void initPlatform(int argc, char **argv) {
+  (void)argc;
+  (void)argv;
+  setLeadByteTable(LEAD_SYSTEM);
+}
+
+// _open: the flag values are the runtime's own; CreateFile's error stays the last error.
+int fsOpen(const char *path, int flags) {
+  return _open(path, flags);
+}
+
+// _read.
+int fsRead(int fd, void *buffer, unsigned count) {
+  return _read(fd, buffer, count);
+}
+
+// _write.
+int fsWrite(int fd, const void *buffer, unsigned count) {
+  return _write(fd, buffer, count);
+}
+
+// _lseeki64 with SEEK_SET or SEEK_CUR.
+int64_t fsSeek(int fd, int64_t offset, int whence) {
+  return _lseeki64(fd, offset, whence == FS_SEEK_CUR ? SEEK_CUR : SEEK_SET);
+}
+
+// _close.
+int fsClose(int fd) {
+  return _close(fd);
+}
+
+// Reads exactly `count` bytes; a file that ends first gives 38.
+bool fsReadExact(int fd, void *buffer, unsigned count) {
+  unsigned char *at = static_cast<unsigned char *>(buffer);
+  while (count > 0) {
+    int got = _read(fd, at, count);
+    if (got < 0)
+      return false;
+    if (got == 0) {
+      SetLastError(ERROR_HANDLE_EOF);
+      return false;
+    }
+    at += got;
+    count -= static_cast<unsigned>(got);
+  }
+  return true;
+}
+
+// Writes exactly `count` bytes; a write that makes no progress counts as a full disk.
+bool fsWriteExact(int fd, const void *buffer, unsigned count) {
+  const unsigned char *at = static_cast<const unsigned char *>(buffer);
+  while (count > 0) {
+    int put = _write(fd, at, count);
+    if (put < 0)
+      return false;
+    if (put == 0) {
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+    at += put;
+    count -= static_cast<unsigned>(put);
+  }
+  return true;
+}
+
+// fopen(path, "rt"): text mode drops the CR of CR LF and ends the file at Ctrl-Z.
+ListFile *listFileOpen(const char *path) {
+  return reinterpret_cast<ListFile *>(fopen(path, "rt"));
+}
+
+// fgets.
+char *listFileGets(char *buffer, int size, ListFile *file) {
+  return fgets(buffer, size, reinterpret_cast<FILE *>(file));
+}
+
+// fclose.
+void listFileClose(ListFile *file) {
+  if (file != nullptr)
+    fclose(reinterpret_cast<FILE *>(file));
+}
+
+namespace {
+
+// Volume serial number and file index of a path (a directory too); false when unreadable.
+bool identityOf(const char *path, BY_HANDLE_FILE_INFORMATION *info) {
+  HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  BOOL ok = GetFileInformationByHandle(file, info);
+  DWORD error = GetLastError();
+  CloseHandle(file);
+  SetLastError(error);
+  return ok != FALSE;
+}
+
+} // namespace
+
+// Whether two paths name one file: same volume serial number and file index.
+int sameFileIdentity(const char *first, const char *second) {
+  BY_HANDLE_FILE_INFORMATION a, b;
+  if (!identityOf(first, &a) || !identityOf(second, &b))
+    return -1;
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+                 a.nFileIndexLow == b.nFileIndexLow
+             ? 1
+             : 0;
+}

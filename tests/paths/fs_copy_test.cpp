@@ -1,0 +1,285 @@
+// Whole-file operations: copy, move, delete, directory creation and removal, file times.
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "paths/fs_helpers.h"
+#include "paths/paths.h"
+#include "support/testutil.h"
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "paths/posix_layer.h"
+#endif
+
+namespace {
+
+class FsCopyTest : public testing::Test {
+protected:
+  void SetUp() override { tu::resetAll(); }
+  void TearDown() override {
+#if !defined(_WIN32)
+    setCopyFaultForTest(-1, 0);
+#endif
+    tu::resetAll();
+  }
+  std::string make(const std::string &name, const std::string &bytes) {
+    tu::writeFile(dir.path() / name, bytes);
+    return dir.text(name);
+  }
+  // Names in the test directory other than the ones given.
+  std::vector<std::string> namesBesides(const std::vector<std::string> &known) {
+    std::vector<std::string> extra;
+    for (const std::string &name : fst::listNames(dir.text("*"))) {
+      bool listed = name == "." || name == "..";
+      for (const std::string &k : known)
+        listed = listed || name == k;
+      if (!listed)
+        extra.push_back(name);
+    }
+    return extra;
+  }
+  tu::TempDir dir;
+};
+
+TEST_F(FsCopyTest, CopyCarriesDataTimeAndAttributes) {
+  std::string data = tu::patternBytes(3 * 1024 * 1024 + 17, 4);
+  std::string src = make("src.bin", data);
+  const int64_t ticks = 125000000000000000LL + 4321; // 1997, with 100-ns digits
+  tu::setWriteTicks(dir.path() / "src.bin", ticks);
+  ASSERT_TRUE(SetFileAttributesA(src.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                  FILE_ATTRIBUTE_ARCHIVE));
+  std::string dst = dir.text("dst.bin");
+  ASSERT_TRUE(CopyFileA(src.c_str(), dst.c_str(), FALSE)) << GetLastError();
+  EXPECT_EQ(tu::readFile(dir.path() / "dst.bin"), data);
+  FindEntry entry = tu::findEntry(dir.path() / "dst.bin");
+  EXPECT_EQ(fst::ticksOf(entry.ftLastWriteTime), ticks);
+  EXPECT_EQ(
+      entry.dwFileAttributes,
+      static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(namesBesides({"src.bin", "dst.bin"}), std::vector<std::string>{});
+}
+
+TEST_F(FsCopyTest, CopyReplacesAnExistingDestinationUnlessAskedNotTo) {
+  std::string src = make("a", "new contents");
+  std::string dst = make("b", "old");
+  EXPECT_FALSE(CopyFileA(src.c_str(), dst.c_str(), TRUE));
+  EXPECT_LAST_ERROR(80u); // ERROR_FILE_EXISTS
+  EXPECT_EQ(tu::readFile(dir.path() / "b"), "old");
+  EXPECT_TRUE(CopyFileA(src.c_str(), dst.c_str(), FALSE));
+  EXPECT_EQ(tu::readFile(dir.path() / "b"), "new contents");
+  std::string empty = make("empty", "");
+  EXPECT_TRUE(CopyFileA(empty.c_str(), dst.c_str(), FALSE));
+  EXPECT_EQ(tu::readFile(dir.path() / "b"), "");
+}
+
+TEST_F(FsCopyTest, CopyOntoItselfIsASharingViolation) {
+  std::string path = make("self.txt", "precious");
+  tu::fs::create_directory(dir.path() / "sub");
+  std::string other = dir.text("sub\\..\\self.txt");
+  EXPECT_FALSE(CopyFileA(path.c_str(), other.c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(tu::readFile(dir.path() / "self.txt"), "precious");
+#if !defined(_WIN32)
+  // A hard link is the same file under another name.
+  ASSERT_EQ(link((dir.path() / "self.txt").c_str(), (dir.path() / "alias.txt").c_str()), 0);
+  EXPECT_FALSE(CopyFileA(path.c_str(), dir.text("alias.txt").c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(tu::readFile(dir.path() / "self.txt"), "precious");
+#endif
+}
+
+TEST_F(FsCopyTest, CopyRefusesDirectoriesAndReportsMissingPaths) {
+  tu::fs::create_directory(dir.path() / "d");
+  std::string src = make("f", "x");
+  EXPECT_FALSE(CopyFileA(dir.text("d").c_str(), dir.text("e").c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(CopyFileA(src.c_str(), dir.text("d").c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(CopyFileA(dir.text("missing").c_str(), dir.text("e").c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(CopyFileA(src.c_str(), dir.text("nodir\\e").c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_PATH_NOT_FOUND);
+}
+
+#if !defined(_WIN32)
+// Wine (and Windows) write the destination in place; the whole-or-nothing guarantee is ours.
+TEST_F(FsCopyTest, FailedCopyLeavesOldDestinationWholeAndNoTemporaryFile) {
+  std::string src = make("src", tu::patternBytes(3 << 20, 1));
+  std::string dst = make("dst", "the old destination");
+  setCopyFaultForTest(1 << 20, ENOSPC);
+  EXPECT_FALSE(CopyFileA(src.c_str(), dst.c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_DISK_FULL);
+  EXPECT_EQ(tu::readFile(dir.path() / "dst"), "the old destination");
+  EXPECT_EQ(namesBesides({"src", "dst"}), std::vector<std::string>{});
+  // Without a destination nothing is left either.
+  setCopyFaultForTest(0, EIO);
+  EXPECT_FALSE(CopyFileA(src.c_str(), dir.text("fresh").c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_IO_DEVICE);
+  EXPECT_EQ(namesBesides({"src", "dst"}), std::vector<std::string>{});
+  // The plain read/write path copies correctly when it does not fail.
+  setCopyFaultForTest(int64_t{1} << 40, EIO);
+  EXPECT_TRUE(CopyFileA(src.c_str(), dst.c_str(), FALSE));
+  EXPECT_EQ(tu::readFile(dir.path() / "dst"), tu::patternBytes(3 << 20, 1));
+}
+
+// A pipe (Windows has none) is refused at once instead of waiting for a writer.
+TEST_F(FsCopyTest, PipesAreRefusedWithoutBlockingOnPosix) {
+  ASSERT_EQ(mkfifo((dir.path() / "pipe").c_str(), 0644), 0);
+  EXPECT_FALSE(CopyFileA(dir.text("pipe").c_str(), dir.text("copy").c_str(), FALSE));
+  EXPECT_LAST_ERROR(1u); // ERROR_INVALID_FUNCTION
+  EXPECT_EQ(fsOpen(dir.text("pipe").c_str(), FS_OPEN_READ), -1);
+  EXPECT_LAST_ERROR(1u);
+  EXPECT_EQ(namesBesides({"pipe"}), std::vector<std::string>{});
+}
+
+// The copy carries the permission bits and the stored attributes, with archive set.
+TEST_F(FsCopyTest, CopyCarriesModeAndStoredAttributesOnPosix) {
+  std::string src = make("tool", "#!/bin/sh\n");
+  ASSERT_EQ(chmod((dir.path() / "tool").c_str(), 04751), 0);
+  ASSERT_TRUE(SetFileAttributesA(src.c_str(), FILE_ATTRIBUTE_SYSTEM));
+  ASSERT_TRUE(CopyFileA(src.c_str(), dir.text("copy").c_str(), FALSE));
+  struct stat st;
+  ASSERT_EQ(stat((dir.path() / "copy").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0751u); // set-user-id is not carried over
+  char data[16] = {};
+  ssize_t length = getxattr((dir.path() / "copy").c_str(), "user.DOSATTRIB", data, sizeof data);
+  EXPECT_EQ(std::string(data, length > 0 ? static_cast<size_t>(length) : 0), "0x24");
+  EXPECT_EQ(GetFileAttributesA(dir.text("copy").c_str()),
+            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+}
+#endif
+
+TEST_F(FsCopyTest, MoveNeverReplaces) {
+  std::string a = make("a", "A");
+  std::string b = make("b", "B");
+  EXPECT_FALSE(MoveFileA(a.c_str(), b.c_str()));
+  EXPECT_LAST_ERROR(ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(tu::readFile(dir.path() / "a"), "A");
+  EXPECT_EQ(tu::readFile(dir.path() / "b"), "B");
+  tu::fs::create_directory(dir.path() / "d");
+  EXPECT_FALSE(MoveFileA(a.c_str(), dir.text("d").c_str()));
+  EXPECT_LAST_ERROR(ERROR_ALREADY_EXISTS);
+
+  EXPECT_TRUE(MoveFileA(a.c_str(), dir.text("d\\a2").c_str()));
+  EXPECT_EQ(tu::readFile(dir.path() / "d" / "a2"), "A");
+  EXPECT_FALSE(tu::fs::exists(dir.path() / "a"));
+  EXPECT_TRUE(MoveFileA(dir.text("d").c_str(), dir.text("e").c_str())); // a directory
+  EXPECT_EQ(tu::readFile(dir.path() / "e" / "a2"), "A");
+
+  EXPECT_FALSE(MoveFileA(dir.text("missing").c_str(), dir.text("x").c_str()));
+  EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(MoveFileA(b.c_str(), dir.text("nodir\\b").c_str()));
+  EXPECT_LAST_ERROR(ERROR_PATH_NOT_FOUND);
+}
+
+#if !defined(_WIN32)
+// A second file system for the move tests: a writable tmpfs such as /dev/shm, or none.
+std::string otherFileSystem(const tu::fs::path &here) {
+  struct stat mine, st;
+  if (stat(here.c_str(), &mine) != 0)
+    return "";
+  for (const char *candidate : {"/dev/shm", "/run/shm", "/mnt/x"}) {
+    if (stat(candidate, &st) == 0 && S_ISDIR(st.st_mode) && st.st_dev != mine.st_dev &&
+        access(candidate, W_OK) == 0)
+      return candidate;
+  }
+  return "";
+}
+
+// Wine's cross-device move copies and deletes without a flush between; the flush is ours.
+TEST_F(FsCopyTest, MoveAcrossFileSystemsCopiesThenRemoves) {
+  std::string other = otherFileSystem(dir.path());
+  if (other.empty())
+    GTEST_SKIP() << "no second file system to move to";
+  std::string target = other + "/tc-move-" + std::to_string(getpid());
+  tu::fs::remove_all(target);
+  ASSERT_TRUE(tu::fs::create_directory(target));
+  std::string data = tu::patternBytes(200000, 9);
+  std::string src = make("m.bin", data);
+  const int64_t ticks = 128000000000000000LL;
+  tu::setWriteTicks(dir.path() / "m.bin", ticks);
+  std::string dst = tu::programPath(target + "/m.bin");
+
+  EXPECT_TRUE(MoveFileA(src.c_str(), dst.c_str())) << GetLastError();
+  EXPECT_FALSE(tu::fs::exists(dir.path() / "m.bin"));
+  EXPECT_EQ(tu::readFile(target + "/m.bin"), data);
+  EXPECT_EQ(tu::writeTicks(target + "/m.bin"), ticks);
+
+  std::string again = make("m.bin", "second");
+  EXPECT_FALSE(MoveFileA(again.c_str(), dst.c_str())); // still never replaces
+  EXPECT_LAST_ERROR(ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(tu::readFile(target + "/m.bin"), data);
+
+  tu::fs::create_directory(dir.path() / "tree");
+  EXPECT_FALSE(MoveFileA(dir.text("tree").c_str(), tu::programPath(target + "/tree").c_str()));
+  EXPECT_LAST_ERROR(ERROR_NOT_SAME_DEVICE);
+  EXPECT_TRUE(tu::fs::exists(dir.path() / "tree"));
+  tu::fs::remove_all(target);
+}
+#endif
+
+TEST_F(FsCopyTest, DeleteRefusesDirectoriesAndReportsMissingFiles) {
+  tu::fs::create_directory(dir.path() / "d");
+  EXPECT_FALSE(DeleteFileA(dir.text("d").c_str()));
+  EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(DeleteFileA(dir.text("none").c_str()));
+  EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(DeleteFileA(dir.text("nodir\\none").c_str()));
+  EXPECT_LAST_ERROR(ERROR_PATH_NOT_FOUND);
+  std::string f = make("f", "x");
+  EXPECT_TRUE(DeleteFileA(f.c_str()));
+  EXPECT_FALSE(tu::fs::exists(dir.path() / "f"));
+}
+
+TEST_F(FsCopyTest, DirectoryCreationAndRemovalErrors) {
+  std::string d = dir.text("d");
+  EXPECT_TRUE(CreateDirectoryA(d.c_str(), nullptr));
+  EXPECT_FALSE(CreateDirectoryA(d.c_str(), nullptr));
+  EXPECT_LAST_ERROR(ERROR_ALREADY_EXISTS);
+  EXPECT_FALSE(CreateDirectoryA(dir.text("no\\d").c_str(), nullptr));
+  EXPECT_LAST_ERROR(ERROR_PATH_NOT_FOUND);
+
+  tu::writeFile(dir.path() / "d" / "f", "x");
+  EXPECT_FALSE(RemoveDirectoryA(d.c_str()));
+  EXPECT_LAST_ERROR(ERROR_DIR_NOT_EMPTY);
+  EXPECT_FALSE(RemoveDirectoryA(dir.text("d\\f").c_str()));
+  EXPECT_LAST_ERROR(267u); // ERROR_DIRECTORY
+  EXPECT_FALSE(RemoveDirectoryA(dir.text("none").c_str()));
+  EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+  ASSERT_TRUE(DeleteFileA(dir.text("d\\f").c_str()));
+  EXPECT_TRUE(RemoveDirectoryA(d.c_str()));
+}
+
+TEST_F(FsCopyTest, FileTimesRoundTripThroughAHandle) {
+  std::string path = make("t", "x");
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  FILETIME access = {0x12345670u, 0x01B00000u}; // 1950: before the Unix epoch
+  FILETIME write = {0x89ABCDE0u, 0x01D00000u};  // 2004
+  EXPECT_TRUE(SetFileTime(file, nullptr, &access, &write));
+  FILETIME created{}, gotAccess{}, gotWrite{};
+  EXPECT_TRUE(GetFileTime(file, &created, &gotAccess, &gotWrite));
+  EXPECT_EQ(fst::ticksOf(gotAccess), fst::ticksOf(access));
+  EXPECT_EQ(fst::ticksOf(gotWrite), fst::ticksOf(write));
+  EXPECT_NE(fst::ticksOf(created), 0);
+  // A zero time leaves the time as it is.
+  FILETIME zero = {0, 0};
+  EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &zero));
+  EXPECT_TRUE(GetFileTime(file, nullptr, nullptr, &gotWrite));
+  EXPECT_EQ(fst::ticksOf(gotWrite), fst::ticksOf(write));
+  EXPECT_TRUE(CloseHandle(file));
+
+  EXPECT_EQ(CreateFileA(dir.text("none").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+}
+
+} // namespace

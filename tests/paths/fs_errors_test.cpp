@@ -1,0 +1,276 @@
+// Errors and their texts, time conversions, the runtime-library file calls, the list file and
+// file identity.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "paths/fs_helpers.h"
+#include "paths/paths.h"
+#include "support/testutil.h"
+#if !defined(_WIN32)
+#include "paths/posix_layer.h"
+#endif
+
+namespace {
+
+class FsErrorsTest : public testing::Test {
+protected:
+  void SetUp() override { tu::resetAll(); }
+  void TearDown() override { tu::resetAll(); }
+  tu::TempDir dir;
+};
+
+std::string messageOf(DWORD code, DWORD *length = nullptr) {
+  char buffer[512];
+  memset(buffer, 'x', sizeof buffer);
+  DWORD n =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0, buffer, sizeof buffer, nullptr);
+  if (length != nullptr)
+    *length = n;
+  return n == 0 ? std::string(buffer[0] == '\0' ? "" : "<not emptied>") : std::string(buffer, n);
+}
+
+#if !defined(_WIN32)
+TEST_F(FsErrorsTest, ErrnoTableGivesWin32Numbers) {
+  struct Row {
+    int err;
+    DWORD code;
+  };
+  const Row rows[] = {{EACCES, 5},   {EPERM, 5},    {EISDIR, 5},         {ENOENT, 2},
+                      {ENOTDIR, 3},  {EEXIST, 183}, {ENOTEMPTY, 145},    {ENOSPC, 112},
+                      {EDQUOT, 112}, {EROFS, 19},   {ENAMETOOLONG, 206}, {EXDEV, 17},
+                      {EBUSY, 32},   {ETXTBSY, 32}, {EIO, 1117},         {EMFILE, 4},
+                      {ENFILE, 4},   {ENOMEM, 8},   {ELOOP, 1921},       {EFBIG, 223},
+                      {EINVAL, 87},  {EPROTO, 31},  {ECONNRESET, 31},    {0, 31}};
+  for (const Row &row : rows)
+    EXPECT_EQ(win32ErrorFromErrno(row.err), row.code) << "errno " << row.err;
+}
+
+// Every number the table produces has a text.
+TEST_F(FsErrorsTest, EveryMappedNumberHasAText) {
+  for (DWORD code : {2u,   3u,   4u,   5u,   8u,   17u,   19u,   31u, 32u, 38u, 87u,
+                     112u, 145u, 183u, 206u, 223u, 1117u, 1921u, 18u, 80u, 267u}) {
+    DWORD length = 0;
+    std::string text = messageOf(code, &length);
+    EXPECT_GT(length, 2u) << code;
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << code;
+  }
+}
+#endif
+
+TEST_F(FsErrorsTest, MessageTextsAreWindowsEnglishEndedByCrLf) {
+#if defined(_WIN32)
+  if (tu::underWine())
+    GTEST_SKIP() << "Wine's texts differ from Windows' in wording for some numbers";
+#endif
+  EXPECT_EQ(messageOf(2), "The system cannot find the file specified.\r\n");
+  EXPECT_EQ(messageOf(3), "The system cannot find the path specified.\r\n");
+  EXPECT_EQ(messageOf(5), "Access is denied.\r\n");
+  EXPECT_EQ(messageOf(32),
+            "The process cannot access the file because it is being used by another process.\r\n");
+  EXPECT_EQ(messageOf(38), "Reached the end of the file.\r\n");
+  EXPECT_EQ(messageOf(112), "There is not enough space on the disk.\r\n");
+  EXPECT_EQ(messageOf(145), "The directory is not empty.\r\n");
+  EXPECT_EQ(messageOf(183), "Cannot create a file when that file already exists.\r\n");
+}
+
+TEST_F(FsErrorsTest, NumberWithoutTextGivesZero) {
+  DWORD length = 1;
+  std::string text = messageOf(0x2FFFFFFFu, &length);
+  EXPECT_EQ(length, 0u);
+#if !defined(_WIN32)
+  EXPECT_EQ(text, ""); // the buffer is emptied (Windows leaves it as it was)
+#endif
+  char tiny[8] = "xxxxxxx";
+  EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 5, 0, tiny, sizeof tiny, nullptr),
+            0u);
+}
+
+SYSTEMTIME calendarOf(uint64_t ticks, BOOL *ok) {
+  FILETIME time = {static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+  SYSTEMTIME out{};
+  *ok = FileTimeToSystemTime(&time, &out);
+  return out;
+}
+
+TEST_F(FsErrorsTest, SystemTimeCoversTheWholeRangeAndRefusesBeyond) {
+  BOOL ok = FALSE;
+  SYSTEMTIME t = calendarOf(0, &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(t.wYear, 1601);
+  EXPECT_EQ(t.wMonth, 1);
+  EXPECT_EQ(t.wDay, 1);
+  EXPECT_EQ(t.wDayOfWeek, 1); // a Monday
+  EXPECT_EQ(t.wHour + t.wMinute + t.wSecond + t.wMilliseconds, 0);
+
+  t = calendarOf(116444736000000000ULL, &ok); // the Unix epoch
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(t.wYear, 1970);
+  EXPECT_EQ(t.wMonth, 1);
+  EXPECT_EQ(t.wDay, 1);
+  EXPECT_EQ(t.wDayOfWeek, 4);
+
+  t = calendarOf(125963012967890000ULL, &ok); // 2000-02-29 12:34:56.789, a Tuesday
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(t.wYear, 2000);
+  EXPECT_EQ(t.wMonth, 2);
+  EXPECT_EQ(t.wDay, 29);
+  EXPECT_EQ(t.wDayOfWeek, 2);
+  EXPECT_EQ(t.wHour, 12);
+  EXPECT_EQ(t.wMinute, 34);
+  EXPECT_EQ(t.wSecond, 56);
+  EXPECT_EQ(t.wMilliseconds, 789);
+
+  t = calendarOf(157520160000000000ULL, &ok); // 2100-03-01: 2100 is no leap year
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(t.wMonth, 3);
+  EXPECT_EQ(t.wDay, 1);
+  EXPECT_EQ(t.wDayOfWeek, 1);
+
+  t = calendarOf(0x7FFFFFFFFFFFFFFFULL, &ok); // the last representable time
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(t.wYear, 30828);
+  EXPECT_EQ(t.wMonth, 9);
+  EXPECT_EQ(t.wDay, 14);
+  EXPECT_EQ(t.wDayOfWeek, 4);
+  EXPECT_EQ(t.wHour, 2);
+  EXPECT_EQ(t.wMinute, 48);
+  EXPECT_EQ(t.wSecond, 5);
+  EXPECT_EQ(t.wMilliseconds, 477);
+
+  calendarOf(0x8000000000000000ULL, &ok);
+  EXPECT_FALSE(ok);
+  calendarOf(0xFFFFFFFFFFFFFFFFULL, &ok); // "before 1601" read as signed
+  EXPECT_FALSE(ok);
+}
+
+#if !defined(_WIN32)
+// The offset in force now is added, as Windows does; out-of-range results fail.
+TEST_F(FsErrorsTest, LocalFileTimeAddsTheCurrentOffset) {
+  const char *saved = getenv("TZ");
+  std::string old = saved != nullptr ? saved : "";
+  setenv("TZ", "XXX-2", 1); // two hours east of UTC, no daylight saving
+  tzset();
+  FILETIME utc = {0x00000000u, 0x01D00000u};
+  FILETIME local{};
+  EXPECT_TRUE(FileTimeToLocalFileTime(&utc, &local));
+  EXPECT_EQ(fst::ticksOf(local) - fst::ticksOf(utc), 2 * 3600 * 10000000LL);
+  FILETIME last = {0xFFFFFFFFu, 0x7FFFFFFFu};
+  EXPECT_FALSE(FileTimeToLocalFileTime(&last, &local));
+  setenv("TZ", "XXX+3", 1);
+  tzset();
+  FILETIME first = {1000u, 0u};
+  EXPECT_FALSE(FileTimeToLocalFileTime(&first, &local));
+  if (saved != nullptr)
+    setenv("TZ", old.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
+}
+#endif
+
+TEST_F(FsErrorsTest, ReadExactReportsAShortFileAs38) {
+  tu::writeFile(dir.path() / "short", "12345");
+  std::string path = dir.text("short");
+  int fd = fsOpen(path.c_str(), FS_OPEN_READ);
+  ASSERT_GE(fd, 0);
+  char buffer[16];
+  EXPECT_TRUE(fsReadExact(fd, buffer, 3));
+  EXPECT_EQ(std::string(buffer, 3), "123");
+  EXPECT_EQ(fsSeek(fd, 0, FS_SEEK_CUR), 3);
+  EXPECT_FALSE(fsReadExact(fd, buffer, 5));
+  EXPECT_LAST_ERROR(ERROR_HANDLE_EOF);
+  EXPECT_EQ(fsSeek(fd, 1, FS_SEEK_SET), 1);
+  EXPECT_EQ(fsRead(fd, buffer, sizeof buffer), 4);
+  EXPECT_EQ(fsClose(fd), 0);
+
+  EXPECT_EQ(fsOpen(dir.text("none").c_str(), FS_OPEN_READ), -1);
+  EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(FsErrorsTest, ReadWriteOpenAppendsInPlace) {
+  tu::writeFile(dir.path() / "f", "abc");
+  int fd = fsOpen(dir.text("f").c_str(), FS_OPEN_READWRITE);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(fsSeek(fd, 0, FS_SEEK_CUR), 0); // never truncated, starts at the beginning
+  EXPECT_EQ(fsSeek(fd, 3, FS_SEEK_SET), 3);
+  EXPECT_TRUE(fsWriteExact(fd, "def", 3));
+  EXPECT_EQ(fsClose(fd), 0);
+  EXPECT_EQ(tu::readFile(dir.path() / "f"), "abcdef");
+  tu::fs::create_directory(dir.path() / "d");
+  EXPECT_EQ(fsOpen(dir.text("d").c_str(), FS_OPEN_READ), -1); // a directory is refused
+  EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+}
+
+std::vector<std::string> readLines(const std::string &path, int size) {
+  std::vector<std::string> lines;
+  ListFile *file = listFileOpen(path.c_str());
+  EXPECT_NE(file, nullptr);
+  if (file == nullptr)
+    return lines;
+  std::vector<char> buffer(static_cast<size_t>(size));
+  while (listFileGets(buffer.data(), size, file) != nullptr)
+    lines.emplace_back(buffer.data());
+  listFileClose(file);
+  return lines;
+}
+
+TEST_F(FsErrorsTest, ListFileDropsCarriageReturnsBeforeLineFeeds) {
+  tu::writeFile(dir.path() / "list", "a\r\nb\n\r\nlone\rcr\r\nlast");
+  std::string path = dir.text("list");
+  EXPECT_EQ(readLines(path, 260),
+            (std::vector<std::string>{"a\n", "b\n", "\n", "lone\rcr\n", "last"}));
+  // A line longer than the buffer comes in pieces; a CR LF across the cut still reads as LF.
+  tu::writeFile(dir.path() / "list2", "abc\r\nxy\r\n");
+  EXPECT_EQ(readLines(dir.text("list2"), 4), (std::vector<std::string>{"abc", "\n", "xy\n"}));
+  EXPECT_EQ(listFileOpen(dir.text("none").c_str()), nullptr);
+  EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(FsErrorsTest, ListFileEndsAtCtrlZ) {
+  tu::writeFile(dir.path() / "list", std::string("one\r\ntwo\r\n\x1A"
+                                                 "garbage\r\n"));
+  EXPECT_EQ(readLines(dir.text("list"), 260), (std::vector<std::string>{"one\n", "two\n"}));
+}
+
+TEST_F(FsErrorsTest, IdentityComparesFilesNotSpellings) {
+  tu::writeFile(dir.path() / "a", "x");
+  tu::writeFile(dir.path() / "b", "x");
+  tu::fs::create_directory(dir.path() / "sub");
+  EXPECT_EQ(sameFileIdentity(dir.text("a").c_str(), dir.text("sub\\..\\a").c_str()), 1);
+  EXPECT_EQ(sameFileIdentity(dir.text("a").c_str(), dir.text("b").c_str()), 0);
+  EXPECT_EQ(sameFileIdentity(dir.text("a").c_str(), dir.text("none").c_str()), -1);
+  EXPECT_EQ(sameFileIdentity(dir.text("sub").c_str(), dir.text("sub").c_str()), 1);
+}
+
+#if !defined(_WIN32)
+TEST_F(FsErrorsTest, LeadByteTablesFollowTheChosenSet) {
+  setLeadByteTable(LEAD_SHIFT_JIS);
+  EXPECT_TRUE(isLeadByte(0x81));
+  EXPECT_TRUE(isLeadByte(0x9F));
+  EXPECT_FALSE(isLeadByte(0xA0));
+  EXPECT_TRUE(isLeadByte(0xFC));
+  EXPECT_FALSE(isLeadByte(0xFD));
+  setLeadByteTable(LEAD_WIDE);
+  EXPECT_TRUE(isLeadByte(0xA0));
+  EXPECT_TRUE(isLeadByte(0xFE));
+  EXPECT_FALSE(isLeadByte(0x80));
+  setLeadByteTable(LEAD_NONE);
+  EXPECT_FALSE(isLeadByte(0x81));
+}
+
+TEST_F(FsErrorsTest, ProgramPathTakesBackslashes) {
+  char program[] = "/usr/local/bin/treecopy";
+  char *argv[] = {program, nullptr};
+  initPlatform(1, argv);
+  EXPECT_STREQ(program, "\\usr\\local\\bin\\treecopy");
+  setLeadByteTable(LEAD_NONE);
+}
+#endif
+
+} // namespace

@@ -1,0 +1,201 @@
+// Directory enumeration: wildcard rules, listing order, last-component normalization, "." and
+// "..", exact lookups, and what each entry carries.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "paths/fs_helpers.h"
+#include "paths/paths.h"
+#include "support/testutil.h"
+#if !defined(_WIN32)
+#include "paths/posix_layer.h"
+#endif
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+class FsFindTest : public testing::Test {
+protected:
+  void SetUp() override {
+    tu::resetAll();
+    for (const char *name : {"beta", "Alpha", "Zed", "zulu", "_under", "noext", "noext.txt", "foo",
+                             "f.o", "fooo", "a.b.c"})
+      tu::writeFile(dir.path() / name, name);
+    tu::fs::create_directory(dir.path() / "sub");
+  }
+  void TearDown() override { tu::resetAll(); }
+  tu::TempDir dir;
+};
+
+TEST_F(FsFindTest, StarListsDotEntriesFirstThenFoldedByteOrder) {
+  Names all = {".",    "..",    "a.b.c",     "Alpha", "beta", "f.o",  "foo",
+               "fooo", "noext", "noext.txt", "sub",   "Zed",  "zulu", "_under"};
+  EXPECT_EQ(fst::listNames(dir.text("*")), all);
+  // `*.*` matches every name; `*.` means `*`.
+  EXPECT_EQ(fst::listNames(dir.text("*.*")), all);
+  EXPECT_EQ(fst::listNames(dir.text("*.")), all);
+}
+
+TEST_F(FsFindTest, DotEntriesAppearInsideSubdirectoriesToo) {
+  EXPECT_EQ(fst::listNames(dir.text("sub\\*")), (Names{".", ".."}));
+  EXPECT_EQ(fst::listNames(dir.text("sub\\*.*")), (Names{".", ".."}));
+  DWORD error = 0;
+  EXPECT_TRUE(fst::listNames(dir.text("sub\\*.txt"), &error).empty());
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(FsFindTest, QuestionMarkTakesExactlyOneCharacterADotIncluded) {
+  EXPECT_EQ(fst::listNames(dir.text("f?o")), (Names{"f.o", "foo"}));
+  EXPECT_EQ(fst::listNames(dir.text("fo?o")), (Names{"fooo"}));
+}
+
+TEST_F(FsFindTest, DotStarSuffixAlsoMatchesNamesWithoutDot) {
+  EXPECT_EQ(fst::listNames(dir.text("noext.*")), (Names{"noext", "noext.txt"}));
+  EXPECT_EQ(fst::listNames(dir.text("*.txt")), (Names{"noext.txt"}));
+  EXPECT_EQ(fst::listNames(dir.text("a.*")), (Names{"a.b.c"}));
+}
+
+TEST_F(FsFindTest, MatchingFoldsAsciiLetters) {
+  EXPECT_EQ(fst::listNames(dir.text("ALPHA*")), (Names{"Alpha"}));
+  EXPECT_EQ(fst::listNames(dir.text("z*")), (Names{"Zed", "zulu"}));
+  EXPECT_EQ(fst::listNames(dir.text("*O")), (Names{"f.o", "foo", "fooo"}));
+}
+
+TEST_F(FsFindTest, TrailingDotsAndSpacesOfTheLastComponentAreDropped) {
+  EXPECT_EQ(fst::listNames(dir.text("beta.")), (Names{"beta"}));
+  EXPECT_EQ(fst::listNames(dir.text("beta ")), (Names{"beta"}));
+  EXPECT_EQ(fst::listNames(dir.text("beta. .")), (Names{"beta"}));
+  EXPECT_EQ(fst::listNames(dir.text("z*.")), (Names{"Zed", "zulu"}));
+}
+
+TEST_F(FsFindTest, DotAndDotDotNameTheDirectoryTheyLeadTo) {
+  FindEntry entry = tu::findEntry(dir.path() / "sub" / ".");
+  EXPECT_STREQ(entry.cFileName, "sub");
+  EXPECT_NE(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_EQ(fst::listNames(dir.text("sub\\..")), (Names{dir.path().filename().string()}));
+  EXPECT_EQ(fst::listNames(dir.text("sub\\..\\sub\\.")), (Names{"sub"}));
+}
+
+TEST_F(FsFindTest, MissingEntryGives2AndMissingDirectoryGives3) {
+  EXPECT_EQ(fst::lookupError(dir.text("nothing")), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(fst::lookupError(dir.text("nothing*")), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(fst::lookupError(dir.text("nodir\\file")), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(fst::lookupError(dir.text("nodir\\*")), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(FsFindTest, EntryCarriesSizeTimesAndNoShortName) {
+  tu::writeFile(dir.path() / "data.bin", tu::patternBytes(12345));
+  const int64_t ticks = 132000000000000000LL + 1234567; // 2019, with 100-ns digits
+  tu::setWriteTicks(dir.path() / "data.bin", ticks);
+  FindEntry entry = tu::findEntry(dir.path() / "data.bin");
+  EXPECT_STREQ(entry.cFileName, "data.bin");
+  EXPECT_STREQ(entry.cAlternateFileName, "");
+  EXPECT_EQ(fst::sizeOf(entry), 12345u);
+  EXPECT_EQ(fst::ticksOf(entry.ftLastWriteTime), ticks);
+  EXPECT_EQ(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+
+  FindEntry sub = tu::findEntry(dir.path() / "sub");
+  EXPECT_EQ(fst::sizeOf(sub), 0u);
+  EXPECT_NE(sub.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
+
+TEST_F(FsFindTest, SizeAbove4GiBFillsTheHighHalf) {
+  std::error_code ec;
+  tu::writeFile(dir.path() / "big", "");
+  tu::fs::resize_file(dir.path() / "big", (5ull << 30) + 7, ec);
+  if (ec)
+    GTEST_SKIP() << "cannot make a sparse 5 GiB file here";
+  FindEntry entry = tu::findEntry(dir.path() / "big");
+  EXPECT_EQ(entry.nFileSizeHigh, 1u);
+  EXPECT_EQ(fst::sizeOf(entry), (5ull << 30) + 7);
+}
+
+TEST_F(FsFindTest, ManyEntriesComeOnceEachInOrder) {
+  tu::fs::create_directory(dir.path() / "many");
+  Names expected = {".", ".."};
+  for (int i = 1999; i >= 0; --i) {
+    char name[16];
+    snprintf(name, sizeof name, "n%d", i * 7919 % 2000);
+    tu::writeFile(dir.path() / "many" / name, "");
+  }
+  Names got = fst::listNames(dir.text("many\\*"));
+  ASSERT_EQ(got.size(), 2002u);
+  EXPECT_EQ(got[0], ".");
+  EXPECT_EQ(got[1], "..");
+  for (size_t i = 3; i < got.size(); ++i)
+    EXPECT_LT(got[i - 1], got[i]); // "n..." names: digits and one lower-case letter
+}
+
+#if !defined(_WIN32)
+// POSIX file systems are case-sensitive: an exact name is looked up as spelled (Windows and
+// Wine fold case here).
+TEST_F(FsFindTest, ExactLookupIsCaseSensitiveOnPosix) {
+  tu::writeFile(dir.path() / "readme", "lower");
+  EXPECT_EQ(fst::lookupError(dir.text("README")), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  tu::writeFile(dir.path() / "README", "upper");
+  EXPECT_EQ(fst::listNames(dir.text("README")), (Names{"README"}));
+  EXPECT_EQ(fst::listNames(dir.text("readme")), (Names{"readme"}));
+  // A wildcard folds: both, upper case first (exact bytes break the tie).
+  EXPECT_EQ(fst::listNames(dir.text("readm?")), (Names{"README", "readme"}));
+}
+
+// `:` is an ordinary character on POSIX.
+TEST_F(FsFindTest, ColonsInNamesAreOrdinaryOnPosix) {
+  tu::writeFile(dir.path() / "12:00.log", "noon");
+  EXPECT_EQ(fst::listNames(dir.text("12:00.log")), (Names{"12:00.log"}));
+  EXPECT_EQ(fst::listNames(dir.text("*:*")), (Names{"12:00.log"}));
+  EXPECT_TRUE(CopyFileA(dir.text("12:00.log").c_str(), dir.text("a:b").c_str(), FALSE));
+  EXPECT_EQ(tu::readFile(dir.path() / "a:b"), "noon");
+}
+
+// Windows has no dot convention; on POSIX a leading dot hides, "." and ".." excepted.
+TEST_F(FsFindTest, LeadingDotHidesOnPosix) {
+  tu::writeFile(dir.path() / ".profile", "x");
+  FindEntry entry = tu::findEntry(dir.path() / ".profile");
+  EXPECT_EQ(entry.dwFileAttributes, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+  FindEntry search{};
+  HANDLE h = FindFirstFileA(dir.text("*").c_str(), &search);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(search.cFileName, ".");
+  EXPECT_EQ(search.dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);
+  FindClose(h);
+}
+
+// Links are followed; a dangling link is an empty file that cannot be copied.
+TEST_F(FsFindTest, SymbolicLinksAreFollowedOnPosix) {
+  tu::fs::create_symlink("noext.txt", dir.path() / "link");
+  tu::fs::create_symlink("sub", dir.path() / "dirlink");
+  tu::fs::create_symlink("gone", dir.path() / "dangling");
+  FindEntry link = tu::findEntry(dir.path() / "link");
+  EXPECT_EQ(fst::sizeOf(link), 9u);
+  EXPECT_NE(tu::findEntry(dir.path() / "dirlink").dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  FindEntry dangling = tu::findEntry(dir.path() / "dangling");
+  EXPECT_EQ(fst::sizeOf(dangling), 0u);
+  EXPECT_EQ(dangling.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_FALSE(CopyFileA(dir.text("dangling").c_str(), dir.text("copy").c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+  Names names = fst::listNames(dir.text("d*"));
+  EXPECT_EQ(names, (Names{"dangling", "dirlink"}));
+}
+
+// The matcher itself: ASCII folding only, and a two-byte or UTF-8 character is one character.
+TEST_F(FsFindTest, WildcardMatchTakesWholeCharacters) {
+  EXPECT_TRUE(wildcardMatch("*", ""));
+  EXPECT_TRUE(wildcardMatch("a*b*c", "aXbYbZc"));
+  EXPECT_FALSE(wildcardMatch("a*b*c", "aXbYbZ"));
+  EXPECT_TRUE(wildcardMatch("x.*", "x"));
+  EXPECT_FALSE(wildcardMatch("x.*", "xy"));
+  EXPECT_FALSE(wildcardMatch("\xC3\x89*", "\xC3\xA9t\xC3\xA9")); // no folding beyond ASCII
+  EXPECT_TRUE(wildcardMatch("?t?", "\xC3\xA9t\xC3\xA9"));        // UTF-8 characters
+  setLeadByteTable(LEAD_SHIFT_JIS);
+  EXPECT_TRUE(wildcardMatch("?", "\x83\x41"));         // one two-byte character
+  EXPECT_FALSE(wildcardMatch("\x83\x61", "\x83\x41")); // the trail byte is not folded
+  EXPECT_TRUE(wildcardMatch("\x83\x41*", "\x83\x41.txt"));
+}
+#endif
+
+} // namespace
