@@ -160,6 +160,13 @@ ListFile *listFileOpen(const char *path);
 char *listFileGets(char *buffer, int size, ListFile *file);
 void listFileClose(ListFile *file);
 
+// Looks up one entry by its exact name: no wildcard and no trimming of trailing dots, so a
+// destination namesake is never another file. False with the last error set when it does not
+// exist. With `storedAttributes` false the POSIX backend skips reading the stored DOS attributes
+// (hidden, system and archive then follow from the name and mode alone: one system call less),
+// for callers that never look at those bits.
+bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes);
+
 // Whether two paths name one file (same device and inode; volume serial and file index on
 // Windows): 1 the same file, 0 two files, -1 when either cannot be examined.
 int sameFileIdentity(const char *first, const char *second);

@@ -146,19 +146,130 @@ int createTemp(const char *dst, mode_t mode, char *temp) {
   return -1;
 }
 
-// Copies the open source into a complete temporary file beside `dst`, carrying the permission
-// bits, the stored DOS attributes (with archive set, as a new copy has it) and the last-access
-// and last-write times. With `flush` the data reach the disk first. On failure nothing is left
-// behind. 0 or errno.
+int renameNoReplace(const char *from, const char *to);
+
+// A new file being written beside its destination: anonymous (O_TMPFILE) where the file system
+// allows it, so that nothing is left behind even when the process is killed, else under a hidden
+// temporary name. The descriptor stays open until the file is published or discarded.
+struct TempFile {
+  int fd = -1;
+  char name[SYS_PATH] = {}; // empty while the file is anonymous
+};
+
+// Gives the anonymous file open as `fd` the name `path`; EEXIST when the name is taken.
+int linkAnonymous(int fd, const char *path) {
+  if (linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0)
+    return 0;
+  if (errno != ENOENT && errno != EPERM)
+    return errno;
+  // Linking by descriptor needs a capability; the descriptor's name in /proc does not.
+  char proc[64];
+  snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+  return linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+// Opens a new file for the copy to `dst`, in the directory of `dst`. 0 or errno.
+int openTemp(const char *dst, mode_t mode, TempFile &temp) {
+  char dir[SYS_PATH];
+  size_t dirLength = directoryLength(dst);
+  if (dirLength == 0) {
+    strcpy(dir, ".");
+  } else {
+    memcpy(dir, dst, dirLength);
+    dir[dirLength] = '\0';
+  }
+  temp.name[0] = '\0';
+#if defined(O_TMPFILE)
+  temp.fd = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  if (temp.fd >= 0)
+    return 0;
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+    return errno;
+#endif
+  temp.fd = createTemp(dst, mode, temp.name);
+  return temp.fd >= 0 ? 0 : errno;
+}
+
+// Closes the new file's descriptor, reporting a late write error (0 or errno).
+int closeTemp(TempFile &temp) {
+  int fd = temp.fd;
+  temp.fd = -1;
+  return (fd >= 0 && close(fd) != 0) ? errno : 0;
+}
+
+// Drops the new file: nothing of it is left.
+void discardTemp(TempFile &temp) {
+  closeTemp(temp);
+  if (temp.name[0] != '\0')
+    unlink(temp.name);
+  temp.name[0] = '\0';
+}
+
+// Publishes the complete new file as `dst` unless `dst` exists (EEXIST; the file is kept for
+// a replacement). 0 or errno; on success the file is `dst` and the descriptor is closed.
+int publishTemp(TempFile &temp, const char *dst) {
+  if (temp.name[0] == '\0') {
+    int err = linkAnonymous(temp.fd, dst);
+    if (err != 0)
+      return err;
+    err = closeTemp(temp);
+    if (err != 0)
+      unlink(dst); // a late write error: the copy is not whole
+    return err;
+  }
+  int err = closeTemp(temp);
+  if (err != 0)
+    return err;
+  err = renameNoReplace(temp.name, dst);
+  if (err == 0)
+    temp.name[0] = '\0';
+  return err;
+}
+
+// Replaces the existing `dst` by the complete new file in one rename: the old destination
+// stays whole until then. 0 or errno.
+int replaceWithTemp(TempFile &temp, const char *dst) {
+  if (temp.name[0] == '\0') {
+    // A rename needs a name: give the anonymous file a hidden one beside `dst`.
+    size_t dirLength = directoryLength(dst);
+    if (dirLength + 40 > SYS_PATH)
+      return ENAMETOOLONG;
+    char name[SYS_PATH];
+    memcpy(name, dst, dirLength);
+    int err = EEXIST;
+    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+      snprintf(name + dirLength, 40, ".tc%x-%x.tmp", processId, tempCounter++);
+      err = linkAnonymous(temp.fd, name);
+    }
+    if (err != 0)
+      return err;
+    strcpy(temp.name, name);
+  }
+  int err = closeTemp(temp);
+  if (err != 0)
+    return err;
+  if (rename(temp.name, dst) != 0)
+    return errno;
+  temp.name[0] = '\0';
+  return 0;
+}
+
+// Copies the open source into a complete new file beside `dst`, carrying the permission bits,
+// the stored DOS attributes (with archive set, as a new copy has it) and the last-access and
+// last-write times. With `flush` the data reach the disk first. On failure nothing is left
+// behind. 0 or errno; on success `temp` is open and ready to be published.
 int copyToTemp(int in, const struct stat &source, int32_t stored, const char *dst,
-               const FileFacts *oldDst, bool flush, char *temp) {
+               const FileFacts *oldDst, bool flush, TempFile &temp) {
   // Set-user-id and set-group-id bits are never carried: the copy belongs to whoever copies.
   mode_t mode = source.st_mode & 0777;
-  int out = createTemp(dst, mode, temp);
-  if (out < 0)
-    return errno;
-  int err = copyData(in, out, static_cast<uint64_t>(source.st_size),
-                     static_cast<uint64_t>(source.st_dev));
+  if (processId == 0)
+    processId = static_cast<unsigned>(getpid());
+  int err = openTemp(dst, mode, temp);
+  if (err != 0)
+    return err;
+  int out = temp.fd;
+  err = copyData(in, out, static_cast<uint64_t>(source.st_size),
+                 static_cast<uint64_t>(source.st_dev));
   if (err == 0 && oldDst != nullptr && (oldDst->uid != geteuid() || oldDst->gid != getegid()))
     (void)!fchown(out, oldDst->uid, oldDst->gid); // keep the replaced file's owner where allowed
   if (err == 0 && (mode & ~creationMask()) != mode && fchmod(out, mode) != 0)
@@ -175,10 +286,8 @@ int copyToTemp(int in, const struct stat &source, int32_t stored, const char *ds
   }
   if (err == 0 && flush && fsync(out) != 0)
     err = errno;
-  if (close(out) != 0 && err == 0)
-    err = errno;
   if (err != 0)
-    unlink(temp);
+    discardTemp(temp);
   return err;
 }
 
@@ -277,13 +386,13 @@ BOOL moveAcrossDevices(const char *src, const char *dst) {
   int in = openSource(src, &st);
   if (in < 0)
     return FALSE;
-  char temp[SYS_PATH];
+  TempFile temp;
   int err = copyToTemp(in, st, storedOfFd(in), dst, nullptr, true, temp);
   close(in);
   if (err == 0) {
-    err = renameNoReplace(temp, dst);
+    err = publishTemp(temp, dst);
     if (err != 0)
-      unlink(temp);
+      discardTemp(temp);
   }
   if (err == 0) {
     flushDirectoryOf(dst);
@@ -346,9 +455,38 @@ void setCopyFaultForTest(int64_t bytes, int err) {
   faultErrno = err;
 }
 
-// CopyFileA: refuses a directory source, a protected destination (5) and a copy onto itself
-// (32). The data go into a temporary file beside the destination, renamed over it only when
-// complete: the old destination stays until the new one is whole.
+namespace {
+
+// A destination is examined before the data are copied only for a large source (or when it
+// must not exist at all). A new destination, the common case, then costs no stat: the final
+// rename refuses to replace anything, and only when a file is in the way is it examined, after
+// the copy, for the refusals below. For a small file a refusal found that late wastes little.
+constexpr off_t EARLY_CHECK_BYTES = 1 << 20;
+
+// Why an existing destination may not be replaced by a copy of the source: 32 for the source
+// itself, 5 for a directory or a read-only destination, or one hidden or system while the source
+// is not (the Windows rule); 0 when it may.
+DWORD replacementRefusal(const FileFacts &old, const struct stat &st, const char *src,
+                         int32_t stored) {
+  if (old.dangling)
+    return 0;
+  if (old.dev == (static_cast<uint64_t>(major(st.st_dev)) << 32 | minor(st.st_dev)) &&
+      old.ino == st.st_ino)
+    return ERROR_SHARING_VIOLATION;
+  bool sourceHidden =
+      lastComponent(src)[0] == '.' || (stored >= 0 && (stored & FILE_ATTRIBUTE_HIDDEN) != 0);
+  bool sourceSystem = stored >= 0 && (stored & FILE_ATTRIBUTE_SYSTEM) != 0;
+  if (old.isDir || (old.attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
+      ((old.attributes & FILE_ATTRIBUTE_HIDDEN) != 0 && !sourceHidden) ||
+      ((old.attributes & FILE_ATTRIBUTE_SYSTEM) != 0 && !sourceSystem))
+    return ERROR_ACCESS_DENIED;
+  return 0;
+}
+
+} // namespace
+
+// CopyFileA: the data go into a temporary file beside the destination, which replaces the
+// destination only when complete; the old destination stays whole until then.
 BOOL CopyFileA(const char *source, const char *destination, BOOL failIfExists) {
   char src[SYS_PATH], dst[SYS_PATH];
   if (!toSystemPath(source, src) || !toSystemPath(destination, dst))
@@ -360,39 +498,46 @@ BOOL CopyFileA(const char *source, const char *destination, BOOL failIfExists) {
   DWORD code = 0;
   int err = 0;
   FileFacts old;
-  bool replacing = false;
+  bool examined = false; // `old` describes the destination found before the copy
   int32_t stored = storedOfFd(in);
-  char temp[SYS_PATH];
-  err = statFacts(AT_FDCWD, dst, dst, lastComponent(dst), &old);
-  if (err == 0) {
-    replacing = !old.dangling;
-    if (failIfExists) {
-      code = ERROR_FILE_EXISTS_NUM;
+  TempFile temp;
+  if (failIfExists || st.st_size > EARLY_CHECK_BYTES) {
+    err = statFacts(AT_FDCWD, dst, dst, lastComponent(dst), &old);
+    if (err == 0) {
+      code = failIfExists ? ERROR_FILE_EXISTS_NUM : replacementRefusal(old, st, src, stored);
+      if (code != 0)
+        goto done;
+      examined = !old.dangling;
+    } else if (err != ENOENT) {
       goto done;
     }
-    if (old.dev == (static_cast<uint64_t>(major(st.st_dev)) << 32 | minor(st.st_dev)) &&
-        old.ino == st.st_ino && !old.dangling) {
-      code = ERROR_SHARING_VIOLATION;
-      goto done;
-    }
-    bool sourceHidden =
-        lastComponent(src)[0] == '.' || (stored >= 0 && (stored & FILE_ATTRIBUTE_HIDDEN) != 0);
-    bool sourceSystem = stored >= 0 && (stored & FILE_ATTRIBUTE_SYSTEM) != 0;
-    if (old.isDir || (old.attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
-        ((old.attributes & FILE_ATTRIBUTE_HIDDEN) != 0 && !sourceHidden) ||
-        ((old.attributes & FILE_ATTRIBUTE_SYSTEM) != 0 && !sourceSystem)) {
-      code = ERROR_ACCESS_DENIED;
-      goto done;
-    }
-  } else if (err != ENOENT) {
-    goto done;
+    err = 0;
   }
-  err = copyToTemp(in, st, stored, dst, replacing ? &old : nullptr, false, temp);
-  if (err == 0 && rename(temp, dst) != 0) {
-    err = errno;
-    unlink(temp);
+  err = copyToTemp(in, st, stored, dst, examined ? &old : nullptr, false, temp);
+  if (err != 0)
+    goto done;
+  err = publishTemp(temp, dst);
+  if (err == EEXIST) {
+    // A file is in the way: replace it only where Windows would.
+    err = statFacts(AT_FDCWD, dst, dst, lastComponent(dst), &old);
+    if (err == ENOENT) {
+      err = publishTemp(temp, dst); // it went away meanwhile
+    } else if (err == 0) {
+      code = failIfExists ? ERROR_FILE_EXISTS_NUM : replacementRefusal(old, st, src, stored);
+      if (code == 0) {
+        if (!examined && !old.dangling && (old.uid != geteuid() || old.gid != getegid())) {
+          // keep the replaced file's owner where allowed
+          if (temp.fd >= 0)
+            (void)!fchown(temp.fd, old.uid, old.gid);
+          else
+            (void)!lchown(temp.name, old.uid, old.gid);
+        }
+        err = replaceWithTemp(temp, dst);
+      }
+    }
   }
 done:
+  discardTemp(temp); // nothing left once published
   close(in);
   if (code != 0) {
     SetLastError(code);

@@ -367,3 +367,21 @@ BOOL FindClose(HANDLE search) {
   releaseState(state);
   return TRUE;
 }
+
+// The exact lookup of one name, for a destination namesake: one stat, and one extended-attribute
+// read only when the caller looks at the stored bits.
+bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes) {
+  char sys[SYS_PATH];
+  if (!toSystemPath(path, sys))
+    return false;
+  const char *name = lastComponent(sys);
+  bool skipStored = !storedAttributes;
+  FileFacts facts;
+  int err = statFacts(AT_FDCWD, sys, sys, name, &facts, &skipStored);
+  if (err != 0) {
+    setLastErrorFromErrno(err); // a missing namesake is 2: no look at its directory
+    return false;
+  }
+  fillEntry(facts, name, entry);
+  return true;
+}

@@ -132,3 +132,13 @@ int sameFileIdentity(const char *first, const char *second) {
              ? 1
              : 0;
 }
+
+// The exact lookup of one name: Windows names hold no wildcard, so FindFirstFileA finds just it.
+bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes) {
+  (void)storedAttributes;
+  HANDLE search = FindFirstFileA(path, entry);
+  if (search == INVALID_HANDLE_VALUE)
+    return false;
+  FindClose(search);
+  return true;
+}

@@ -158,21 +158,12 @@ WALK_NOINLINE bool destinationWithinSource(const char *source, const char *desti
   return destinationWithinDirIdentity(dir, probe);
 }
 
-// Looks up the destination namesake of one entry. The lookup is exact on every platform except
-// for a POSIX name that holds a wildcard character: the matches are then searched for the entry
-// of that very name (or short name), so that no other file is taken for its namesake.
-bool findNamesake(const char *path, const char *name, FindEntry &namesake) {
-  HANDLE search = FindFirstFileA(path, &namesake);
-  if (search == INVALID_HANDLE_VALUE)
-    return false;
-  bool found;
-  do {
-    found = namesEqual(namesake.cFileName, name) ||
-            (namesake.cAlternateFileName[0] != 0 &&
-             stricmpAscii(namesake.cAlternateFileName, name) == 0);
-  } while (!found && FindNextFileA(search, &namesake));
-  FindClose(search);
-  return found;
+// Whether anything after the namesake lookup reads the destination's stored attribute bits:
+// the attribute and all-matching selections, and an incremental copy that may clear the
+// destination's protection. Otherwise the lookup skips them.
+bool destAttributesNeeded() {
+  return (runState.selectMask & (SEL_ATTR_DIFF | SEL_SAME)) != 0 ||
+         (runState.incremental && runState.includeHidden);
 }
 
 } // namespace
@@ -249,6 +240,7 @@ int walkTree(const char *source, char *destination, DWORD attributes, const char
   char *name = nullptr;
   bool sameNameDest = false;
   bool destDirExists = false;
+  bool destDirFresh = false; // made by this level just now: no namesake can be in it
   HANDLE search = INVALID_HANDLE_VALUE;
   int total = 0;
 
@@ -318,8 +310,16 @@ int walkTree(const char *source, char *destination, DWORD attributes, const char
       if (sameNameDest)
         *destNameSlot = 0;
       if (!destDirExists && !runState.deleteMode && !runState.compareMode &&
-          (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        destDirExists = prepareDestination(sameNameDest ? destPattern : destination, attributes);
+          (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        const char *dirText = sameNameDest ? destPattern : destination;
+        // A directory that was missing and is made here holds no namesake: its files need no
+        // lookup. (Not under /e, which makes nothing, nor for a network path, whose failure to
+        // be made is passed over.)
+        bool missing = !runState.echoOnly && std::strncmp(dirText, "\\\\", 2) != 0 &&
+                       probePathKind(dirText) == -1;
+        destDirExists = prepareDestination(dirText, attributes);
+        destDirFresh = destDirExists && missing;
+      }
     }
 
     if (!shouldStop()) {
@@ -346,7 +346,7 @@ int walkTree(const char *source, char *destination, DWORD attributes, const char
           } else if (!pathPut(destPattern, destNameSlot, nameSlot)) {
             reportTooLong(destPattern, static_cast<size_t>(destNameSlot - destPattern), nameSlot,
                           blockedActionStatus());
-          } else if (findNamesake(destPattern, nameSlot, namesake)) {
+          } else if (!destDirFresh && lookupEntry(destPattern, &namesake, destAttributesNeeded())) {
             total +=
                 handleExisting(sourcePattern, destPattern, entry.dwFileAttributes, entry, namesake);
           } else {
