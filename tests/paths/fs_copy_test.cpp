@@ -59,9 +59,12 @@ TEST_F(FsCopyTest, CopyCarriesDataTimeAndAttributes) {
   EXPECT_EQ(tu::readFile(dir.path() / "dst.bin"), data);
   FindEntry entry = tu::findEntry(dir.path() / "dst.bin");
   EXPECT_EQ(fst::ticksOf(entry.ftLastWriteTime), ticks);
-  EXPECT_EQ(
-      entry.dwFileAttributes,
-      static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  DWORD expected = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+  // Wine without root's override of file permissions makes the file read-only before it stores
+  // the hidden bit, and then cannot store it: the source itself has lost HIDDEN.
+  if (tu::underWine())
+    expected = tu::findEntry(dir.path() / "src.bin").dwFileAttributes;
+  EXPECT_EQ(entry.dwFileAttributes, expected);
   EXPECT_EQ(namesBesides({"src.bin", "dst.bin"}), std::vector<std::string>{});
 }
 

@@ -115,9 +115,13 @@ FindEntry findEntry(const fs::path &path) {
   return entry;
 }
 
+// Capturing touches files and handles; the last error that a test reads afterwards must still
+// be the one its code under test left.
 StdoutCapture::StdoutCapture() : active_(true) {
+  DWORD saved = GetLastError();
   fflush(stdout);
   testing::internal::CaptureStdout();
+  SetLastError(saved);
 }
 
 StdoutCapture::~StdoutCapture() {
@@ -126,9 +130,11 @@ StdoutCapture::~StdoutCapture() {
 }
 
 std::string StdoutCapture::finish() {
+  DWORD saved = GetLastError();
   fflush(stdout);
   active_ = false;
   std::string text = testing::internal::GetCapturedStdout();
+  SetLastError(saved);
   std::string out;
   out.reserve(text.size());
   for (char c : text)

@@ -1,0 +1,400 @@
+#!/usr/bin/env python3
+"""Runs the end-to-end scenarios (scenarios_*.py beside this file) against one treecopy program.
+
+    run_e2e.py --native --program build/treecopy
+    run_e2e.py --wine --program build-windows/treecopy.exe
+
+Each scenario runs in a fresh temporary directory (the program's working directory) holding its
+initial tree. Standard output is compared byte for byte; under Wine the CR before each LF is
+dropped first, and an error suffix is compared up to its number ("\\t:error(5) "), since Wine's
+message texts are worded differently. Ends with the line "N passed, N failed"; exit 1 on any
+failure.
+"""
+
+import argparse
+import difflib
+import fnmatch
+import glob
+import hashlib
+import importlib.util
+import os
+import re
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import traceback
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+from scenario import UNCHANGED, Dir, File  # noqa: E402
+
+TIMEOUT_SECONDS = 120
+ERROR_SUFFIX = re.compile(rb"(\t:error\(-?[0-9]+\)) [^\n]*")
+DEVNULL = subprocess.DEVNULL
+
+
+def load_scenarios():
+    """Every SCENARIOS list of the scenarios_*.py modules, in file order, and the failures met
+    while loading them (a module that cannot be loaded, a name used twice)."""
+    scenarios = []
+    problems = []
+    for path in sorted(glob.glob(os.path.join(HERE, "scenarios_*.py"))):
+        name = os.path.splitext(os.path.basename(path))[0]
+        try:
+            spec = importlib.util.spec_from_file_location(name, path)
+            module = importlib.util.module_from_spec(spec)
+            spec.loader.exec_module(module)
+            scenarios.extend(module.SCENARIOS)
+        except Exception:  # one broken module must not hide the others' results
+            problems.append((name, traceback.format_exc().rstrip().splitlines()))
+    seen = set()
+    for scenario in scenarios:
+        if scenario.name in seen:
+            problems.append((scenario.name, ["the scenario name is used twice"]))
+        seen.add(scenario.name)
+    return scenarios, problems
+
+
+class Runner:
+    """Starts the program natively or under Wine, with a quiet, fixed environment."""
+
+    def __init__(self, program, under_wine):
+        self.program = os.path.abspath(program)
+        self.under_wine = under_wine
+        self.env = dict(os.environ)
+        # Local times (detail timestamps) and the character set must not depend on the machine.
+        self.env["TZ"] = "UTC"
+        self.env["LC_ALL"] = "C.UTF-8"
+        self.started_server = False
+        self.as_user = []
+        if under_wine:
+            self.env.setdefault("WINEPREFIX", os.path.join(os.path.dirname(self.program), "wineprefix"))
+            self.env["WINEDEBUG"] = "-all"
+            self.env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+
+    def quiet(self, command):
+        return subprocess.run(command, env=self.env, stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL).returncode
+
+    def start(self):
+        """Under Wine: makes sure a persistent wineserver runs for the prefix. Wine's background
+        services are started here too, detached from any output pipe: started by a scenario's
+        program they would hold its output open until the server ends.
+
+        As root, Wine would write into files whose read-only attribute is set (root passes every
+        permission check, and Wine keeps that attribute in the permission bits), which Windows
+        refuses to everyone; so root runs Wine without the capabilities that override file
+        permissions (TREECOPY_WINE_AS_ROOT=1 keeps them), as cmake/wine-run does."""
+        if not self.under_wine:
+            return
+        drop = ["setpriv", "--bounding-set", "-dac_override,-dac_read_search",
+                "--inh-caps", "-dac_override,-dac_read_search", "--"]
+        if (os.geteuid() == 0 and not self.env.get("TREECOPY_WINE_AS_ROOT")
+                and shutil.which("setpriv") and self.quiet(drop + ["true"]) == 0):
+            self.as_user = drop
+        if self.quiet(["wineserver", "-k0"]) == 0:
+            return
+        os.makedirs(self.env["WINEPREFIX"], exist_ok=True)
+        self.quiet(self.as_user + ["wineserver", "-p"])
+        self.started_server = True
+        if not os.path.exists(os.path.join(self.env["WINEPREFIX"], "system.reg")):
+            self.quiet(self.as_user + ["wineboot", "-i"])
+        self.quiet(self.as_user + ["wine", "cmd.exe", "/c", "exit", "0"])
+
+    def stop(self):
+        if self.started_server:
+            self.quiet(["wineserver", "-k"])
+
+    def root_text(self, root):
+        """The program's path text for the directory `root`."""
+        text = root.replace("/", "\\")
+        return "Z:" + text if self.under_wine else text
+
+    def run(self, args, cwd, extra_env):
+        command = (self.as_user + ["wine", self.program] if self.under_wine else [self.program]) + args
+        env = dict(self.env)
+        env.update(extra_env)
+        return subprocess.run(command, cwd=cwd, env=env, stdin=DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=TIMEOUT_SECONDS)
+
+
+def as_item(item):
+    if isinstance(item, (File, Dir)):
+        return item
+    return File(item)
+
+
+def full_path(root, relative):
+    return os.path.join(root, *relative.split("/"))
+
+
+def build_tree(root, tree, root_text):
+    """Creates the initial tree; times, read-only states and DOS attributes are set last, the
+    deepest entries first, so that creating one entry does not move another's time."""
+    items = {path: as_item(item) for path, item in tree.items()}
+    for path in sorted(items):
+        item = items[path]
+        target = full_path(root, path)
+        if isinstance(item, Dir):
+            os.makedirs(target, exist_ok=True)
+        else:
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            with open(target, "wb") as out:
+                out.write(item.content.replace(b"{root}", root_text.encode()))
+    for path in sorted(items, key=lambda p: (-p.count("/"), p)):
+        item = items[path]
+        target = full_path(root, path)
+        if item.dosattrib is not None:
+            os.setxattr(target, "user.DOSATTRIB", item.dosattrib.encode())
+        if item.mtime is not None:
+            os.utime(target, (item.mtime, item.mtime))
+        if item.readonly:
+            mode = os.stat(target).st_mode
+            os.chmod(target, mode & ~(stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH))
+            if item.mtime is not None:
+                os.utime(target, (item.mtime, item.mtime))
+
+
+def read_dosattrib(path):
+    try:
+        return os.getxattr(path, "user.DOSATTRIB").decode("latin-1").rstrip("\0")
+    except OSError:
+        return None
+
+
+def snapshot(root):
+    """The tree below `root`: {relative path: (kind, content, stat, dosattrib)}."""
+    entries = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        for name in dirnames + filenames:
+            path = os.path.join(dirpath, name)
+            relative = os.path.relpath(path, root).replace(os.sep, "/")
+            info = os.lstat(path)
+            if stat.S_ISLNK(info.st_mode):
+                entries[relative] = ("link", os.readlink(path).encode(), info, None)
+            elif stat.S_ISDIR(info.st_mode):
+                entries[relative] = ("dir", b"", info, read_dosattrib(path))
+            else:
+                with open(path, "rb") as source:
+                    entries[relative] = ("file", source.read(), info, read_dosattrib(path))
+    return entries
+
+
+def show_bytes(content):
+    if len(content) <= 100:
+        return repr(content)
+    digest = hashlib.sha256(content).hexdigest()[:16]
+    return f"<{len(content)} bytes, sha256 {digest}..., beginning {content[:24]!r}>"
+
+
+def describe(kind, content, mtime, readonly, dosattrib):
+    if kind == "file":
+        text = "file " + show_bytes(content)
+    elif kind == "link":
+        text = "link to " + content.decode("latin-1")
+    else:
+        text = kind
+    if mtime is not None:
+        text += f" mtime={mtime}"
+    if readonly is not None:
+        text += " read-only" if readonly else " writable"
+    if dosattrib is not None:
+        text += f" dosattrib={dosattrib}"
+    return text
+
+
+def with_parents(tree):
+    """The tree with every directory that holds a listed entry, so that a tree names only its
+    files and empty directories."""
+    full = dict(tree)
+    for path in tree:
+        parts = path.split("/")
+        for n in range(1, len(parts)):
+            full.setdefault("/".join(parts[:n]), Dir())
+    return full
+
+
+def expected_tree_lines(tree, root_text):
+    lines = []
+    for path in sorted(tree):
+        item = as_item(tree[path])
+        if isinstance(item, Dir):
+            lines.append(f"{path}: " + describe("dir", b"", item.mtime, item.readonly, item.dosattrib))
+        else:
+            content = item.content.replace(b"{root}", root_text.encode())
+            lines.append(f"{path}: " + describe("file", content, item.mtime, item.readonly, item.dosattrib))
+    return lines
+
+
+def actual_tree_lines(entries, tree, everything=False):
+    """The tree as found, showing times, read-only states and DOS attributes only where the
+    expected tree asks for them, or, with `everything`, the file times and all of those."""
+    lines = []
+    for path in sorted(entries):
+        kind, content, info, dosattrib = entries[path]
+        want = as_item(tree[path]) if path in tree else None
+        mtime = readonly = shown_attrib = None
+        if everything:
+            mtime = info.st_mtime_ns if kind == "file" else None
+            readonly = (info.st_mode & (stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH)) == 0
+            shown_attrib = dosattrib
+        elif want is not None:
+            if want.mtime is not None:
+                close = abs(info.st_mtime - want.mtime) < 0.001
+                mtime = want.mtime if close else f"{info.st_mtime:.6f}".rstrip("0").rstrip(".")
+            if want.readonly is not None:
+                readonly = (info.st_mode & (stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH)) == 0
+            if want.dosattrib is not None:
+                shown_attrib = dosattrib
+        lines.append(f"{path}: " + describe(kind, content, mtime, readonly, shown_attrib))
+    return lines
+
+
+def unified(expected, actual, expected_name="expected", actual_name="actual"):
+    return list(difflib.unified_diff(expected, actual, expected_name, actual_name, lineterm="", n=2))
+
+
+def show_line(line):
+    """One output line as text in which TABs, CRs and other control bytes are visible."""
+    body = line[:-1] if line.endswith(b"\n") else line
+    text = body.decode("utf-8", "backslashreplace")
+    text = "".join(c if c >= " " or c == "\x7f" else {"\t": "<TAB>", "\r": "<CR>"}.get(c, f"<0x{ord(c):02X}>")
+                   for c in text)
+    if text.endswith(" "):
+        text += "<end>"  # trailing blanks made visible
+    return text if line.endswith(b"\n") else text + "<no line feed>"
+
+
+def output_lines(data):
+    """Output split into lines, shown so that a diff makes every byte visible."""
+    return [show_line(line) for line in data.splitlines(keepends=True)]
+
+
+def unprotect(root):
+    for dirpath, dirnames, filenames in os.walk(root):
+        for name in dirnames + filenames:
+            path = os.path.join(dirpath, name)
+            try:
+                if not os.path.islink(path):
+                    os.chmod(path, os.stat(path).st_mode | stat.S_IWUSR | stat.S_IRUSR | stat.S_IXUSR)
+            except OSError:
+                pass
+
+
+def run_scenario(runner, scenario, keep):
+    """Runs one scenario; returns a list of failure texts (empty when it passed)."""
+    expected_stdout, expected_exit, expected_result = scenario.expected(runner.under_wine)
+    root = os.path.realpath(tempfile.mkdtemp(prefix="tc-e2e-"))
+    root_text = runner.root_text(root)
+    failures = []
+    try:
+        build_tree(root, scenario.tree, root_text)
+        before = snapshot(root) if expected_result == UNCHANGED else None
+        args = [arg.replace("{root}", root_text) for arg in scenario.args]
+        try:
+            proc = runner.run(args, root, scenario.env)
+        except subprocess.TimeoutExpired:
+            return [f"no end after {TIMEOUT_SECONDS} seconds"]
+        stdout = proc.stdout
+        if runner.under_wine:
+            stdout = stdout.replace(b"\r\n", b"\n")
+        if expected_stdout is not None:
+            want = expected_stdout.replace("{root}", root_text).encode("utf-8", "surrogateescape")
+            got = stdout
+            if runner.under_wine:
+                want = ERROR_SUFFIX.sub(rb"\1 ...", want)
+                got = ERROR_SUFFIX.sub(rb"\1 ...", got)
+            if got != want:
+                failures.append("standard output differs:")
+                failures.extend(unified(output_lines(want), output_lines(got)))
+        if proc.returncode != expected_exit:
+            failures.append(f"exit status {proc.returncode}, expected {expected_exit}")
+        if proc.stderr and not runner.under_wine:
+            failures.append("standard error is not empty:")
+            failures.extend(output_lines(proc.stderr)[:40])
+        if expected_result is not None:
+            after = snapshot(root)
+            if expected_result == UNCHANGED:
+                want_lines = actual_tree_lines(before, {}, everything=True)
+                got_lines = actual_tree_lines(after, {}, everything=True)
+            else:
+                expected_full = with_parents(expected_result)
+                want_lines = expected_tree_lines(expected_full, root_text)
+                got_lines = actual_tree_lines(after, expected_full)
+            if want_lines != got_lines:
+                failures.append("resulting tree differs:")
+                failures.extend(unified(want_lines, got_lines))
+        if scenario.check is not None:
+            failures.extend(scenario.check(root))
+        if failures and expected_stdout is None:
+            failures.append("standard output was:")
+            failures.extend(output_lines(stdout)[:40])
+        if failures and proc.stderr and runner.under_wine:
+            failures.append("standard error was:")
+            failures.extend(output_lines(proc.stderr)[:20])
+        return failures
+    finally:
+        if failures and keep:
+            failures.append(f"(directory kept: {root})")
+        else:
+            unprotect(root)
+            shutil.rmtree(root, ignore_errors=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    mode = parser.add_mutually_exclusive_group(required=True)
+    mode.add_argument("--native", action="store_true", help="run the program directly")
+    mode.add_argument("--wine", action="store_true", help="run the Windows program under Wine")
+    parser.add_argument("--program", required=True, help="path of the treecopy program")
+    parser.add_argument("--filter", action="append", default=[],
+                        help="run only scenarios whose name matches this shell pattern (repeatable)")
+    parser.add_argument("--keep", action="store_true", help="keep the directories of failed scenarios")
+    parser.add_argument("--list", action="store_true", help="list the scenario names and stop")
+    parser.add_argument("-v", "--verbose", action="store_true", help="print every scenario's name")
+    options = parser.parse_args()
+
+    scenarios, problems = load_scenarios()
+    if options.filter:
+        scenarios = [s for s in scenarios if any(fnmatch.fnmatchcase(s.name, f) for f in options.filter)]
+    build = "wine" if options.wine else "native"
+    scenarios = [s for s in scenarios if s.only in (None, build)]
+    if options.list:
+        for scenario in scenarios:
+            print(scenario.name)
+        return 0
+    if not os.path.isfile(options.program):
+        print(f"no program at {options.program}")
+        return 1
+
+    runner = Runner(options.program, options.wine)
+    passed = failed = 0
+    for name, lines in problems:
+        failed += 1
+        print(f"FAIL {name}: cannot be loaded")
+        for line in lines:
+            print("    " + line)
+    runner.start()
+    try:
+        for scenario in scenarios:
+            failures = run_scenario(runner, scenario, options.keep)
+            if failures:
+                failed += 1
+                print(f"FAIL {scenario.name}: {failures[0]}")
+                for line in failures[1:]:
+                    print("    " + line)
+            else:
+                passed += 1
+                if options.verbose:
+                    print(f"ok   {scenario.name}")
+            sys.stdout.flush()
+    finally:
+        runner.stop()
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

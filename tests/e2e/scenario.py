@@ -1,0 +1,113 @@
+"""The vocabulary of end-to-end scenarios: one run of treecopy in a fresh directory.
+
+A scenario names an initial tree, an argument list, the expected standard output (byte for byte),
+the expected exit status and, when given, the expected tree afterwards. Scenarios live in the
+modules scenarios_*.py of this directory, each holding a list SCENARIOS; run_e2e.py runs them.
+
+Paths in trees are relative POSIX paths ("src/sub/a.txt"). Arguments and expected output are
+written as the program sees and prints them: backslash separators ("src\\sub"). The text {root}
+in an argument, in the expected output or in a file's contents stands for the absolute program
+path of the scenario's directory (\\tmp\\... natively, Z:\\tmp\\... under Wine).
+"""
+
+# A fixed point in time for file times (2020-09-13 12:26:40 UTC), in seconds since 1970.
+T0 = 1_600_000_000
+
+# The usage text, as printed with the program name "treecopy".
+USAGE = (
+    "treecopy Version 1.02\n"
+    "usage: treecopy <srcpath> {<mask>|[<mask>]} [<dstpath>] {/<option>}\n"
+    "       treecopy <srcpath>     @filelist     [<dstpath>] {/<option>}\n"
+    "option: /a   Archive            /n   No overwrite\n"
+    "        /b   Backup             /o   Overwrite only\n"
+    "        /c   Compare            /s   Subdirectories\n"
+    "        /del Delete             /u   Update new files\n"
+    "        /e   Echo               /v   Verify\n"
+    "        /i   Incremental copy   /x   Hidden files too\n"
+    "        /m   Move\n"
+    "suboption:\n"
+    "        /+e  Exist              /+a  Attributes unmatch\n"
+    "        /+n  New                /+m  Matching all\n"
+    "        /+o  Old                /+c  Continues even if errors\n"
+    "        /+L  Large              /+v  Verbose message\n"
+    "        /+s  Small              /+r  Reverse path\n"
+    "                                /+d  Detail Timestamp\n"
+    "        /+h<HeaderSize(KB)> (Incremental copy only)\n"
+    "        /+t<Allowable timestamp difference(sec)>\n"
+)
+
+
+class File:
+    """A file of a tree: its contents and, optionally, its last-write time (seconds since 1970),
+    read-only state and stored DOS attributes (the user.DOSATTRIB text, e.g. "0x4").
+
+    In an expected tree, a time, read-only state or DOS attribute text that is given is checked;
+    one left as None is not."""
+
+    def __init__(self, content, mtime=None, readonly=None, dosattrib=None):
+        self.content = content.encode("utf-8", "surrogateescape") if isinstance(content, str) else content
+        self.mtime = mtime
+        self.readonly = readonly
+        self.dosattrib = dosattrib
+
+
+class Dir:
+    """A directory of a tree (its contents are listed by their own paths)."""
+
+    def __init__(self, mtime=None, readonly=None, dosattrib=None):
+        self.mtime = mtime
+        self.readonly = readonly
+        self.dosattrib = dosattrib
+
+
+# As the expected tree: the tree must be exactly as it was before the run.
+UNCHANGED = "unchanged"
+
+
+def lines(*texts):
+    """Joins output lines, each ended by a line feed."""
+    return "".join(text + "\n" for text in texts)
+
+
+class Scenario:
+    """One run of the program.
+
+    name      unique name, "topic/case"
+    args      the argument list (no shell in between)
+    tree      the initial tree: {path: str | bytes | File | Dir}; parents are made as needed
+    stdout    the expected standard output, exact; None leaves it unchecked
+    exit      the expected exit status
+    result    the expected tree afterwards ({path: ...}, UNCHANGED, or None for unchecked)
+    wine      under Wine, these fields replace the ones above: a dict that must hold "reason",
+              the known difference of Wine that makes the result differ
+    only      "native" or "wine" when the scenario means one build only
+    env       extra environment variables for the program
+    check     an extra test: a function of the scenario directory (a str) that returns a list
+              of failure texts (empty when all is well)
+    """
+
+    def __init__(self, name, args, stdout=None, exit=0, tree=None, result=None, wine=None,
+                 only=None, env=None, check=None):
+        if wine is not None and "reason" not in wine:
+            raise ValueError(f"{name}: a Wine difference needs its reason")
+        if only not in (None, "native", "wine"):
+            raise ValueError(f"{name}: only must be 'native' or 'wine'")
+        self.name = name
+        self.args = list(args)
+        self.tree = dict(tree or {})
+        self.stdout = stdout
+        self.exit = exit
+        self.result = result
+        self.wine = dict(wine or {})
+        self.only = only
+        self.env = dict(env or {})
+        self.check = check
+
+    def expected(self, under_wine):
+        """The fields that hold for one build: (stdout, exit, result)."""
+        stdout, exit_code, result = self.stdout, self.exit, self.result
+        if under_wine:
+            stdout = self.wine.get("stdout", stdout)
+            exit_code = self.wine.get("exit", exit_code)
+            result = self.wine.get("result", result)
+        return stdout, exit_code, result

@@ -1,0 +1,57 @@
+"""The run driver: one walk per source, per mask or per list-file line, wildcard directories,
+reversed paths, and the closing summary or report."""
+
+from scenario import UNCHANGED, Dir, Scenario, lines
+
+SRC = {"src/a.txt": "alpha\n", "src/b.txt": "beta\n", "src/c.log": "gamma\n"}
+
+SCENARIOS = [
+    Scenario("driver/one-file-copy", ["src\\a.txt", "dst"],
+             stdout=lines("src\\a.txt", " 1/1.files copied."),
+             tree={"src/a.txt": "alpha\n", "dst": Dir()},
+             result={"src/a.txt": "alpha\n", "dst/a.txt": "alpha\n"}),
+    Scenario("driver/echo-changes-nothing", ["src\\a.txt", "dst", "/e"],
+             stdout=lines("src\\a.txt", " 1/1.files found."),
+             tree={"src/a.txt": "alpha\n"}, result=UNCHANGED),
+    Scenario("driver/source-not-found", ["nothing.txt", "dst"],
+             stdout="nothing.txt :file not found.\n", exit=0xA0,
+             tree={"dst": Dir()}, result=UNCHANGED),
+    Scenario("driver/destination-is-the-source", ["src", "src", "/s"],
+             stdout="Source and destination are the same path.\n", exit=0xF0,
+             tree=SRC, result=UNCHANGED),
+    Scenario("driver/destination-inside-the-source", ["src", "src\\sub", "/s"],
+             stdout="Source and destination are the same path.\n", exit=0xF0,
+             tree=SRC, result=UNCHANGED),
+    # Masks: one walk each, in command-line order.
+    Scenario("driver/mask-list", ["src", "*.log", "a.*", "dst"],
+             stdout=lines("src\\c.log", "src\\a.txt", " 2/2.files copied."),
+             tree=SRC, result=dict(SRC, **{"dst/c.log": "gamma\n", "dst/a.txt": "alpha\n"})),
+    # /+r swaps the paths as written: the walk runs from the written destination.
+    Scenario("driver/reverse-paths", ["bak", "src\\a.txt", "/+r"],
+             stdout=lines("src\\a.txt", " 1/1.files copied."),
+             tree={"src/a.txt": "alpha\n"},
+             result={"src/a.txt": "alpha\n", "bak/a.txt": "alpha\n"}),
+    # A wildcard last component that first matches a directory stands for it, and a destination
+    # ending in * takes its name. (Written relative, logs\run* would be a mask, not a source.)
+    Scenario("driver/wildcard-directory", ["{root}\\logs\\run*", "bak\\*", "/s"], exit=0,
+             tree={"logs/run-01/x.log": "x\n", "logs/run-02/y.log": "y\n"},
+             result={"logs/run-01/x.log": "x\n", "logs/run-02/y.log": "y\n",
+                     "bak/run-01/x.log": "x\n"}),
+    # List files: one path per line relative to the source; quotes, empty lines, CR LF ends.
+    Scenario("driver/list-file", ["src", "@list.txt", "dst"],
+             stdout=lines("src\\a.txt", "src\\c.log", " 2/2.files copied."),
+             tree=dict(SRC, **{"list.txt": 'a.txt\r\n\r\n"c.log" and a remark\r\n'}),
+             result=dict(SRC, **{"list.txt": 'a.txt\r\n\r\n"c.log" and a remark\r\n',
+                                 "dst/a.txt": "alpha\n", "dst/c.log": "gamma\n"})),
+    Scenario("driver/list-line-not-found-stops-the-run", ["src", "@list.txt", "dst"],
+             stdout="src\\missing.txt :file not found.\n", exit=0xA0,
+             tree=dict(SRC, **{"list.txt": "missing.txt\na.txt\n"}), result=UNCHANGED),
+    Scenario("driver/list-line-not-found-with-continue", ["src", "@list.txt", "dst", "/+c"],
+             stdout=lines("src\\missing.txt :file not found.", "src\\a.txt",
+                          " 1/1.files copied(1.errors)."),
+             exit=0xA0, tree=dict(SRC, **{"list.txt": "missing.txt\na.txt\n"}),
+             result=dict(SRC, **{"list.txt": "missing.txt\na.txt\n", "dst/a.txt": "alpha\n"})),
+    Scenario("driver/empty-list-file", ["src", "@list.txt", "dst"],
+             stdout="src\\ :file not found.\n", exit=0xA0,
+             tree=dict(SRC, **{"list.txt": "\n\n"}), result=UNCHANGED),
+]

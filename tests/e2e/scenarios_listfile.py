@@ -1,0 +1,116 @@
+"""List files: one walk per line, relative to the source path; quoted lines, CR LF line ends and
+empty lines; a line that finds nothing stops the run without /+c and is passed over with it;
+masks given beside a list file are ignored."""
+
+from scenario import Scenario, lines
+
+
+def merged(tree, add=None, drop=()):
+    """The tree with the entries of `add` put in and the paths of `drop` (and all below them)
+    taken out."""
+    out = {path: item for path, item in tree.items()
+           if not any(path == d or path.startswith(d + "/") for d in drop)}
+    out.update(add or {})
+    return out
+
+
+FILES = {
+    "src/a.txt": "a\n",
+    "src/b c.txt": "b c\n",
+    "src/sub/d.txt": "d\n",
+    "src/sub/e.log": "e\n",
+    "src/x.c": "x\n",
+    "dst/keep": "keep\n",
+}
+
+
+def with_list(content):
+    return merged(FILES, {"files.lst": content})
+
+
+# Windows line ends, a quoted name with a blank and text after its closing quote, an empty line.
+MIXED = b'a.txt\r\n"b c.txt" and a remark\r\n\r\nsub\\d.txt\r\n'
+MISSING = b"a.txt\nmissing.txt\nb c.txt\n"
+
+SCENARIOS = [
+    Scenario("listfile/mixed-lines-verbose", ["src", "@files.lst", "dst", "/+v"],
+             tree=with_list(MIXED),
+             stdout=lines(" copy(src\\a.txt --> dst){",
+                          "  src\\a.txt\t--> dst\\a.txt",
+                          " }",
+                          " copy(src\\b c.txt --> dst){",
+                          "  src\\b c.txt\t--> dst\\b c.txt",
+                          " }",
+                          " copy(src\\sub\\d.txt --> dst){",
+                          "  src\\sub\\d.txt\t--> dst\\d.txt",
+                          " }",
+                          " 3/3.files copied.")),
+    Scenario("listfile/no-source", ["@files.lst", "dst"],
+             tree=with_list(b"src\\a.txt\nsrc\\x.c\n"),
+             stdout=lines("src\\a.txt", "src\\x.c", " 2/2.files copied."),
+             result=merged(with_list(b"src\\a.txt\nsrc\\x.c\n"),
+                           {"dst/a.txt": "a\n", "dst/x.c": "x\n"})),
+    Scenario("listfile/patterns-and-directories", ["src", "@files.lst", "dst", "/s"],
+             tree=with_list(b"*.c\nsub\n"),
+             stdout=lines("src\\x.c", "src\\sub\\d.txt", "src\\sub\\e.log",
+                          " 3/3.files(2.dirs) copied."),
+             result=merged(with_list(b"*.c\nsub\n"),
+                           {"dst/x.c": "x\n", "dst/d.txt": "d\n", "dst/e.log": "e\n"})),
+    Scenario("listfile/masks-beside-are-ignored", ["src", "@files.lst", "*.log", "dst"],
+             tree=with_list(b"a.txt\n"),
+             stdout=lines("src\\a.txt", " 1/1.files copied.")),
+    Scenario("listfile/no-closing-quote", ["src", "@files.lst", "dst"],
+             tree=with_list(b'"a.txt\n'),
+             stdout=lines("src\\a.txt", " 1/1.files copied.")),
+    # A line that finds nothing: its own message, status 0xA0, one error; without /+c the
+    # reading stops there.
+    Scenario("listfile/line-not-found-stops", ["src", "@files.lst", "dst"],
+             tree=with_list(MISSING),
+             stdout=lines("src\\a.txt", "src\\missing.txt :file not found.",
+                          " 1/1.files copied(1.errors)."),
+             exit=0xA0,
+             result=merged(with_list(MISSING), {"dst/a.txt": "a\n"})),
+    Scenario("listfile/line-not-found-continues", ["src", "@files.lst", "dst", "/+c"],
+             tree=with_list(MISSING),
+             stdout=lines("src\\a.txt", "src\\missing.txt :file not found.", "src\\b c.txt",
+                          " 2/2.files copied(1.errors)."),
+             exit=0xA0,
+             result=merged(with_list(MISSING), {"dst/a.txt": "a\n", "dst/b c.txt": "b c\n"})),
+    # No file and no directory found by any walk, but lines were walked: no summary line.
+    Scenario("listfile/line-not-found-verbose", ["src", "@files.lst", "dst", "/+v"],
+             tree=with_list(b"none.txt\n"),
+             stdout=lines(" copy(src\\none.txt --> dst){}",
+                          "src\\none.txt :file not found."),
+             exit=0xA0),
+    Scenario("listfile/only-missing-lines", ["src", "@files.lst", "dst", "/+c"],
+             tree=with_list(b"no1\nno2\n"),
+             stdout=lines("src\\no1 :file not found.", "src\\no2 :file not found."),
+             exit=0xA0),
+    # A line that finds only files that are not acted on is not "not found".
+    Scenario("listfile/line-finds-but-acts-on-none", ["src", "@files.lst", "dst", "/n"],
+             tree=merged(with_list(b"a.txt\n"), {"dst/a.txt": "old\n"}),
+             stdout=lines(" 0/1.files copied.")),
+    # Nothing walked at all: the message names the source prefix.
+    Scenario("listfile/empty-file", ["src", "@files.lst", "dst"],
+             tree=with_list(b""),
+             stdout=lines("src\\ :file not found."), exit=0xA0,
+             result=with_list(b"")),
+    Scenario("listfile/into-missing-destination", ["src", "@files.lst", "new\\dir", "/+v"],
+             tree=with_list(b"a.txt\nx.c\n"),
+             stdout=lines(" copy(src\\a.txt --> new\\dir){",
+                          "  createdir(new)",
+                          "  createdir(new\\dir)",
+                          "  src\\a.txt\t--> new\\dir\\a.txt",
+                          " }",
+                          " copy(src\\x.c --> new\\dir){",
+                          "  src\\x.c\t--> new\\dir\\x.c",
+                          " }",
+                          " 2/2.files copied."),
+             result=merged(with_list(b"a.txt\nx.c\n"), {"new/dir/a.txt": "a\n",
+                                                       "new/dir/x.c": "x\n"})),
+    Scenario("listfile/delete-lines", ["src", "@files.lst", "/del"],
+             tree=with_list(b"a.txt\nsub\\e.log\n"),
+             stdout=lines("src\\a.txt", "src\\sub\\e.log", " 2/2.files deleted."),
+             result=merged(with_list(b"a.txt\nsub\\e.log\n"), drop=["src/a.txt", "src/sub/e.log"])),
+]
+

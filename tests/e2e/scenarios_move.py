@@ -1,0 +1,143 @@
+"""Move mode (/m): a rename into an absent destination, copy-then-delete onto an existing one,
+/s removing each emptied source directory (innermost first, with removedir lines under /+v),
+directories that keep content, a hidden leftover that makes the removal fail, and /e."""
+
+from scenario import T0, UNCHANGED, Dir, File, Scenario, lines
+
+
+def merged(tree, add=None, drop=()):
+    """The tree with the entries of `add` put in and the paths of `drop` (and all below them)
+    taken out."""
+    out = {path: item for path, item in tree.items()
+           if not any(path == d or path.startswith(d + "/") for d in drop)}
+    out.update(add or {})
+    return out
+
+
+TREE = {
+    "src/a.txt": File("alpha\n", mtime=T0),
+    "src/sub/b.txt": File("beta\n", mtime=T0),
+    "dst/keep": "keep\n",
+}
+MOVED = {
+    "dst/keep": "keep\n",
+    "dst/a.txt": File("alpha\n", mtime=T0),
+    "dst/sub/b.txt": File("beta\n", mtime=T0),
+}
+
+SCENARIOS = [
+    Scenario("move/one-file", ["src\\a.txt", "dst", "/m"], tree=TREE,
+             stdout=lines("src\\a.txt", " 1/1.files moved."),
+             result=merged(TREE, {"dst/a.txt": File("alpha\n", mtime=T0)}, drop=["src/a.txt"])),
+    # Without /s the named directory's files go; the directory itself keeps its subdirectory.
+    Scenario("move/directory-keeps-subdirectory", ["src", "dst", "/m"], tree=TREE,
+             stdout=lines("src\\a.txt", " 1/1.files(1.dirs) moved."),
+             result=merged(TREE, {"dst/a.txt": "alpha\n"}, drop=["src/a.txt"])),
+    Scenario("move/recurse-verbose", ["src", "dst", "/m", "/s", "/+v"], tree=TREE,
+             stdout=lines(" move(src --> dst){",
+                          "  (src\\ --> dst\\){",
+                          "   src\\a.txt\t--> dst\\a.txt",
+                          "   (src\\sub\\ --> dst\\sub\\){",
+                          "    createdir(dst\\sub)",
+                          "    src\\sub\\b.txt\t--> dst\\sub\\b.txt",
+                          "   }",
+                          "   removedir(src\\sub\\)",
+                          "  }",
+                          "  removedir(src\\)",
+                          " }",
+                          " 2/2.files(2.dirs) moved."),
+             result=MOVED),
+    Scenario("move/recurse-empty-directories", ["src", "dst", "/m", "/s", "/+v"],
+             tree={"src/e1": Dir(), "src/e2/e3": Dir(), "dst": Dir()},
+             stdout=lines(" move(src --> dst){",
+                          "  (src\\ --> dst\\){",
+                          "   (src\\e1\\ --> dst\\e1\\){",
+                          "    createdir(dst\\e1)",
+                          "   }",
+                          "   removedir(src\\e1\\)",
+                          "   (src\\e2\\ --> dst\\e2\\){",
+                          "    createdir(dst\\e2)",
+                          "    (src\\e2\\e3\\ --> dst\\e2\\e3\\){",
+                          "     createdir(dst\\e2\\e3)",
+                          "    }",
+                          "    removedir(src\\e2\\e3\\)",
+                          "   }",
+                          "   removedir(src\\e2\\)",
+                          "  }",
+                          "  removedir(src\\)",
+                          " }",
+                          " 0/0.files(4.dirs) moved."),
+             result={"dst/e1": Dir(), "dst/e2/e3": Dir()}),
+    # Onto an existing destination: copy, then delete the source.
+    Scenario("move/onto-existing", ["src", "dst", "/m", "/s"],
+             tree=merged(TREE, {"dst/a.txt": File("old alpha\n", mtime=T0 - 3600)}),
+             stdout=lines("src\\a.txt", "src\\sub\\b.txt", " 2/2.files(2.dirs) moved."),
+             result=MOVED),
+    # Directories that keep something stay, silently.
+    Scenario("move/unselected-file-keeps-directory", ["src", "dst", "/m", "/s", "/u", "/+v"],
+             tree=merged(TREE, {"dst/sub/b.txt": File("newer beta\n", mtime=T0 + 3600)}),
+             stdout=lines(" move(src --> dst){",
+                          "  (src\\ --> dst\\){",
+                          "   src\\a.txt\t--> dst\\a.txt",
+                          "   (src\\sub\\ --> dst\\sub\\){}",
+                          "  }",
+                          " }",
+                          " 1/2.files(2.dirs) moved."),
+             result={"src/sub/b.txt": File("beta\n", mtime=T0), "dst/keep": "keep\n",
+                     "dst/a.txt": "alpha\n", "dst/sub/b.txt": File("newer beta\n", mtime=T0 + 3600)}),
+    Scenario("move/excluded-file-keeps-directory", ["src", "[.log]", "dst", "/m", "/s"],
+             tree=merged(TREE, {"src/sub/c.log": "log\n"}),
+             stdout=lines("src\\a.txt", "src\\sub\\b.txt", " 2/2.files(2.dirs) moved."),
+             result=merged(MOVED, {"src/sub/c.log": "log\n"})),
+    Scenario("move/masked-recurse-removes-emptied", ["src", "*.txt", "dst", "/m", "/s", "/+v"],
+             tree=merged(TREE, {"src/c.log": "log\n"}),
+             stdout=lines(" move(src\\*.txt --> dst){",
+                          "  src\\a.txt\t--> dst\\a.txt",
+                          "  (src\\sub\\*.txt --> dst\\sub\\){",
+                          "   createdir(dst\\sub)",
+                          "   src\\sub\\b.txt\t--> dst\\sub\\b.txt",
+                          "  }",
+                          "  removedir(src\\sub\\)",
+                          " }",
+                          " 2/2.files(1.dirs) moved."),
+             result=merged(MOVED, {"src/c.log": "log\n"})),
+    # A hidden file left behind: the directory counts as empty, its removal is refused.
+    Scenario("move/hidden-leftover-removal-fails", ["src", "dst", "/m", "/s"],
+             tree=merged(TREE, {"src/sub/.hid": "hidden\n"}),
+             stdout=lines("src\\a.txt", "src\\sub\\b.txt",
+                          "src\\sub\\\t:error(145) The directory is not empty.  ",
+                          " 2/2.files(2.dirs) moved(1.errors)."),
+             exit=0x06,
+             result=merged(MOVED, {"src/sub/.hid": "hidden\n"})),
+    Scenario("move/hidden-with-x", ["src", "dst", "/m", "/s", "/x"],
+             tree=merged(TREE, {"src/sub/.hid": "hidden\n"}),
+             stdout=lines("src\\a.txt", "src\\sub\\.hid", "src\\sub\\b.txt",
+                          " 3/3.files(2.dirs) moved."),
+             result=merged(MOVED, {"dst/sub/.hid": "hidden\n"})),
+    # /e: nothing moves; removedir lines only for directories that were empty already.
+    Scenario("move/echo", ["src", "dst", "/m", "/s", "/e", "/+v"],
+             tree=merged(TREE, {"src/empty": Dir()}),
+             stdout=lines(" move(src --> dst){",
+                          "  (src\\ --> dst\\){",
+                          "   src\\a.txt\t--> dst\\a.txt",
+                          "   (src\\empty\\ --> dst\\empty\\){",
+                          "    createdir(dst\\empty)",
+                          "   }",
+                          "   removedir(src\\empty\\)",
+                          "   (src\\sub\\ --> dst\\sub\\){",
+                          "    createdir(dst\\sub)",
+                          "    src\\sub\\b.txt\t--> dst\\sub\\b.txt",
+                          "   }",
+                          "  }",
+                          " }",
+                          " 2/2.files(3.dirs) found."),
+             result=UNCHANGED),
+    # A failed move: the source stays; status 0x03.
+    Scenario("move/failure", ["src", "dst", "/m", "/+c"],
+             tree={"src/a.txt": "a\n", "src/b.txt": "b\n", "dst/a.txt/x": ""},
+             stdout=lines("src\\a.txt\t:error(5) Access is denied.  ",
+                          "src\\b.txt",
+                          " 1/2.files(1.dirs) moved(1.errors)."),
+             exit=0x03,
+             result={"src/a.txt": "a\n", "dst/a.txt/x": "", "dst/b.txt": "b\n"}),
+]
