@@ -20,8 +20,8 @@ constexpr int ENTRY_TOO_LONG = -4;
 int classifyEntry(const FindEntry &entry, char *pattern, char *nameSlot, const char *exclusions);
 bool matchesExclusion(char *name, const char *mask, DWORD attributes);
 
-// Walks one source specification into one destination; returns the number of files acted on.
-// `destination` is the caller's PathBuf: an empty one receives ".\" outside delete mode.
+// Walks one source (directory, mask or name) into one destination; returns the number of files
+// acted on. `destination` is the caller's PathBuf: an empty one receives ".\" outside delete mode.
 int walkTree(const char *source, char *destination, DWORD attributes, const char *exclusions);
 char *splitSourceSpec(char *sourcePattern, char *maskOut);
 char *prepareDestSpec(char *destPattern, const char *mask, bool &sameNameOut);

@@ -44,9 +44,9 @@ def load_scenarios():
     for path in sorted(glob.glob(os.path.join(HERE, "scenarios_*.py"))):
         name = os.path.splitext(os.path.basename(path))[0]
         try:
-            spec = importlib.util.spec_from_file_location(name, path)
-            module = importlib.util.module_from_spec(spec)
-            spec.loader.exec_module(module)
+            module_spec = importlib.util.spec_from_file_location(name, path)
+            module = importlib.util.module_from_spec(module_spec)
+            module_spec.loader.exec_module(module)
             scenarios.extend(module.SCENARIOS)
         except Exception:  # one broken module must not hide the others' results
             problems.append((name, traceback.format_exc().rstrip().splitlines()))
