@@ -153,17 +153,14 @@ int compareOne(const char *sourcePath, const char *destPath, DWORD attributes,
 int verifyOne(const char *sourcePath, const char *destPath, DWORD attributes) {
   FindEntry sourceEntry;
   FindEntry destEntry;
-  HANDLE sourceSearch = FindFirstFileA(sourcePath, &sourceEntry);
+  // Exact lookups, as the walk pairs files: a name holding `?` or `*` (possible on POSIX) is
+  // never taken as a pattern that finds a neighbour first. Only the sizes are read.
+  bool sourceFound = lookupEntry(sourcePath, &sourceEntry, false);
   DWORD sourceError = GetLastError();
-  HANDLE destSearch = FindFirstFileA(destPath, &destEntry);
-  bool found = sourceSearch != INVALID_HANDLE_VALUE && destSearch != INVALID_HANDLE_VALUE;
-  // The entries are copies, so the searches can be closed at once; the error reported is the
-  // one of the first search that found nothing.
-  DWORD error = sourceSearch == INVALID_HANDLE_VALUE ? sourceError : GetLastError();
-  closeFind(sourceSearch);
-  closeFind(destSearch);
-  if (!found) {
-    reportError("", static_cast<int32_t>(error));
+  bool destFound = lookupEntry(destPath, &destEntry, false);
+  if (!sourceFound || !destFound) {
+    // The error reported is the one of the first lookup that found nothing.
+    reportError("", static_cast<int32_t>(sourceFound ? GetLastError() : sourceError));
     return recordFailure(ST_VERIFY_FAILED);
   }
 

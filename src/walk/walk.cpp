@@ -327,14 +327,12 @@ int walkTree(const char *source, char *destination, DWORD attributes, const char
         int r = classifyEntry(entry, sourcePattern, nameSlot, exclusions);
         bool isDir = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (r == ENTRY_TOO_LONG) {
-          if (!isDir) {
+          // A file, or a directory that /s would descend, is lost: report it.
+          if (!isDir)
             runState.fileCount += 1;
+          if (!isDir || (runState.recurse && sourceMask[0] == 0))
             reportTooLong(sourcePattern, static_cast<size_t>(nameSlot - sourcePattern),
                           entry.cFileName, blockedActionStatus());
-          } else if (runState.recurse && sourceMask[0] == 0) {
-            reportTooLong(sourcePattern, static_cast<size_t>(nameSlot - sourcePattern),
-                          entry.cFileName, blockedActionStatus());
-          }
           continue;
         }
         if (r <= 0)

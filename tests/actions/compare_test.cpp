@@ -198,4 +198,19 @@ TEST_F(CompareTest, VerifyOfAMissingCopyReportsTheLookupError) {
   EXPECT_EQ(runState.unmatchedCount, 0);
 }
 
+#if !defined(_WIN32)
+// On POSIX a name may hold `?` or `*`: the copy is looked up by its exact name, never as a
+// pattern that could find a neighbour of another size first.
+TEST_F(CompareTest, VerifyLooksUpTheCopyByItsExactName) {
+  tu::writeFile(dir.path() / "a?b", "payload");
+  std::filesystem::create_directory(dir.path() / "d");
+  tu::writeFile(dir.path() / "d" / "a-b", "a neighbour of another size");
+  tu::writeFile(dir.path() / "d" / "a?b", "payload");
+  tu::StdoutCapture out;
+  EXPECT_EQ(verifyOne(dir.text("a?b").c_str(), dir.text("d\\a?b").c_str(), 0x20), 1);
+  EXPECT_EQ(out.finish(), "");
+  EXPECT_EQ(runState.errorCount, 0);
+}
+#endif
+
 } // namespace
