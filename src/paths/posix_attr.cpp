@@ -226,12 +226,13 @@ int statFacts(int dirFd, const char *name, const char *xattrPath, const char *di
     return errno;
   if (S_ISLNK(sx.stx_mode)) {
     struct statx target;
-    if (statx(dirFd, name, AT_STATX_SYNC_AS_STAT, mask, &target) == 0)
+    if (statx(dirFd, name, AT_STATX_SYNC_AS_STAT, mask, &target) == 0) {
       sx = target;
-    else if (errno == ENOENT)
+    } else {
+      // Listed all the same, so that a copy reports why it fails instead of leaving it out.
       facts->dangling = true;
-    else
-      return errno;
+      facts->targetError = errno;
+    }
   }
   facts->isDir = S_ISDIR(sx.stx_mode);
   facts->mode = sx.stx_mode;
@@ -282,7 +283,7 @@ BOOL SetFileAttributesA(const char *path, DWORD attributes) {
   FileFacts facts;
   int err = statFacts(AT_FDCWD, sys, sys, name, &facts);
   if (err == 0 && facts.dangling)
-    err = ENOENT;
+    err = facts.targetError;
   if (err != 0) {
     setLastErrorFromErrno(err, sys);
     return FALSE;

@@ -57,48 +57,59 @@ int writeAll(int fd, const unsigned char *data, size_t length) {
   return 0;
 }
 
-// The source device whose file system last refused a clone (none yet: -1); clones are not
-// tried again for it, which saves a call per file on file systems that have none.
+// The source device for which a clone, or a kernel copy, was last refused (none yet: -1): the
+// file system has no such call, or the destination lies on another file system (EXDEV). The
+// call is not tried again for that device, which saves one or two calls per file; a later
+// destination back on the source's file system only loses the faster path, never data.
 int64_t noCloneDevice = -1;
+int64_t noRangeDevice = -1;
 
 // Copies the data of `in` (`size` bytes when it was examined, on device `device`) into the
 // empty file `out`: a clone where the file system shares blocks, else copy_file_range, else
 // reads and writes. 0 or errno.
 int copyData(int in, int out, uint64_t size, uint64_t device) {
   if (faultBytes < 0) {
+    // The size seen at the start is what is copied (as Windows does): an empty file needs no
+    // call, a small one a single call; a file that shrank meanwhile ends the loop early.
+    if (size == 0)
+      return 0;
     if (static_cast<int64_t>(device) != noCloneDevice) {
       if (ioctl(out, FICLONE, in) == 0)
         return 0;
-      if (errno == EOPNOTSUPP || errno == ENOTTY || errno == EINVAL)
+      if (errno == EOPNOTSUPP || errno == ENOTTY || errno == EINVAL || errno == EXDEV)
         noCloneDevice = static_cast<int64_t>(device);
     }
-    // The size seen at the start is what is copied (as Windows does), so a small file takes
-    // one call; a file that shrank meanwhile ends the loop early.
-    uint64_t copied = 0;
-    while (copied < size) {
-      size_t ask = static_cast<size_t>(std::min<uint64_t>(size - copied, 1u << 30));
-      ssize_t n = copy_file_range(in, nullptr, out, nullptr, ask, 0);
-      if (n > 0) {
-        copied += static_cast<uint64_t>(n);
-        continue;
+    if (static_cast<int64_t>(device) != noRangeDevice) {
+      uint64_t copied = 0;
+      while (copied < size) {
+        size_t ask = static_cast<size_t>(std::min<uint64_t>(size - copied, 1u << 30));
+        ssize_t n = copy_file_range(in, nullptr, out, nullptr, ask, 0);
+        if (n > 0) {
+          copied += static_cast<uint64_t>(n);
+          continue;
+        }
+        if (n == 0) {
+          if (copied != 0)
+            return 0;
+          break; // nothing copied: some file systems report 0 for data they cannot splice
+        }
+        if (errno == EINTR)
+          continue;
+        if (copied != 0 || (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP &&
+                            errno != EINVAL && errno != EBADF && errno != EPERM))
+          return errno;
+        if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP)
+          noRangeDevice = static_cast<int64_t>(device);
+        break;
       }
-      if (n == 0) {
-        if (copied != 0)
-          return 0;
-        break; // nothing copied: some file systems report 0 for data they cannot splice
-      }
-      if (errno == EINTR)
-        continue;
-      if (copied != 0 || (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP &&
-                          errno != EINVAL && errno != EBADF && errno != EPERM))
-        return errno;
-      break;
+      if (copied >= size)
+        return 0;
     }
-    if (copied >= size)
-      return 0;
   }
   int64_t written = 0;
   for (;;) {
+    if (faultBytes < 0 && static_cast<uint64_t>(written) >= size)
+      return 0; // all that was there at the start: no read just to meet the end of the file
     ssize_t got = read(in, copyBuffer, COPY_CHUNK);
     if (got < 0) {
       if (errno == EINTR)
@@ -156,16 +167,25 @@ struct TempFile {
   char name[SYS_PATH] = {}; // empty while the file is anonymous
 };
 
+// Whether linking by descriptor was refused while the name in /proc worked: then only the
+// latter is tried, one call per file instead of two.
+bool linkByProcOnly = false;
+
 // Gives the anonymous file open as `fd` the name `path`; EEXIST when the name is taken.
 int linkAnonymous(int fd, const char *path) {
-  if (linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0)
-    return 0;
-  if (errno != ENOENT && errno != EPERM)
-    return errno;
-  // Linking by descriptor needs a capability; the descriptor's name in /proc does not.
+  if (!linkByProcOnly) {
+    if (linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0)
+      return 0;
+    if (errno != ENOENT && errno != EPERM)
+      return errno;
+  }
+  // Linking by descriptor may need a capability; the descriptor's name in /proc does not.
   char proc[64];
   snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-  return linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+  if (linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0)
+    return errno;
+  linkByProcOnly = true;
+  return 0;
 }
 
 // Opens a new file for the copy to `dst`, in the directory of `dst`. 0 or errno.

@@ -177,8 +177,17 @@ bool nextEntry(SearchState *state, FindEntry *entry) {
     FileFacts facts;
     int err =
         statFacts(state->dirFd, name, state->fullPath, name, &facts, &state->xattrUnsupported);
-    if (err != 0)
+    if (err == ENOENT || err == ENOTDIR)
       continue; // removed since the directory was read
+    if (err != 0) {
+      // Listed all the same (an empty file, as an unreachable link is), so that the operation
+      // on it reports why it fails instead of the entry being left out without a word.
+      memset(&facts, 0, sizeof facts);
+      facts.dangling = true;
+      facts.targetError = err;
+      facts.stored = -1;
+      facts.attributes = computeAttributes(facts, name);
+    }
     fillEntry(facts, name, entry);
     return true;
   }

@@ -30,7 +30,8 @@ constexpr int64_t EPOCH_DIFF_TICKS = 116444736000000000LL;
 // What the layer knows about one file after one stat and one extended-attribute read.
 struct FileFacts {
   bool isDir;
-  bool dangling;           // a symbolic link whose target is missing (listed as an empty file)
+  bool dangling;           // a symbolic link whose target cannot be reached (an empty file)
+  int targetError;         // why a dangling link's target cannot be reached (errno)
   uint32_t mode;           // st_mode
   uint64_t dev, ino;       // identity
   uint64_t size;           // 0 for a directory
@@ -60,8 +61,8 @@ const char *lastComponent(const char *sysPath);
 
 // Fills `facts` for `name` relative to the directory `dirFd` (or a path when dirFd is
 // AT_FDCWD, passed as -100). `xattrPath` is the full path for the DOS attribute read;
-// `displayName` decides the dot rule. `follow` follows a final symbolic link (a dangling one
-// becomes an empty file). Returns 0 or the errno of the stat.
+// `displayName` decides the dot rule. A final symbolic link is followed; one whose target
+// cannot be reached (missing, a loop, no access) becomes an empty file. 0 or the stat's errno.
 int statFacts(int dirFd, const char *name, const char *xattrPath, const char *displayName,
               FileFacts *facts, bool *xattrUnsupported = nullptr);
 // Reads stored DOS attributes of `sysPath`: the value, or -1 when none (or unreadable).

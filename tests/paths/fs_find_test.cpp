@@ -11,6 +11,10 @@
 #include "paths/paths.h"
 #include "support/testutil.h"
 #if !defined(_WIN32)
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "paths/posix_layer.h"
 #endif
 
@@ -180,6 +184,47 @@ TEST_F(FsFindTest, SymbolicLinksAreFollowedOnPosix) {
   EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
   Names names = fst::listNames(dir.text("d*"));
   EXPECT_EQ(names, (Names{"dangling", "dirlink"}));
+}
+
+// A link that leads back to itself is listed like a dangling one, never silently left out of a
+// listing, and copying it reports why it cannot be followed.
+TEST_F(FsFindTest, LinkLoopIsListedAndFailsToCopyOnPosix) {
+  tu::fs::create_symlink("loop", dir.path() / "loop");
+  EXPECT_EQ(fst::listNames(dir.text("l*")), (Names{"loop"}));
+  EXPECT_EQ(fst::sizeOf(tu::findEntry(dir.path() / "loop")), 0u);
+  EXPECT_FALSE(CopyFileA(dir.text("loop").c_str(), dir.text("copy").c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_CANT_RESOLVE_FILENAME);
+  EXPECT_FALSE(SetFileAttributesA(dir.text("loop").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_LAST_ERROR(ERROR_CANT_RESOLVE_FILENAME);
+}
+
+// A directory that may be read but not searched (no x bit) lists its names, each of which then
+// fails to copy with 5: its files are never dropped without a word. Checked as another user,
+// since root searches every directory.
+TEST_F(FsFindTest, EntriesThatCannotBeExaminedAreStillListedOnPosix) {
+  tu::fs::create_directory(dir.path() / "sub" / "inner");
+  tu::writeFile(dir.path() / "sub" / "a.txt", "a");
+  chmod(dir.path().c_str(), 0755);
+  chmod((dir.path() / "sub").c_str(), 0644);
+  std::string pattern = dir.text("sub\\*"), file = dir.text("sub\\a.txt");
+  std::string copy = dir.text("copy");
+  // As root the check runs in a child that has become another user; 0 when it holds.
+  auto check = [&] {
+    return fst::listNames(pattern) == Names{".", "..", "a.txt", "inner"} &&
+           !CopyFileA(file.c_str(), copy.c_str(), FALSE) && GetLastError() == ERROR_ACCESS_DENIED;
+  };
+  if (getuid() != 0) {
+    EXPECT_TRUE(check());
+  } else {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+      _exit(setgid(65534) == 0 && setuid(65534) == 0 && check() ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  chmod((dir.path() / "sub").c_str(), 0755);
 }
 
 // The matcher itself: ASCII folding only, and a two-byte or UTF-8 character is one character.
