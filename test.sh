@@ -39,7 +39,7 @@ run_leg() {
   fi
   cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Debug "$@" &&
     cmake --build "$dir" -j "$jobs" &&
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+    ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs"
 }
 
 native_result=failed
