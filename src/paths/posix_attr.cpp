@@ -28,11 +28,6 @@ int64_t ticksOf(const struct statx_timestamp &t) {
   return ticksFromUnix(static_cast<int64_t>(t.tv_sec), static_cast<int64_t>(t.tv_nsec));
 }
 
-// Whether a name is "." or "..", which are never hidden by the dot rule.
-bool isDotEntry(const char *name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
 // The name that decides the dot rule for a system path: its last component, a trailing `/`
 // ignored. Copied into `out` (256 bytes).
 void nameOfPath(const char *sysPath, char *out) {
@@ -113,6 +108,11 @@ bool matchRange(const unsigned char *p, const unsigned char *patternEnd, const u
 }
 
 } // namespace
+
+// Whether a name is "." or "..", which are never hidden by the dot rule.
+bool isDotEntry(const char *name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
 
 // Program path text to a system path: each `\` becomes `/`.
 bool toSystemPath(const char *path, char *out) {

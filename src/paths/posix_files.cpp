@@ -26,6 +26,10 @@ int faultErrno = 0;
 constexpr size_t COPY_CHUNK = 1u << 20;
 alignas(4096) unsigned char copyBuffer[COPY_CHUNK];
 
+// Whether new files start anonymous (O_TMPFILE) where the file system allows it; tests turn it
+// off to exercise the named temporary files of other file systems.
+bool anonymousTemps = true;
+
 // Counter and process number that make temporary names unique.
 unsigned tempCounter = 0;
 unsigned processId = 0;
@@ -136,25 +140,48 @@ size_t directoryLength(const char *sys) {
   return slash != nullptr ? static_cast<size_t>(slash - sys) + 1 : 0;
 }
 
-// Creates a new temporary file beside `dst`: its name goes to `temp`, the descriptor is
-// returned (-1 with errno).
-int createTemp(const char *dst, mode_t mode, char *temp) {
-  size_t dirLength = directoryLength(dst);
-  if (dirLength + 40 > SYS_PATH) {
-    errno = ENAMETOOLONG;
-    return -1;
+// The directory holding the system path `sys`, in `dir` (SYS_PATH bytes): "." for a bare name.
+void directoryOf(const char *sys, char *dir) {
+  size_t length = directoryLength(sys);
+  if (length == 0) {
+    strcpy(dir, ".");
+  } else {
+    memcpy(dir, sys, length);
+    dir[length] = '\0';
   }
-  memcpy(temp, dst, dirLength);
+}
+
+// Puts whatever `make` creates under a new hidden temporary name beside `dst`, the name left in
+// `name`; fresh names are tried while `make` finds one taken (EEXIST). 0 or errno.
+template <typename Make> int makeUnderTempName(const char *dst, char *name, Make make) {
+  size_t dirLength = directoryLength(dst);
+  if (dirLength + 40 > SYS_PATH)
+    return ENAMETOOLONG;
+  memcpy(name, dst, dirLength);
   if (processId == 0)
     processId = static_cast<unsigned>(getpid());
   for (int attempt = 0; attempt < 100; ++attempt) {
-    snprintf(temp + dirLength, 40, ".tc%x-%x.tmp", processId, tempCounter++);
-    int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd >= 0 || errno != EEXIST)
-      return fd;
+    snprintf(name + dirLength, 40, ".tc%x-%x.tmp", processId, tempCounter++);
+    int err = make(name);
+    if (err != EEXIST)
+      return err;
   }
-  errno = EEXIST;
-  return -1;
+  return EEXIST;
+}
+
+// Creates a new temporary file beside `dst`: its name goes to `temp`, the descriptor is
+// returned (-1 with errno).
+int createTemp(const char *dst, mode_t mode, char *temp) {
+  int fd = -1;
+  int err = makeUnderTempName(dst, temp, [&](const char *name) {
+    fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    return fd >= 0 ? 0 : errno;
+  });
+  if (err != 0) {
+    errno = err;
+    return -1;
+  }
+  return fd;
 }
 
 int renameNoReplace(const char *from, const char *to);
@@ -191,20 +218,16 @@ int linkAnonymous(int fd, const char *path) {
 // Opens a new file for the copy to `dst`, in the directory of `dst`. 0 or errno.
 int openTemp(const char *dst, mode_t mode, TempFile &temp) {
   char dir[SYS_PATH];
-  size_t dirLength = directoryLength(dst);
-  if (dirLength == 0) {
-    strcpy(dir, ".");
-  } else {
-    memcpy(dir, dst, dirLength);
-    dir[dirLength] = '\0';
-  }
+  directoryOf(dst, dir);
   temp.name[0] = '\0';
 #if defined(O_TMPFILE)
-  temp.fd = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-  if (temp.fd >= 0)
-    return 0;
-  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-    return errno;
+  if (anonymousTemps) {
+    temp.fd = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (temp.fd >= 0)
+      return 0;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      return errno;
+  }
 #endif
   temp.fd = createTemp(dst, mode, temp.name);
   return temp.fd >= 0 ? 0 : errno;
@@ -251,16 +274,9 @@ int publishTemp(TempFile &temp, const char *dst) {
 int replaceWithTemp(TempFile &temp, const char *dst) {
   if (temp.name[0] == '\0') {
     // A rename needs a name: give the anonymous file a hidden one beside `dst`.
-    size_t dirLength = directoryLength(dst);
-    if (dirLength + 40 > SYS_PATH)
-      return ENAMETOOLONG;
     char name[SYS_PATH];
-    memcpy(name, dst, dirLength);
-    int err = EEXIST;
-    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-      snprintf(name + dirLength, 40, ".tc%x-%x.tmp", processId, tempCounter++);
-      err = linkAnonymous(temp.fd, name);
-    }
+    int err = makeUnderTempName(
+        dst, name, [&](const char *candidate) { return linkAnonymous(temp.fd, candidate); });
     if (err != 0)
       return err;
     strcpy(temp.name, name);
@@ -282,8 +298,6 @@ int copyToTemp(int in, const struct stat &source, int32_t stored, const char *ds
                const FileFacts *oldDst, bool flush, TempFile &temp) {
   // Set-user-id and set-group-id bits are never carried: the copy belongs to whoever copies.
   mode_t mode = source.st_mode & 0777;
-  if (processId == 0)
-    processId = static_cast<unsigned>(getpid());
   int err = openTemp(dst, mode, temp);
   if (err != 0)
     return err;
@@ -314,13 +328,7 @@ int copyToTemp(int in, const struct stat &source, int32_t stored, const char *ds
 // Flushes the directory holding `sys`, so that a new name in it survives a crash.
 void flushDirectoryOf(const char *sys) {
   char dir[SYS_PATH];
-  size_t length = directoryLength(sys);
-  if (length == 0) {
-    strcpy(dir, ".");
-  } else {
-    memcpy(dir, sys, length);
-    dir[length] = '\0';
-  }
+  directoryOf(sys, dir);
   int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {
     fsync(fd);
@@ -468,6 +476,11 @@ bool timespecOf(const FILETIME *time, struct timespec *out) {
 }
 
 } // namespace
+
+// The seam for tests of the named temporary files.
+void setAnonymousTempsForTest(bool on) {
+  anonymousTemps = on;
+}
 
 // The seam for tests of a failing copy.
 void setCopyFaultForTest(int64_t bytes, int err) {

@@ -194,11 +194,6 @@ bool nextEntry(SearchState *state, FindEntry *entry) {
   return false;
 }
 
-// Whether a name is "." or "..".
-bool isDotName(const char *name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
 // Rewrites a path whose last component is "." or ".." into the path of the directory it names
 // (textually where a plain name precedes, as Win32 does; through realpath otherwise).
 // False with the last error set when it names the root or cannot be resolved.
@@ -208,7 +203,7 @@ bool resolveDotTail(char *sys) {
   for (;;) {
     char *slash = strrchr(sys, '/');
     char *component = slash != nullptr ? slash + 1 : sys;
-    if (!isDotName(component)) {
+    if (!isDotEntry(component)) {
       if (component[0] != '\0')
         return true;
       SetLastError(ERROR_FILE_NOT_FOUND);
@@ -228,7 +223,7 @@ bool resolveDotTail(char *sys) {
       continue;
     char *before = strrchr(sys, '/');
     char *name = before != nullptr ? before + 1 : sys;
-    if (name[0] == '\0' || isDotName(name))
+    if (name[0] == '\0' || isDotEntry(name))
       break;
     if (before == nullptr) {
       strcpy(sys, ".");
@@ -335,7 +330,7 @@ HANDLE FindFirstFileA(const char *pattern, FindEntry *entry) {
   if (!toSystemPath(pattern, sys))
     return INVALID_HANDLE_VALUE;
   char *component = const_cast<char *>(lastComponent(sys));
-  if (isDotName(component)) {
+  if (isDotEntry(component)) {
     if (!resolveDotTail(sys))
       return INVALID_HANDLE_VALUE;
     return lookUpExact(sys, entry);

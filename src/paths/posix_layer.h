@@ -56,6 +56,8 @@ DWORD missingEntryError(const char *sysPath);
 // Turns program path text (`\` separators) into a system path in `out` (SYS_PATH bytes).
 // False with the last error set (206 too long, 2 empty) when it cannot.
 bool toSystemPath(const char *path, char *out);
+// Whether a name is "." or "..".
+bool isDotEntry(const char *name);
 // The last component of a system path (after the last `/`).
 const char *lastComponent(const char *sysPath);
 
@@ -78,6 +80,8 @@ DWORD computeAttributes(const FileFacts &facts, const char *name);
 // Wildcard match of one name against a normalized last component (Windows rules).
 bool wildcardMatch(const char *pattern, const char *name);
 
+// Test seam: new files of a copy get a hidden temporary name instead of starting anonymous.
+void setAnonymousTempsForTest(bool on);
 // Test seam: makes the next data copies fail with `err` after `bytes` bytes (-1: off).
 void setCopyFaultForTest(int64_t bytes, int err);
 

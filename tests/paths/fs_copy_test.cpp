@@ -25,6 +25,7 @@ protected:
   void TearDown() override {
 #if !defined(_WIN32)
     setCopyFaultForTest(-1, 0);
+    setAnonymousTempsForTest(true);
 #endif
     tu::resetAll();
   }
@@ -132,6 +133,32 @@ TEST_F(FsCopyTest, FailedCopyLeavesOldDestinationWholeAndNoTemporaryFile) {
 }
 
 // A pipe (Windows has none) is refused at once instead of waiting for a writer.
+#if !defined(_WIN32)
+// Where a file system cannot make anonymous files, the copy goes through a hidden temporary name:
+// published without replacing, a file in the way examined after the copy, nothing left behind.
+TEST_F(FsCopyTest, NamedTemporaryFilesKeepTheSameGuaranteesOnPosix) {
+  setAnonymousTempsForTest(false);
+  std::string src = make("src", tu::patternBytes(100000, 3));
+  EXPECT_TRUE(CopyFileA(src.c_str(), dir.text("fresh").c_str(), FALSE));
+  EXPECT_EQ(tu::readFile(dir.path() / "fresh"), tu::readFile(dir.path() / "src"));
+  std::string dst = make("dst", "old");
+  EXPECT_TRUE(CopyFileA(src.c_str(), dst.c_str(), FALSE));
+  EXPECT_EQ(tu::readFile(dir.path() / "dst"), tu::readFile(dir.path() / "src"));
+  EXPECT_EQ(namesBesides({"src", "fresh", "dst"}), std::vector<std::string>{});
+
+  std::string locked = make("locked", "keep me");
+  ASSERT_TRUE(SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(CopyFileA(src.c_str(), locked.c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(tu::readFile(dir.path() / "locked"), "keep me");
+  setCopyFaultForTest(50000, ENOSPC);
+  EXPECT_FALSE(CopyFileA(src.c_str(), dst.c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_DISK_FULL);
+  EXPECT_EQ(tu::readFile(dir.path() / "dst"), tu::readFile(dir.path() / "src"));
+  EXPECT_EQ(namesBesides({"src", "fresh", "dst", "locked"}), std::vector<std::string>{});
+}
+#endif
+
 TEST_F(FsCopyTest, PipesAreRefusedWithoutBlockingOnPosix) {
   ASSERT_EQ(mkfifo((dir.path() / "pipe").c_str(), 0644), 0);
   EXPECT_FALSE(CopyFileA(dir.text("pipe").c_str(), dir.text("copy").c_str(), FALSE));
