@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "actions/actions.h"
-#include "cli/cli.h"
+#include "state/state.h"
 #include "report/report.h"
 
 namespace {

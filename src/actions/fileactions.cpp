@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "actions/actions.h"
-#include "cli/cli.h"
 #include "report/report.h"
+#include "state/state.h"
 
 namespace {
 
@@ -81,16 +81,21 @@ bool renameWithRetry(const char *sourcePath, const char *destPath, DWORD attribu
 
 } // namespace
 
-// Chooses the action for a source file whose destination namesake does not exist.
+// Chooses the action for a source file whose destination namesake does not exist. A compare
+// has nothing to compare it with: no line, and it is not counted as different.
 int handleAbsent(const char *sourcePath, const char *destPath, DWORD attributes) {
   if ((runState.selectMask & SEL_ABSENT) == 0)
     return 0;
-  if (runState.compareMode)
+  switch (runState.mode) {
+  case MODE_COMPARE:
     return 0;
-  if (runState.deleteMode)
+  case MODE_DELETE:
     return deleteOne(sourcePath, attributes);
-  if (runState.moveMode)
+  case MODE_MOVE:
     return moveOne(sourcePath, destPath, attributes, nullptr, nullptr);
+  case MODE_COPY:
+    break;
+  }
   return copyOne(sourcePath, destPath, attributes, nullptr, nullptr);
 }
 
@@ -100,17 +105,20 @@ int handleExisting(const char *sourcePath, const char *destPath, DWORD attribute
                    const FindEntry &sourceEntry, const FindEntry &destEntry) {
   if (!isSelected(sourceEntry, destEntry))
     return 0;
-  if (runState.deleteMode) {
+  switch (runState.mode) {
+  case MODE_DELETE:
     // A namesake that is the very file itself (reached under another spelling or through a
     // link) is no second copy: deleting the source would delete the only one.
     if (sameFileIdentity(sourcePath, destPath) == 1)
       return recordFailure(ST_SAME_PATH);
     return deleteOne(sourcePath, attributes);
-  }
-  if (runState.compareMode)
+  case MODE_COMPARE:
     return compareOne(sourcePath, destPath, attributes, sourceEntry, destEntry);
-  if (runState.moveMode)
+  case MODE_MOVE:
     return moveOne(sourcePath, destPath, attributes, &sourceEntry, &destEntry);
+  case MODE_COPY:
+    break;
+  }
   return copyOne(sourcePath, destPath, attributes, &sourceEntry, &destEntry);
 }
 

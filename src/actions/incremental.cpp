@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "actions/actions.h"
-#include "cli/cli.h"
+#include "state/state.h"
 
 namespace {
 

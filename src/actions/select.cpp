@@ -1,6 +1,6 @@
 // Selection rules: whether an existing source-destination pair is acted on.
 #include "actions/actions.h"
-#include "cli/cli.h"
+#include "state/state.h"
 #include "report/report.h"
 
 namespace {

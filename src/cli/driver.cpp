@@ -184,6 +184,16 @@ void runSingleSource(CommandLine &cl, int &actedTotal) {
   actedTotal = walkOnce(cl);
 }
 
+// The one decision of what the run does with each file; the conflict test has left at most one
+// of /m, /c and /del.
+void settleMode() {
+  RunState &rs = runState;
+  rs.mode = rs.deleteMode    ? MODE_DELETE
+            : rs.compareMode ? MODE_COMPARE
+            : rs.moveMode    ? MODE_MOVE
+                             : MODE_COPY;
+}
+
 // Leaves the selection mask that the walk reads: the default when nothing was chosen, then
 // narrowed by /n, /o, /u and /i in that order.
 void settleSelectMask() {
@@ -212,16 +222,11 @@ int printSummary(const char *sourcePath, int actedTotal, int linesWalked) {
     std::printf(" %d/%d.files", actedTotal, rs.fileCount);
     if (rs.dirCount > 0)
       std::printf("(%d.dirs)", rs.dirCount);
-    const char *verb = rs.echoOnly      ? " found"
-                       : rs.deleteMode  ? " deleted"
-                       : rs.compareMode ? " compared"
-                       : rs.moveMode    ? " moved"
-                                        : " copied";
-    std::printf("%s", verb);
+    std::printf("%s", rs.echoOnly ? " found" : modeTraits().verb);
     if (rs.errorCount > 0)
       std::printf("(%d.errors)", rs.errorCount);
     std::printf(".\n");
-    if ((rs.compareMode || rs.verifyCopy) && rs.unmatchedCount > 0)
+    if ((rs.mode == MODE_COMPARE || rs.verifyCopy) && rs.unmatchedCount > 0)
       std::printf(" %d/%d.files unmatched.\n", rs.unmatchedCount, actedTotal);
     return static_cast<int>(status);
   }
@@ -320,6 +325,7 @@ int runTreecopy(int argc, char **argv) {
     return 0;
   }
 
+  settleMode();
   settleSelectMask();
   resolveWildDirs(cl.sourcePath, cl.destPath);
   if (runState.reversePaths) {

@@ -1,5 +1,5 @@
 // The one rule for a second attempt after a refused file operation.
-#include "cli/cli.h"
+#include "state/state.h"
 #include "paths/paths.h"
 
 namespace {

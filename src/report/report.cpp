@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/cli.h"
+#include "state/state.h"
 
 namespace {
 
@@ -123,22 +123,14 @@ void openBlock(const char *source, const char *destination) {
     putchar('\n');
   runState.lineOpen = true;
   printSpaces(runState.depth);
-  if (runState.depth == 1) {
-    if (runState.deleteMode)
-      fputs("delete", stdout);
-    else if (runState.compareMode)
-      fputs("compare", stdout);
-    else if (runState.moveMode)
-      fputs("move", stdout);
-    else
-      fputs("copy", stdout);
-  }
-  if (runState.deleteMode && destination[0] == '\0')
+  const ModeTraits &traits = modeTraits();
+  if (runState.depth == 1)
+    fputs(traits.word, stdout);
+  // A delete without a destination pairs nothing: only the source is shown.
+  if (!traits.needsDestination && destination[0] == '\0')
     printf("(%s){", source);
-  else if (runState.deleteMode || runState.compareMode)
-    printf("(%s <--> %s){", source, destination);
   else
-    printf("(%s --> %s){", source, destination);
+    printf("(%s %s %s){", source, traits.arrow, destination);
 }
 
 // Prints the closing brace of a verbose block, on the header's line when the block stayed empty.

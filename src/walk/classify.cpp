@@ -1,7 +1,7 @@
 // Entry classification: which listed entries take part in the walk, and the exclusion masks.
 #include <cstring>
 
-#include "cli/cli.h"
+#include "state/state.h"
 #include "walk/walk.h"
 
 namespace {

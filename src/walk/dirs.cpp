@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/cli.h"
+#include "state/state.h"
 #include "report/report.h"
 #include "walk/walk.h"
 

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "actions/actions.h"
-#include "cli/cli.h"
 #include "report/report.h"
+#include "state/state.h"
 #include "walk/walk.h"
 
 #if defined(_MSC_VER)
@@ -20,21 +20,13 @@ namespace {
 
 // The status value of the file action that the current mode would have carried out.
 uint32_t blockedActionStatus() {
-  if (runState.deleteMode)
-    return ST_DELETE_FAILED;
-  if (runState.compareMode)
-    return ST_COMPARE_FAILED;
-  if (runState.moveMode)
-    return ST_MOVE_FAILED;
-  return ST_COPY_FAILED;
+  return modeTraits().failStatus;
 }
 
-// The status value for a destination directory that cannot be named: only copy and move make
-// directories; in delete and compare mode the level's file actions are what is lost.
+// The status value for a destination directory that cannot be named: where the mode makes
+// directories that is what failed; otherwise the level's file actions are what is lost.
 uint32_t blockedDirStatus() {
-  if (runState.deleteMode || runState.compareMode)
-    return blockedActionStatus();
-  return ST_MKDIR_FAILED;
+  return modeTraits().makesDestDirs ? ST_MKDIR_FAILED : blockedActionStatus();
 }
 
 // Reports a path that would outgrow its 520-byte buffer as a failure of the entry it belongs to.
@@ -247,7 +239,7 @@ int walkTree(const char *source, char *destination, DWORD attributes, const char
   runState.depth += 1;
   if (runState.verbose)
     openBlock(source, destination);
-  if (!runState.deleteMode && destination[0] == 0)
+  if (modeTraits().needsDestination && destination[0] == 0)
     pathPut(destination, destination, ".\\");
   if (source[0] == 0)
     goto done;
@@ -309,7 +301,7 @@ int walkTree(const char *source, char *destination, DWORD attributes, const char
       destDirExists = pathExists(destPattern);
       if (sameNameDest)
         *destNameSlot = 0;
-      if (!destDirExists && !runState.deleteMode && !runState.compareMode &&
+      if (!destDirExists && modeTraits().makesDestDirs &&
           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         const char *dirText = sameNameDest ? destPattern : destination;
         // A directory that was missing and is made here holds no namesake: its files need no
@@ -369,7 +361,7 @@ int walkTree(const char *source, char *destination, DWORD attributes, const char
           if (ready) {
             runState.dirCount += 1;
             total += walkTree(sourcePattern, destPattern, entry.dwFileAttributes, exclusions);
-            if (runState.deleteMode || runState.moveMode)
+            if (modeTraits().removesSourceDirs)
               removeSourceDir(sourcePattern, entry.dwFileAttributes);
           }
           if (r == ENTRY_NAMED)
@@ -417,7 +409,7 @@ int walkTree(const char *source, char *destination, DWORD attributes, const char
       }
       runState.dirCount += 1;
       total += walkTree(sourcePattern, destPattern, entry.dwFileAttributes, exclusions);
-      if (runState.deleteMode || runState.moveMode)
+      if (modeTraits().removesSourceDirs)
         removeSourceDir(sourcePattern, entry.dwFileAttributes);
     } while (!shouldStop() && FindNextFileA(search, &entry));
     FindClose(search);
