@@ -15,12 +15,6 @@ int failAction(uint32_t statusValue) {
   return recordFailure(statusValue);
 }
 
-// Whether /a or /b filters this file out: it lacks the archive bit.
-bool filteredByArchive(DWORD attributes) {
-  return (runState.archiveOnly || runState.backupMode) &&
-         (attributes & FILE_ATTRIBUTE_ARCHIVE) == 0;
-}
-
 // The start shared by copy and move: the same-path refusal, the archive filter and the item
 // line. 1 when the caller goes on, 0 when it gives 0 (already recorded where that is due).
 int beginTransfer(const char *sourcePath, const char *destPath, DWORD attributes) {
@@ -148,8 +142,7 @@ int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
   // verifyOne has ended the line and recorded the failure itself.
   if (runState.verifyCopy && verifyOne(sourcePath, destPath, attributes) != 1)
     return 0;
-  if (runState.backupMode &&
-      !SetFileAttributesA(sourcePath, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE)))
+  if (runState.backupMode && !clearArchiveAfterBackup(sourcePath, attributes))
     return failAction(ST_COPY_FAILED);
   printf("\n");
   return 1;
