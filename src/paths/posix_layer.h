@@ -91,7 +91,12 @@ void setAnonymousTempsForTest(bool on);
 // Test seam: makes the next data copies fail with `err` after `bytes` bytes (-1: off).
 void setCopyFaultForTest(int64_t bytes, int err);
 
-// Ticks from seconds and nanoseconds since 1970, and back.
+// The tick count that stands for every time past the range of FILETIME (times beyond the year
+// 30828, which tmpfs keeps): the largest, so that comparisons keep such a file the newest; the
+// calendar conversion refuses it with 87, as Windows refuses a time past the range.
+constexpr int64_t TICKS_SATURATED = INT64_MAX;
+
+// Ticks from seconds and nanoseconds since 1970 (saturated, never overflowing), and back.
 int64_t ticksFromUnix(int64_t seconds, int64_t nanoseconds);
 void unixFromTicks(int64_t ticks, int64_t *seconds, int64_t *nanoseconds);
 

@@ -34,6 +34,7 @@ from scenario import UNCHANGED, Dir, File  # noqa: E402
 TIMEOUT_SECONDS = 120
 ERROR_SUFFIX = re.compile(rb"(\t:error\(-?[0-9]+\)) [^\n]*")
 DEVNULL = subprocess.DEVNULL
+TMPFS = "/dev/shm"  # where scenarios with place="tmpfs" run
 
 
 def load_scenarios():
@@ -286,7 +287,12 @@ def unprotect(root):
 def run_scenario(runner, scenario, keep):
     """Runs one scenario; returns a list of failure texts (empty when it passed)."""
     expected_stdout, expected_exit, expected_result = scenario.expected(runner.under_wine)
-    root = os.path.realpath(tempfile.mkdtemp(prefix="tc-e2e-"))
+    base = None
+    if scenario.place == "tmpfs":
+        base = TMPFS
+        if not os.path.isdir(base):
+            return [f"no tmpfs at {base} for this scenario"]
+    root = os.path.realpath(tempfile.mkdtemp(prefix="tc-e2e-", dir=base))
     root_text = runner.root_text(root)
     failures = []
     try:

@@ -84,14 +84,18 @@ class Scenario:
     env       extra environment variables for the program
     check     an extra test: a function of the scenario directory (a str) that returns a list
               of failure texts (empty when all is well)
+    place     "tmpfs" runs the scenario in a directory on tmpfs (/dev/shm) instead of the disk
+              file system of the temporary directory
     """
 
     def __init__(self, name, args, stdout=None, exit=0, tree=None, result=None, wine=None,
-                 only=None, env=None, check=None):
+                 only=None, env=None, check=None, place=None):
         if wine is not None and "reason" not in wine:
             raise ValueError(f"{name}: a Wine difference needs its reason")
         if only not in (None, "native", "wine"):
             raise ValueError(f"{name}: only must be 'native' or 'wine'")
+        if place not in (None, "tmpfs"):
+            raise ValueError(f"{name}: place must be 'tmpfs'")
         self.name = name
         self.args = list(args)
         self.tree = dict(tree or {})
@@ -102,6 +106,7 @@ class Scenario:
         self.only = only
         self.env = dict(env or {})
         self.check = check
+        self.place = place
 
     def expected(self, under_wine):
         """The fields that hold for one build: (stdout, exit, result)."""

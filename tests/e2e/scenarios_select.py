@@ -161,6 +161,24 @@ SCENARIOS = [
                           " }",
                           " 0/1.files copied."),
              result=UNCHANGED),
+    # A time past the range of file times (tmpfs keeps 1e13 seconds) is the newest of all, and
+    # /+d, which has no calendar date for it, says so with its failure text (counted as an
+    # error, which ends the run without /+c).
+    Scenario("select/far-future-time-is-the-newest", ["src", "dst", "/u"], place="tmpfs",
+             tree={"src/a.txt": File("new", mtime=1e13), "dst/a.txt": File("old", mtime=T0)},
+             stdout=lines("src\\a.txt", " 1/1.files(1.dirs) copied."),
+             result={"src/a.txt": File("new", mtime=1e13), "dst/a.txt": File("new", mtime=1e13)},
+             only="native"),
+    Scenario("select/far-future-time-in-the-detail", ["src", "dst", "/+d", "/+c"], place="tmpfs",
+             tree={"src/a.txt": File("new", mtime=1e13), "dst/a.txt": File("old", mtime=T0),
+                   "src/b.txt": File("b", mtime=T0), "dst/b.txt": File("b", mtime=T0)},
+             stdout=lines("\t:error(87) The parameter is incorrect.  ",
+                          detail("b.txt", "\t" + TWO_TABS, stamp(0), stamp(0)),
+                          "src\\b.txt",
+                          " 1/2.files(1.dirs) copied(1.errors)."),
+             result={"src/a.txt": File("new", mtime=1e13), "dst/a.txt": File("old", mtime=T0),
+                     "src/b.txt": "b", "dst/b.txt": "b"},
+             only="native"),
     # The archive filter: a file whose stored attributes lack the archive bit (and whose
     # contents were not written since) is passed over silently; /b clears the bit after a copy.
     Scenario("select/archive-only", ["src", "dst", "/a"],
