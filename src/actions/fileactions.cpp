@@ -12,7 +12,16 @@ namespace {
 // Ends a failed action's line with the error suffix for the last error and records the failure.
 int failAction(uint32_t statusValue) {
   reportError("", static_cast<int32_t>(GetLastError()));
+  flushAfterItem();
   return recordFailure(statusValue);
+}
+
+// Ends a moved or deleted file's line and hands it to standard output before the next file is
+// touched.
+int endDestructiveItem() {
+  printf("\n");
+  flushAfterItem();
+  return 1;
 }
 
 // The start shared by copy and move: the same-path refusal, the archive filter and the item
@@ -154,24 +163,20 @@ int moveOne(const char *sourcePath, const char *destPath, DWORD attributes,
             const FindEntry *sourceEntry, const FindEntry *destEntry) {
   if (beginTransfer(sourcePath, destPath, attributes) == 0)
     return 0;
-  if (runState.echoOnly) {
-    printf("\n");
-    return 1;
-  }
+  if (runState.echoOnly)
+    return endDestructiveItem();
 
   if (sourceEntry != nullptr && destEntry != nullptr) {
     // The source is deleted only after a copy that succeeded. One file under two spellings
     // never gets here: the copy onto itself is refused.
     if (!copyOver(sourcePath, destPath, attributes) || !deleteWithRetry(sourcePath, attributes))
       return failAction(ST_MOVE_FAILED);
-    printf("\n");
-    return 1;
+    return endDestructiveItem();
   }
 
   if (!renameWithRetry(sourcePath, destPath, attributes))
     return failAction(ST_MOVE_FAILED);
-  printf("\n");
-  return 1;
+  return endDestructiveItem();
 }
 
 // Deletes one source file; its line never carries an arrow.
@@ -180,12 +185,9 @@ int deleteOne(const char *path, DWORD attributes) {
     return 0;
   beginItemLine();
   printf("%s", path);
-  if (runState.echoOnly) {
-    printf("\n");
-    return 1;
-  }
+  if (runState.echoOnly)
+    return endDestructiveItem();
   if (!deleteWithRetry(path, attributes))
     return failAction(ST_DELETE_FAILED);
-  printf("\n");
-  return 1;
+  return endDestructiveItem();
 }

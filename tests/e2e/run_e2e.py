@@ -113,10 +113,16 @@ class Runner:
         text = root.replace("/", "\\")
         return "Z:" + text if self.under_wine else text
 
-    def run(self, args, cwd, extra_env):
+    def run(self, args, cwd, extra_env, kill_at=None):
         command = (self.as_user + ["wine", self.program] if self.under_wine else [self.program]) + args
         env = dict(self.env)
         env.update(extra_env)
+        if kill_at is not None:
+            call, count = kill_at
+            command = ["strace", "-f", "-qq", "-o", os.devnull, "-e", f"trace={call}",
+                       "-e", f"inject={call}:signal=KILL:when={count}"] + command
+            # The leak checker of a sanitizer build cannot work under a tracer.
+            env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
         return subprocess.run(command, cwd=cwd, env=env, stdin=DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=TIMEOUT_SECONDS)
 
@@ -299,8 +305,10 @@ def run_scenario(runner, scenario, keep):
         build_tree(root, scenario.tree, root_text)
         before = snapshot(root) if expected_result == UNCHANGED else None
         args = [arg.replace("{root}", root_text) for arg in scenario.args]
+        if scenario.kill_at is not None and shutil.which("strace") is None:
+            return ["this scenario needs strace (apt-get install strace)"]
         try:
-            proc = runner.run(args, root, scenario.env)
+            proc = runner.run(args, root, scenario.env, scenario.kill_at)
         except subprocess.TimeoutExpired:
             return [f"no end after {TIMEOUT_SECONDS} seconds"]
         stdout = proc.stdout

@@ -86,16 +86,21 @@ class Scenario:
               of failure texts (empty when all is well)
     place     "tmpfs" runs the scenario in a directory on tmpfs (/dev/shm) instead of the disk
               file system of the temporary directory
+    kill_at   (system call, n): the program is killed (SIGKILL) when it enters that system call
+              for the n-th time, through strace's fault injection; native only. The expected
+              exit status is then -9.
     """
 
     def __init__(self, name, args, stdout=None, exit=0, tree=None, result=None, wine=None,
-                 only=None, env=None, check=None, place=None):
+                 only=None, env=None, check=None, place=None, kill_at=None):
         if wine is not None and "reason" not in wine:
             raise ValueError(f"{name}: a Wine difference needs its reason")
         if only not in (None, "native", "wine"):
             raise ValueError(f"{name}: only must be 'native' or 'wine'")
         if place not in (None, "tmpfs"):
             raise ValueError(f"{name}: place must be 'tmpfs'")
+        if kill_at is not None and only != "native":
+            raise ValueError(f"{name}: kill_at works natively only")
         self.name = name
         self.args = list(args)
         self.tree = dict(tree or {})
@@ -107,6 +112,7 @@ class Scenario:
         self.env = dict(env or {})
         self.check = check
         self.place = place
+        self.kill_at = kill_at
 
     def expected(self, under_wine):
         """The fields that hold for one build: (stdout, exit, result)."""

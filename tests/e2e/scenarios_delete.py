@@ -109,4 +109,9 @@ SCENARIOS = [
              tree={"src/a.txt": "a\n", "src/ro.txt": File("ro\n", readonly=True), "src/z.txt": "z\n"},
              stdout=lines("src\\a.txt", "src\\ro.txt", "src\\z.txt", " 3/3.files(1.dirs) deleted."),
              result={}),
+    # The record of a destructive run survives a kill: the line of each file already deleted
+    # has reached the pipe before the next file is touched.
+    Scenario("delete/killed-midway-keeps-its-record", ["src", "/del"], only="native",
+             kill_at=("unlink", 2), tree=TMP, stdout=lines("src\\a.tmp"), exit=-9,
+             result=merged(TMP, drop=["src/a.tmp"])),
 ]
