@@ -38,15 +38,35 @@ int beginTransfer(const char *sourcePath, const char *destPath, DWORD attributes
   return 1;
 }
 
-// Copies the file over its destination, with one more attempt under /x after the destination
+// How a copy treats its destination.
+enum CopyKind {
+  COPY_REPLACING, // over the existing namesake that the selection chose
+  COPY_NEW_ONLY,  // the destination was looked up as absent: nothing may be replaced, not even a
+                  // namesake that appeared meanwhile, since nothing chose it (error 80)
+  COPY_FOR_MOVE,  // over the existing namesake, on the disk before the source is deleted
+};
+
+bool copyAs(CopyKind kind, const char *sourcePath, const char *destPath) {
+  switch (kind) {
+  case COPY_NEW_ONLY:
+    return CopyFileA(sourcePath, destPath, TRUE) != FALSE;
+  case COPY_FOR_MOVE:
+    return copyFileDurably(sourcePath, destPath);
+  case COPY_REPLACING:
+    break;
+  }
+  return CopyFileA(sourcePath, destPath, FALSE) != FALSE;
+}
+
+// Copies the file to its destination, with one more attempt under /x after the destination
 // refused with access denied; the second copy then gets the source's attribute word. False with
 // the failing call's last error.
-bool copyOver(const char *sourcePath, const char *destPath, DWORD attributes) {
-  if (CopyFileA(sourcePath, destPath, FALSE))
+bool copyOver(CopyKind kind, const char *sourcePath, const char *destPath, DWORD attributes) {
+  if (copyAs(kind, sourcePath, destPath))
     return true;
   if (!retryAfterDenied())
     return false;
-  return clearProtection(destPath) && CopyFileA(sourcePath, destPath, FALSE) &&
+  return clearProtection(destPath) && copyAs(kind, sourcePath, destPath) &&
          SetFileAttributesA(destPath, attributes);
 }
 
@@ -146,7 +166,8 @@ int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
     }
   }
 
-  if (!copyOver(sourcePath, destPath, attributes))
+  CopyKind kind = destEntry != nullptr ? COPY_REPLACING : COPY_NEW_ONLY;
+  if (!copyOver(kind, sourcePath, destPath, attributes))
     return failAction(ST_COPY_FAILED);
   // verifyOne has ended the line and recorded the failure itself.
   if (runState.verifyCopy && verifyOne(sourcePath, destPath, attributes) != 1)
@@ -167,9 +188,10 @@ int moveOne(const char *sourcePath, const char *destPath, DWORD attributes,
     return endDestructiveItem();
 
   if (sourceEntry != nullptr && destEntry != nullptr) {
-    // The source is deleted only after a copy that succeeded. One file under two spellings
-    // never gets here: the copy onto itself is refused.
-    if (!copyOver(sourcePath, destPath, attributes) || !deleteWithRetry(sourcePath, attributes))
+    // The source is deleted only after a copy that succeeded and has reached the disk. One
+    // file under two spellings never gets here: the copy onto itself is refused.
+    if (!copyOver(COPY_FOR_MOVE, sourcePath, destPath, attributes) ||
+        !deleteWithRetry(sourcePath, attributes))
       return failAction(ST_MOVE_FAILED);
     return endDestructiveItem();
   }

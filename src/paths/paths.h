@@ -167,6 +167,12 @@ void listFileClose(ListFile *file);
 // for callers that never look at those bits.
 bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes);
 
+// CopyFileA(source, destination, FALSE) whose result is on the disk when it returns true: the
+// copy's data and the directory entry naming it are flushed. A move that copies calls it before
+// it deletes the source, so that a power cut never leaves neither. False with the last error
+// when the copy or a flush fails (after a failed flush the destination may hold the new copy).
+bool copyFileDurably(const char *source, const char *destination);
+
 // Whether two paths name one file (same device and inode; volume serial and file index on
 // Windows): 1 the same file, 0 two files, -1 when either cannot be examined.
 int sameFileIdentity(const char *first, const char *second);

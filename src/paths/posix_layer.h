@@ -90,6 +90,12 @@ bool wildcardMatch(const char *pattern, const char *name);
 void setAnonymousTempsForTest(bool on);
 // Test seam: makes the next data copies fail with `err` after `bytes` bytes (-1: off).
 void setCopyFaultForTest(int64_t bytes, int err);
+// Test seam: makes the flush numbered `at` (from 0, counted from this call) fail with `err`
+// (0: off). Data and directory flushes are counted alike.
+void setFlushFaultForTest(int at, int err);
+// Test seam: `hook(context)` runs inside each CopyFileA once the source is open, its size and
+// times are read and the destination looked at, before any data are copied (null: off).
+void setCopyHookForTest(void (*hook)(void *), void *context);
 
 // The tick count that stands for every time past the range of FILETIME (times beyond the year
 // 30828, which tmpfs keeps): the largest, so that comparisons keep such a file the newest; the

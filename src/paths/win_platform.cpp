@@ -99,6 +99,34 @@ int sameFileIdentity(const char *first, const char *second) {
              : 0;
 }
 
+// The copy of a move: CopyFileA, then the copy's buffers flushed to the disk (NTFS writes the
+// file's metadata and its log with them, the directory entry included). A read-only copy is
+// opened for the flush by lifting its read-only attribute for that moment.
+bool copyFileDurably(const char *source, const char *destination) {
+  if (!CopyFileA(source, destination, FALSE))
+    return false;
+  DWORD lifted = INVALID_FILE_ATTRIBUTES;
+  HANDLE file = CreateFileA(destination, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    DWORD attributes = GetFileAttributesA(destination);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        SetFileAttributesA(destination, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+      lifted = attributes;
+      file = CreateFileA(destination, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+  }
+  bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+  DWORD error = GetLastError();
+  if (file != INVALID_HANDLE_VALUE)
+    CloseHandle(file);
+  if (lifted != INVALID_FILE_ATTRIBUTES)
+    SetFileAttributesA(destination, lifted);
+  SetLastError(error);
+  return flushed;
+}
+
 // The exact lookup of one name: Windows names hold no wildcard, so FindFirstFileA finds just it.
 bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes) {
   (void)storedAttributes;
