@@ -35,6 +35,7 @@ TIMEOUT_SECONDS = 120
 ERROR_SUFFIX = re.compile(rb"(\t:error\(-?[0-9]+\)) [^\n]*")
 DEVNULL = subprocess.DEVNULL
 TMPFS = "/dev/shm"  # where scenarios with place="tmpfs" run
+NOBODY = 65534  # the ordinary user of scenarios with as_user
 
 
 def load_scenarios():
@@ -113,8 +114,10 @@ class Runner:
         text = root.replace("/", "\\")
         return "Z:" + text if self.under_wine else text
 
-    def run(self, args, cwd, extra_env, kill_at=None):
+    def run(self, args, cwd, extra_env, kill_at=None, as_user=False):
         command = (self.as_user + ["wine", self.program] if self.under_wine else [self.program]) + args
+        if as_user and os.geteuid() == 0:
+            command = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"] + command
         env = dict(self.env)
         env.update(extra_env)
         if kill_at is not None:
@@ -303,12 +306,19 @@ def run_scenario(runner, scenario, keep):
     failures = []
     try:
         build_tree(root, scenario.tree, root_text)
+        if scenario.as_user and os.geteuid() == 0:
+            if shutil.which("setpriv") is None:
+                return ["this scenario needs setpriv (util-linux)"]
+            for dirpath, dirnames, filenames in os.walk(root):
+                for name in dirnames + filenames:
+                    os.lchown(os.path.join(dirpath, name), NOBODY, NOBODY)
+            os.chown(root, NOBODY, NOBODY)
         before = snapshot(root) if expected_result == UNCHANGED else None
         args = [arg.replace("{root}", root_text) for arg in scenario.args]
         if scenario.kill_at is not None and shutil.which("strace") is None:
             return ["this scenario needs strace (apt-get install strace)"]
         try:
-            proc = runner.run(args, root, scenario.env, scenario.kill_at)
+            proc = runner.run(args, root, scenario.env, scenario.kill_at, scenario.as_user)
         except subprocess.TimeoutExpired:
             return [f"no end after {TIMEOUT_SECONDS} seconds"]
         stdout = proc.stdout

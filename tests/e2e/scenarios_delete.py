@@ -2,7 +2,7 @@
 whose relation to their namesakes the selection picks (the default selection includes files
 without a namesake). Emptied subdirectories are removed; read-only files need /x."""
 
-from scenario import T0, UNCHANGED, File, Scenario, lines
+from scenario import T0, UNCHANGED, Dir, File, Scenario, lines
 
 
 def merged(tree, add=None, drop=()):
@@ -114,4 +114,11 @@ SCENARIOS = [
     Scenario("delete/killed-midway-keeps-its-record", ["src", "/del"], only="native",
              kill_at=("unlink", 2), tree=TMP, stdout=lines("src\\a.tmp"), exit=-9,
              result=merged(TMP, drop=["src/a.tmp"])),
+    # A directory read-only through its mode: /x gives it the owner's write bit back and
+    # removes it once emptied. (Wine, run without the right to override permissions, cannot
+    # delete the file inside that directory in the first place.)
+    Scenario("delete/read-only-directory-with-x", ["src", "/del", "/s", "/x"], only="native",
+             tree={"src/sub/b.txt": "b\n", "src/sub": Dir(readonly=True)},
+             stdout=lines("src\\sub\\b.txt", " 1/1.files(2.dirs) deleted."),
+             result={}),
 ]

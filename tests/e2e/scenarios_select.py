@@ -196,4 +196,13 @@ SCENARIOS = [
              wine={"reason": "Wine reports the archive bit on every file and does not store it",
                    "stdout": lines("src\\arch.txt", "src\\clean.txt", " 2/2.files(1.dirs) copied."),
                    "result": None}),
+    # An ordinary user backs up a read-only file of their own: the copy is made and the archive
+    # bit cleared (the store needs the owner's write bit for a moment), on disk and on tmpfs.
+    *[Scenario(f"select/backup-of-a-read-only-file-as-its-owner{suffix}", ["src", "dst", "/b"],
+               only="native", as_user=True, place=place,
+               tree={"src/ro.txt": File("saved\n", readonly=True)},
+               stdout=lines("src\\ro.txt", " 1/1.files(1.dirs) copied."),
+               result={"src/ro.txt": File("saved\n", readonly=True, dosattrib="0x0"),
+                       "dst/ro.txt": File("saved\n", readonly=True)})
+      for suffix, place in (("", None), ("-on-tmpfs", "tmpfs"))],
 ]
