@@ -310,6 +310,14 @@ int statFacts(int dirFd, const char *name, const char *xattrPath, const char *di
 
 namespace {
 
+// Drops the separators after the last name of a system path (a trailing `/` would make the
+// system follow a final link), keeping a lone root.
+void trimTrailingSlashes(char *sys) {
+  size_t length = strlen(sys);
+  while (length > 1 && sys[length - 1] == '/')
+    sys[--length] = '\0';
+}
+
 // A symbolic link's own word: it keeps no attributes of its own (no stored value, no mode that
 // counts), so it is what Windows reports for a link: a reparse point, archived, hidden by its
 // name, a directory when it leads to one.
@@ -332,6 +340,7 @@ DWORD GetFileAttributesA(const char *path) {
   char sys[SYS_PATH];
   if (!toSystemPath(path, sys))
     return INVALID_FILE_ATTRIBUTES;
+  trimTrailingSlashes(sys);
   char name[256];
   nameOfPath(sys, name);
   struct statx sx;
@@ -485,6 +494,7 @@ BOOL SetFileAttributesA(const char *path, DWORD attributes) {
   char sys[SYS_PATH];
   if (!toSystemPath(path, sys))
     return FALSE;
+  trimTrailingSlashes(sys);
   AttrTarget t;
   int err = openTarget(sys, t);
   if (err != 0 || S_ISLNK(t.sx.stx_mode)) {

@@ -398,6 +398,14 @@ TEST_F(FsAttrTest, AttributeChangesNeverFollowALink) {
   ASSERT_TRUE(SetFileAttributesA(target.c_str(), RO | ARC));
   EXPECT_TRUE(clearProtection(link.c_str()));
   EXPECT_EQ(GetFileAttributesA(target.c_str()), RO | ARC);
+  // Nor does a link to a directory, named with a trailing separator as directories are.
+  tu::fs::create_directory(dir.path() / "d");
+  tu::fs::create_directory_symlink("d", dir.path() / "dirlink");
+  ASSERT_EQ(chmod((dir.path() / "d").c_str(), 0555), 0);
+  EXPECT_TRUE(clearProtection((dir.text("dirlink") + "\\").c_str()));
+  EXPECT_EQ(modeOf(dir.path() / "d"), 0555u);
+  EXPECT_EQ(GetFileAttributesA((dir.text("dirlink") + "\\").c_str()),
+            static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT | ARC | DIR));
 }
 
 // Clearing the read-only attribute of a directory that has it through its mode gives the
