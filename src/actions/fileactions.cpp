@@ -89,11 +89,11 @@ bool deleteWithRetry(const char *path, DWORD attributes) {
 // the attribute word the source had. When the second rename fails, the source gets its
 // protection back, as a failed second delete does; the error kept is the rename's.
 bool renameWithRetry(const char *sourcePath, const char *destPath, DWORD attributes) {
-  if (MoveFileA(sourcePath, destPath))
+  if (moveFileDurably(sourcePath, destPath))
     return true;
   if (!retryAfterDenied() || !clearProtection(sourcePath))
     return false;
-  if (!MoveFileA(sourcePath, destPath)) {
+  if (!moveFileDurably(sourcePath, destPath)) {
     DWORD saved = GetLastError();
     SetFileAttributesA(sourcePath, attributes);
     SetLastError(saved);

@@ -173,6 +173,9 @@ bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes);
 // it deletes the source, so that a power cut never leaves neither. False with the last error
 // when the copy or a flush fails (after a failed flush the destination may hold the new copy).
 bool copyFileDurably(const char *source, const char *destination);
+// MoveFileA (never replacing), whose copy, where the move has to copy (to another file system
+// or volume), is on the disk before the source is removed.
+bool moveFileDurably(const char *source, const char *destination);
 
 // Whether two paths name one file (same device and inode; volume serial and file index on
 // Windows): 1 the same file, 0 two files, -1 when either cannot be examined.

@@ -634,6 +634,11 @@ bool copyFileDurably(const char *source, const char *destination) {
   return copyFile(source, destination, false, true) != FALSE;
 }
 
+// MoveFileA flushes a move across file systems itself.
+bool moveFileDurably(const char *source, const char *destination) {
+  return MoveFileA(source, destination) != FALSE;
+}
+
 // MoveFileA: renames without ever replacing an existing destination (183); across file
 // systems a file is copied, flushed and only then removed, a directory refused (17).
 BOOL MoveFileA(const char *source, const char *destination) {

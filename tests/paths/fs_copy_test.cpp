@@ -202,6 +202,18 @@ TEST_F(FsCopyTest, DurableCopyReplacesLikeCopyFileA) {
   EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
 }
 
+// The move of a move mode: MoveFileA's rules, written through.
+TEST_F(FsCopyTest, DurableMoveMovesAndNeverReplaces) {
+  std::string a = make("a", "A");
+  std::string b = make("b", "B");
+  EXPECT_FALSE(moveFileDurably(a.c_str(), b.c_str()));
+  EXPECT_LAST_ERROR(ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(tu::readFile(dir.path() / "b"), "B");
+  EXPECT_TRUE(moveFileDurably(a.c_str(), dir.text("c").c_str())) << GetLastError();
+  EXPECT_EQ(tu::readFile(dir.path() / "c"), "A");
+  EXPECT_FALSE(tu::fs::exists(dir.path() / "a"));
+}
+
 TEST_F(FsCopyTest, MoveNeverReplaces) {
   std::string a = make("a", "A");
   std::string b = make("b", "B");
