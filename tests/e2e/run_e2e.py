@@ -19,6 +19,7 @@ import hashlib
 import importlib.util
 import os
 import re
+import resource
 import shutil
 import stat
 import subprocess
@@ -29,11 +30,13 @@ import traceback
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from scenario import UNCHANGED, Dir, File  # noqa: E402
+from scenario import UNCHANGED, Dir, File, HardLink, Link  # noqa: E402
 
 TIMEOUT_SECONDS = 120
 ERROR_SUFFIX = re.compile(rb"(\t:error\(-?[0-9]+\)) [^\n]*")
 DEVNULL = subprocess.DEVNULL
+# The ordinary user (and group) that scenarios with as_user run as when the suite runs as root.
+ORDINARY_ID = 65534
 
 
 def load_scenarios():
@@ -112,16 +115,27 @@ class Runner:
         text = root.replace("/", "\\")
         return "Z:" + text if self.under_wine else text
 
-    def run(self, args, cwd, extra_env):
+    def run(self, args, cwd, extra_env, as_user=False, nofile=None):
+        """Runs the program once. With `as_user` (native only) it runs as an ordinary user: as
+        ORDINARY_ID when the suite runs as root, else as the suite's own user. `nofile` limits
+        the open files of the program."""
         command = (self.as_user + ["wine", self.program] if self.under_wine else [self.program]) + args
+        if as_user and os.geteuid() == 0:
+            command = ["setpriv", f"--reuid={ORDINARY_ID}", f"--regid={ORDINARY_ID}",
+                       "--clear-groups", "--"] + command
         env = dict(self.env)
         env.update(extra_env)
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile))
+
         return subprocess.run(command, cwd=cwd, env=env, stdin=DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=TIMEOUT_SECONDS)
+                              stderr=subprocess.PIPE, timeout=TIMEOUT_SECONDS,
+                              preexec_fn=limit if nofile is not None else None)
 
 
 def as_item(item):
-    if isinstance(item, (File, Dir)):
+    if isinstance(item, (File, Dir, Link, HardLink)):
         return item
     return File(item)
 
@@ -139,13 +153,26 @@ def build_tree(root, tree, root_text):
         target = full_path(root, path)
         if isinstance(item, Dir):
             os.makedirs(target, exist_ok=True)
+        elif isinstance(item, (Link, HardLink)):
+            continue  # made once every file and directory exists
         else:
             os.makedirs(os.path.dirname(target), exist_ok=True)
             with open(target, "wb") as out:
                 out.write(item.content.replace(b"{root}", root_text.encode()))
+    for path in sorted(items):
+        item = items[path]
+        target = full_path(root, path)
+        if isinstance(item, (Link, HardLink)):
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+        if isinstance(item, Link):
+            os.symlink(item.target.replace("{root}", root), target)
+        elif isinstance(item, HardLink):
+            os.link(full_path(root, item.path), target)
     for path in sorted(items, key=lambda p: (-p.count("/"), p)):
         item = items[path]
         target = full_path(root, path)
+        if isinstance(item, (Link, HardLink)):
+            continue
         if item.dosattrib is not None:
             os.setxattr(target, "user.DOSATTRIB", item.dosattrib.encode())
         if item.mtime is not None:
@@ -155,6 +182,19 @@ def build_tree(root, tree, root_text):
             os.chmod(target, mode & ~(stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH))
             if item.mtime is not None:
                 os.utime(target, (item.mtime, item.mtime))
+    # Permission bits that shut a directory come last, when nothing more is made below it.
+    for path in sorted(items, key=lambda p: (-p.count("/"), p)):
+        item = items[path]
+        if isinstance(item, Dir) and item.mode is not None:
+            os.chmod(full_path(root, path), item.mode)
+
+
+def hand_to_ordinary_user(root):
+    """Makes the scenario directory and everything in it belong to the ordinary user."""
+    for dirpath, dirnames, filenames in os.walk(root):
+        for name in dirnames + filenames:
+            os.lchown(os.path.join(dirpath, name), ORDINARY_ID, ORDINARY_ID)
+    os.chown(root, ORDINARY_ID, ORDINARY_ID)
 
 
 def read_dosattrib(path):
@@ -216,11 +256,16 @@ def with_parents(tree):
     return full
 
 
-def expected_tree_lines(tree, root_text):
+def expected_tree_lines(tree, root_text, root):
     lines = []
     for path in sorted(tree):
         item = as_item(tree[path])
-        if isinstance(item, Dir):
+        if isinstance(item, Link):
+            target = item.target.replace("{root}", root)
+            lines.append(f"{path}: " + describe("link", target.encode(), None, None, None))
+        elif isinstance(item, HardLink):
+            raise ValueError(f"{path}: a hard link belongs to an initial tree only")
+        elif isinstance(item, Dir):
             lines.append(f"{path}: " + describe("dir", b"", item.mtime, item.readonly, item.dosattrib))
         else:
             content = item.content.replace(b"{root}", root_text.encode())
@@ -240,7 +285,7 @@ def actual_tree_lines(entries, tree, everything=False):
             mtime = info.st_mtime_ns if kind == "file" else None
             readonly = (info.st_mode & (stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH)) == 0
             shown_attrib = dosattrib
-        elif want is not None:
+        elif want is not None and not isinstance(want, Link):
             if want.mtime is not None:
                 close = abs(info.st_mtime - want.mtime) < 0.001
                 mtime = want.mtime if close else f"{info.st_mtime:.6f}".rstrip("0").rstrip(".")
@@ -291,10 +336,12 @@ def run_scenario(runner, scenario, keep):
     failures = []
     try:
         build_tree(root, scenario.tree, root_text)
+        if scenario.as_user and os.geteuid() == 0:
+            hand_to_ordinary_user(root)
         before = snapshot(root) if expected_result == UNCHANGED else None
         args = [arg.replace("{root}", root_text) for arg in scenario.args]
         try:
-            proc = runner.run(args, root, scenario.env)
+            proc = runner.run(args, root, scenario.env, scenario.as_user, scenario.nofile)
         except subprocess.TimeoutExpired:
             return [f"no end after {TIMEOUT_SECONDS} seconds"]
         stdout = proc.stdout
@@ -321,13 +368,13 @@ def run_scenario(runner, scenario, keep):
                 got_lines = actual_tree_lines(after, {}, everything=True)
             else:
                 expected_full = with_parents(expected_result)
-                want_lines = expected_tree_lines(expected_full, root_text)
+                want_lines = expected_tree_lines(expected_full, root_text, root)
                 got_lines = actual_tree_lines(after, expected_full)
             if want_lines != got_lines:
                 failures.append("resulting tree differs:")
                 failures.extend(unified(want_lines, got_lines))
         if scenario.check is not None:
-            failures.extend(scenario.check(root))
+            failures.extend(scenario.check(root, stdout.decode("utf-8", "surrogateescape")))
         if failures and expected_stdout is None:
             failures.append("standard output was:")
             failures.extend(output_lines(stdout)[:40])
