@@ -29,6 +29,7 @@ struct SearchState {
   uint32_t *order; // offsets into names, sorted
   size_t count, orderCapacity;
   size_t next; // the next entry FindNextFileA hands out
+  int denied;  // the errno that refused examining an entry: the directory cannot be searched
   SearchState *nextFree;
 };
 
@@ -59,6 +60,7 @@ SearchState *newState() {
   state->namesLength = 0;
   state->count = 0;
   state->next = 0;
+  state->denied = 0;
   state->nextFree = nullptr;
   return state;
 }
@@ -166,7 +168,8 @@ void fillEntry(const FileFacts &facts, const char *name, FindEntry *entry) {
   entry->cFileName[length] = '\0';
 }
 
-// Hands out the next entry of a wildcard search that still exists; false at the end.
+// Hands out the next entry of a wildcard search that still exists; false at the end, or when
+// the directory turns out not to be searchable (`denied` then holds the errno).
 bool nextEntry(SearchState *state, FindEntry *entry) {
   while (state->next < state->count) {
     const char *name = state->names + state->order[state->next++];
@@ -179,6 +182,12 @@ bool nextEntry(SearchState *state, FindEntry *entry) {
         statFacts(state->dirFd, name, state->fullPath, name, &facts, &state->xattrUnsupported);
     if (err == ENOENT || err == ENOTDIR)
       continue; // removed since the directory was read
+    if (err == EACCES || err == EPERM) {
+      // The entry itself was not even reached (a final link is followed only afterwards): the
+      // directory can be read but not searched, and no entry of it can be examined or opened.
+      state->denied = err;
+      return false;
+    }
     if (err != 0) {
       // Listed all the same (an empty file, as an unreachable link is), so that the operation
       // on it reports why it fails instead of the entry being left out without a word.
@@ -309,7 +318,7 @@ HANDLE listDirectory(char *sys, const char *pattern, FindEntry *entry) {
   std::sort(state->order, state->order + state->count,
             [base](uint32_t a, uint32_t b) { return nameBefore(base + a, base + b); });
   if (!nextEntry(state, entry)) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
+    SetLastError(state->denied != 0 ? win32ErrorFromErrno(state->denied) : ERROR_FILE_NOT_FOUND);
     releaseState(state);
     return INVALID_HANDLE_VALUE;
   }
@@ -357,7 +366,7 @@ BOOL FindNextFileA(HANDLE search, FindEntry *entry) {
   }
   if (nextEntry(state, entry))
     return TRUE;
-  SetLastError(ERROR_NO_MORE_FILES_NUM);
+  SetLastError(state->denied != 0 ? win32ErrorFromErrno(state->denied) : ERROR_NO_MORE_FILES_NUM);
   return FALSE;
 }
 

@@ -144,6 +144,7 @@ struct Level {
   bool sameNameDest;     // the destination's last component stands for each entry's own name
   bool destDirExists;    // the destination directory exists (or was made)
   bool destDirFresh;     // made by this level just now: no namesake can be in it
+  bool unlisted;         // the directory could not be listed (reported): its content is unknown
   const char *exclusions;
   int total; // files acted on in the subtree so far
 };
@@ -158,6 +159,50 @@ void reportEntryTooLong(const char *text, const char *slot, const char *tail,
 // Reports a whole path that would outgrow its buffer.
 void reportPathTooLong(const char *path, uint32_t statusValue) {
   reportTooLong(path, std::strlen(path), "", statusValue, true);
+}
+
+// Whether a search that failed with `code` only found nothing: no such entry, no such directory
+// on the way, no more entries. Any other failure means that the directory could not be listed.
+bool foundNothing(DWORD code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+         code == ERROR_NO_MORE_FILES;
+}
+
+// Reports that the directory of this level cannot be listed (or its listing broke off), as the
+// failure of the file actions it blocks: the item line names the directory, the pattern up to
+// the name slot with its separator.
+void reportUnlisted(Level &level, DWORD code) {
+  char kept = *level.nameSlot;
+  *level.nameSlot = 0;
+  beginItemLine();
+  reportError(level.sourcePattern[0] != 0 ? level.sourcePattern : ".\\",
+              static_cast<int32_t>(code));
+  *level.nameSlot = kept;
+  level.unlisted = true;
+  recordFailure(blockedActionStatus());
+}
+
+// Starts a listing of this level's pattern. INVALID_HANDLE_VALUE when it finds nothing, or when
+// the directory cannot be listed, which is then reported.
+HANDLE listFirst(Level &level) {
+  HANDLE search = FindFirstFileA(level.sourcePattern, &level.entry);
+  if (search == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    if (!foundNothing(code))
+      reportUnlisted(level, code);
+  }
+  return search;
+}
+
+// The next entry of a listing of this level; false at its end. A listing that breaks off for
+// another reason than its end is reported.
+bool listNext(Level &level, HANDLE search) {
+  if (FindNextFileA(search, &level.entry))
+    return true;
+  DWORD code = GetLastError();
+  if (code != ERROR_NO_MORE_FILES)
+    reportUnlisted(level, code);
+  return false;
 }
 
 } // namespace
@@ -222,6 +267,9 @@ char *prepareDestSpec(char *destPattern, const char *mask, bool &sameNameOut) {
 }
 
 namespace {
+
+int walkLevel(const char *source, char *destination, DWORD attributes, const char *exclusions,
+              bool &unlisted);
 
 // Turns the source and destination of a level into its search pattern, mask and destination
 // pattern. False when the level is not walked: a text too long (reported) or, at the top, a
@@ -355,8 +403,11 @@ void descend(Level &level, DescentKind kind) {
   }
   DWORD attributes = level.entry.dwFileAttributes;
   runState.dirCount += 1;
-  level.total += walkTree(level.sourcePattern, level.destPattern, attributes, level.exclusions);
-  if (modeTraits().removesSourceDirs)
+  bool unlisted = false;
+  level.total +=
+      walkLevel(level.sourcePattern, level.destPattern, attributes, level.exclusions, unlisted);
+  // A directory whose listing failed is not known to be empty: it is left alone.
+  if (modeTraits().removesSourceDirs && !unlisted)
     removeSourceDir(level.sourcePattern, attributes);
 }
 
@@ -391,7 +442,7 @@ void firstPass(Level &level, HANDLE search) {
         level.sourceMask[0] = 0;
     }
     *level.destNameSlot = 0;
-  } while (!shouldStop() && FindNextFileA(search, &level.entry));
+  } while (!shouldStop() && listNext(level, search));
 }
 
 // The subdirectory pass carries a wildcard or dotted mask down into every subdirectory.
@@ -400,7 +451,7 @@ void subdirectoryPass(Level &level) {
     reportEntryTooLong(level.sourcePattern, level.nameSlot, "*.*", blockedActionStatus());
     return;
   }
-  HANDLE search = FindFirstFileA(level.sourcePattern, &level.entry);
+  HANDLE search = listFirst(level);
   if (search == INVALID_HANDLE_VALUE)
     return;
   do {
@@ -414,21 +465,21 @@ void subdirectoryPass(Level &level) {
     }
     if (r > 0)
       descend(level, DESCEND_MASKED);
-  } while (!shouldStop() && FindNextFileA(search, &level.entry));
+  } while (!shouldStop() && listNext(level, search));
   FindClose(search);
 }
 
-} // namespace
-
 // Walks one level of one source into its destination and returns the number of files acted on
-// in the whole subtree.
-int walkTree(const char *source, char *destination, DWORD attributes, const char *exclusions) {
+// in the whole subtree. `unlisted` is set when the level's directory could not be listed.
+int walkLevel(const char *source, char *destination, DWORD attributes, const char *exclusions,
+              bool &unlisted) {
   Level level; // this level's working storage
   level.nameSlot = nullptr;
   level.destNameSlot = nullptr;
   level.sameNameDest = false;
   level.destDirExists = false;
   level.destDirFresh = false;
+  level.unlisted = false;
   level.exclusions = exclusions;
   level.total = 0;
 
@@ -440,18 +491,29 @@ int walkTree(const char *source, char *destination, DWORD attributes, const char
   if (source[0] != 0 && destinationInSourceText(source, destination))
     runState.status |= ST_SAME_PATH;
   else if (source[0] != 0 && prepareLevel(level, source, destination)) {
-    HANDLE search = FindFirstFileA(level.sourcePattern, &level.entry);
+    HANDLE search = listFirst(level);
     if (search != INVALID_HANDLE_VALUE) {
       readyDestination(level, destination, attributes);
       firstPass(level, search);
       FindClose(search);
     }
-    if (!shouldStop() && runState.recurse && level.sourceMask[0] != 0 &&
+    // A directory that cannot be listed is reported once, not again by the second pass.
+    if (!level.unlisted && !shouldStop() && runState.recurse && level.sourceMask[0] != 0 &&
         !looksLikePath(level.sourceMask))
       subdirectoryPass(level);
   }
   if (runState.verbose)
     closeBlock();
   runState.depth -= 1;
+  unlisted = level.unlisted;
   return level.total;
+}
+
+} // namespace
+
+// Walks one source into one destination: the top level, whose listing failure is reported
+// like any other.
+int walkTree(const char *source, char *destination, DWORD attributes, const char *exclusions) {
+  bool unlisted = false;
+  return walkLevel(source, destination, attributes, exclusions, unlisted);
 }

@@ -413,6 +413,41 @@ TEST_F(WalkTest, SubdirectoryNamedLikeTheMaskKeepsItsOwnDirectory) {
 }
 #endif
 
+#if !defined(_WIN32)
+// A directory that cannot be listed (here: a link that leads to itself, refused with too many
+// link levels) is a failure of that directory, reported once with the status value of the
+// action it blocks; a mask carried down by /s does not list it a second time.
+TEST_F(WalkTest, DirectoryThatCannotBeListedIsReportedOnce) {
+  file("src/a.txt");
+  fs::create_symlink("loop", tmp.path() / "src" / "loop");
+  const std::string failure = t("src\\loop\\") +
+                              "\t:error(1921) The name of the file cannot be resolved by the "
+                              "system.  \n";
+  runState.recurse = true;
+  runState.continueOnError = true;
+  {
+    tu::StdoutCapture capture;
+    EXPECT_EQ(walk(t("src\\loop\\*.txt"), t("dst")), 0);
+    EXPECT_EQ(capture.finish(), failure);
+  }
+  EXPECT_EQ(runState.status, ST_COPY_FAILED);
+  EXPECT_EQ(runState.errorCount, 1);
+  EXPECT_FALSE(exists("dst"));
+
+  tu::resetAll();
+  runState.mode = MODE_DELETE;
+  runState.selectMask = SEL_DEFAULT;
+  {
+    tu::StdoutCapture capture;
+    EXPECT_EQ(walk(t("src\\loop\\"), ""), 0);
+    EXPECT_EQ(capture.finish(), failure);
+  }
+  EXPECT_EQ(runState.status, ST_DELETE_FAILED);
+  EXPECT_EQ(runState.errorCount, 1);
+  EXPECT_TRUE(exists("src/a.txt"));
+}
+#endif
+
 TEST_F(WalkTest, MoveRemovesEmptiedSourceDirectoriesInnermostFirst) {
   file("src/a.txt");
   file("src/sub/b.txt");
