@@ -172,6 +172,19 @@ bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes);
 // Windows): 1 the same file, 0 two files, -1 when either cannot be examined.
 int sameFileIdentity(const char *first, const char *second);
 
+// The identity of a file or directory: device and inode on POSIX, volume serial number and file
+// index on Windows. Two paths name one file exactly when their identities are equal.
+struct FileIdentity {
+  uint64_t volume;
+  uint64_t index;
+};
+inline bool operator==(const FileIdentity &a, const FileIdentity &b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+// Reads the identity of what `path` names, links followed (one system call on POSIX). False with
+// the last error set when it cannot be examined.
+bool readIdentity(const char *path, FileIdentity *identity);
+
 // ---------------------------------------------------------------------------------------------
 // Two-byte characters of the active code page.
 

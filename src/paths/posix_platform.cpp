@@ -236,6 +236,21 @@ void listFileClose(ListFile *file) {
   free(text);
 }
 
+// Device and inode, links followed.
+bool readIdentity(const char *path, FileIdentity *identity) {
+  char sys[SYS_PATH];
+  if (!toSystemPath(path, sys))
+    return false;
+  struct stat st;
+  if (stat(sys, &st) != 0) {
+    setLastErrorFromErrno(errno, sys);
+    return false;
+  }
+  identity->volume = static_cast<uint64_t>(st.st_dev);
+  identity->index = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
 // Same device and inode, links followed.
 int sameFileIdentity(const char *first, const char *second) {
   char a[SYS_PATH], b[SYS_PATH];

@@ -88,6 +88,16 @@ bool identityOf(const char *path, BY_HANDLE_FILE_INFORMATION *info) {
 
 } // namespace
 
+// Volume serial number and file index; a link or junction leads to what it names.
+bool readIdentity(const char *path, FileIdentity *identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!identityOf(path, &info))
+    return false;
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
 // Whether two paths name one file: same volume serial number and file index.
 int sameFileIdentity(const char *first, const char *second) {
   BY_HANDLE_FILE_INFORMATION a, b;

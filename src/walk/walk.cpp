@@ -1,7 +1,10 @@
 // The tree walker: one call lists one level of one source, pairs each accepted file with its
 // destination namesake, hands the pair to the actions and descends into subdirectories by
 // calling itself. Each level keeps one Level record (three PathBufs and two FindEntrys) in its
-// frame and nothing else of size. The walk itself allocates nothing; the one allocation is the
+// frame and nothing else of size; the records of the open levels form a chain through their
+// parent pointers, which lets the walk refuse a directory it is already inside (a link to an
+// ancestor would otherwise be followed until the paths outgrow their buffers). The walk itself
+// allocates nothing; the one allocation is the
 // file-system layer's for an open listing (the names of one directory, on POSIX), which is
 // released, or kept for reuse, when the listing is closed.
 #include <cstdio>
@@ -130,7 +133,7 @@ WALK_NOINLINE bool destinationWithinSource(const char *source, const char *desti
   return destinationWithinDirIdentity(dir, probe);
 }
 
-// The working storage of one level of the walk. It lives in the frame of walkTree, one per
+// The working storage of one level of the walk. It lives in the frame of walkLevel, one per
 // level of nesting; the named steps below work on it and keep nothing of size in their own
 // frames, so that the recursion costs only this record per level.
 struct Level {
@@ -145,9 +148,29 @@ struct Level {
   bool destDirExists;    // the destination directory exists (or was made)
   bool destDirFresh;     // made by this level just now: no namesake can be in it
   bool unlisted;         // the directory could not be listed (reported): its content is unknown
+  bool identityKnown;    // `identity` could be read
+  FileIdentity identity; // the identity of the directory this level lists
+  const Level *parent;   // the level that descended into this one; null at the top
   const char *exclusions;
   int total; // files acted on in the subtree so far
 };
+
+// What a level that descends hands to the level it starts, and what it learns back.
+struct Descent {
+  const Level *parent;   // the descending level, and through it every open level above
+  bool identityKnown;    // the identity of the directory descended into could be read
+  FileIdentity identity; //
+  bool unlisted;         // set by the new level when its directory could not be listed
+};
+
+// Whether the directory of identity `id` is open in the walk already: the directory of `level`
+// or of a level above it.
+bool isOpenInWalk(const Level &level, const FileIdentity &id) {
+  for (const Level *open = &level; open != nullptr; open = open->parent)
+    if (open->identityKnown && open->identity == id)
+      return true;
+  return false;
+}
 
 // Reports a path of this level that would outgrow its buffer: the text up to `slot`, then
 // `tail`, as the failure `statusValue` of the entry it belongs to.
@@ -269,7 +292,7 @@ char *prepareDestSpec(char *destPattern, const char *mask, bool &sameNameOut) {
 namespace {
 
 int walkLevel(const char *source, char *destination, DWORD attributes, const char *exclusions,
-              bool &unlisted);
+              Descent *from);
 
 // Turns the source and destination of a level into its search pattern, mask and destination
 // pattern. False when the level is not walked: a text too long (reported) or, at the top, a
@@ -381,11 +404,22 @@ enum DescentKind {
 
 // Walks the listed subdirectory: its source path gets its separator (and the carried mask),
 // its destination is set, and after the walk an emptied source directory is removed where the
-// mode says so.
+// mode says so. A subdirectory that is one of the directories open in the walk (reached again
+// through a link or junction) is refused: walking it would repeat the walk inside itself.
 void descend(Level &level, DescentKind kind) {
   if (!pathAppendChar(level.sourcePattern, '\\')) {
     reportTooLong(level.sourcePattern, std::strlen(level.sourcePattern), "\\",
                   blockedActionStatus(), true);
+    return;
+  }
+  Descent into;
+  into.parent = &level;
+  into.unlisted = false;
+  into.identityKnown = readIdentity(level.sourcePattern, &into.identity);
+  if (into.identityKnown && isOpenInWalk(level, into.identity)) {
+    beginItemLine();
+    reportError(level.sourcePattern, static_cast<int32_t>(ERROR_CANT_RESOLVE_FILENAME));
+    recordFailure(blockedActionStatus());
     return;
   }
   if (level.destPattern[0] != 0) {
@@ -403,11 +437,10 @@ void descend(Level &level, DescentKind kind) {
   }
   DWORD attributes = level.entry.dwFileAttributes;
   runState.dirCount += 1;
-  bool unlisted = false;
   level.total +=
-      walkLevel(level.sourcePattern, level.destPattern, attributes, level.exclusions, unlisted);
+      walkLevel(level.sourcePattern, level.destPattern, attributes, level.exclusions, &into);
   // A directory whose listing failed is not known to be empty: it is left alone.
-  if (modeTraits().removesSourceDirs && !unlisted)
+  if (modeTraits().removesSourceDirs && !into.unlisted)
     removeSourceDir(level.sourcePattern, attributes);
 }
 
@@ -469,10 +502,20 @@ void subdirectoryPass(Level &level) {
   FindClose(search);
 }
 
+// Reads the identity of the directory that the level lists (the pattern up to its name slot; an
+// empty directory part is the current directory).
+void readLevelIdentity(Level &level) {
+  char kept = *level.nameSlot;
+  *level.nameSlot = 0;
+  level.identityKnown =
+      readIdentity(level.sourcePattern[0] != 0 ? level.sourcePattern : ".", &level.identity);
+  *level.nameSlot = kept;
+}
+
 // Walks one level of one source into its destination and returns the number of files acted on
-// in the whole subtree. `unlisted` is set when the level's directory could not be listed.
+// in the whole subtree. `from` is what the descending level hands over (null at the top).
 int walkLevel(const char *source, char *destination, DWORD attributes, const char *exclusions,
-              bool &unlisted) {
+              Descent *from) {
   Level level; // this level's working storage
   level.nameSlot = nullptr;
   level.destNameSlot = nullptr;
@@ -480,6 +523,10 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
   level.destDirExists = false;
   level.destDirFresh = false;
   level.unlisted = false;
+  level.identityKnown = from != nullptr && from->identityKnown;
+  if (level.identityKnown)
+    level.identity = from->identity;
+  level.parent = from != nullptr ? from->parent : nullptr;
   level.exclusions = exclusions;
   level.total = 0;
 
@@ -491,6 +538,8 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
   if (source[0] != 0 && destinationInSourceText(source, destination))
     runState.status |= ST_SAME_PATH;
   else if (source[0] != 0 && prepareLevel(level, source, destination)) {
+    if (from == nullptr)
+      readLevelIdentity(level); // the top of the chain of open directories
     HANDLE search = listFirst(level);
     if (search != INVALID_HANDLE_VALUE) {
       readyDestination(level, destination, attributes);
@@ -505,7 +554,8 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
   if (runState.verbose)
     closeBlock();
   runState.depth -= 1;
-  unlisted = level.unlisted;
+  if (from != nullptr)
+    from->unlisted = level.unlisted;
   return level.total;
 }
 
@@ -514,6 +564,5 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
 // Walks one source into one destination: the top level, whose listing failure is reported
 // like any other.
 int walkTree(const char *source, char *destination, DWORD attributes, const char *exclusions) {
-  bool unlisted = false;
-  return walkLevel(source, destination, attributes, exclusions, unlisted);
+  return walkLevel(source, destination, attributes, exclusions, nullptr);
 }

@@ -317,6 +317,29 @@ TEST_F(FsErrorsTest, IdentityComparesFilesNotSpellings) {
   EXPECT_EQ(sameFileIdentity(dir.text("sub").c_str(), dir.text("sub").c_str()), 1);
 }
 
+// The identity of a directory is the same however it is reached (a trailing separator, a dot
+// step, a link to it) and differs between two directories.
+TEST_F(FsErrorsTest, DirectoryIdentityIsTheDirectoryNotTheSpelling) {
+  tu::fs::create_directories(dir.path() / "a" / "inner");
+  tu::fs::create_directory(dir.path() / "b");
+  FileIdentity a{}, again{}, b{};
+  ASSERT_TRUE(readIdentity(dir.text("a").c_str(), &a));
+  ASSERT_TRUE(readIdentity(dir.text("a\\inner\\..\\").c_str(), &again));
+  ASSERT_TRUE(readIdentity(dir.text("b\\").c_str(), &b));
+  EXPECT_TRUE(a == again);
+  EXPECT_FALSE(a == b);
+#if !defined(_WIN32)
+  tu::fs::create_directory_symlink("../a", dir.path() / "b" / "toa");
+  FileIdentity link{};
+  ASSERT_TRUE(readIdentity(dir.text("b\\toa\\").c_str(), &link));
+  EXPECT_TRUE(link == a);
+#endif
+  EXPECT_FALSE(readIdentity(dir.text("none").c_str(), &b));
+  EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(readIdentity(dir.text("none\\deeper").c_str(), &b));
+  EXPECT_LAST_ERROR(ERROR_PATH_NOT_FOUND);
+}
+
 #if !defined(_WIN32)
 TEST_F(FsErrorsTest, LeadByteTablesFollowTheChosenSet) {
   setLeadByteTable(LEAD_SHIFT_JIS);

@@ -414,6 +414,38 @@ TEST_F(WalkTest, SubdirectoryNamedLikeTheMaskKeepsItsOwnDirectory) {
 #endif
 
 #if !defined(_WIN32)
+// The chain of open directories: a link back to a directory the walk is inside (the parent, the
+// top of the walk, or round through a second link) is refused with 1921 as the failure of the
+// action it blocks, and not counted as a directory walked; a link elsewhere is followed.
+TEST_F(WalkTest, DirectoryAlreadyOpenInTheWalkIsRefused) {
+  file("src/a/f.txt");
+  dir("src/b");
+  dir("src/c");
+  dir("src/d");
+  fs::create_directory_symlink("..", tmp.path() / "src" / "a" / "up");
+  fs::create_directory_symlink(tmp.path() / "src", tmp.path() / "src" / "a" / "top");
+  fs::create_directory_symlink("../c", tmp.path() / "src" / "b" / "toc");
+  fs::create_directory_symlink("../b", tmp.path() / "src" / "c" / "tob");
+  fs::create_directory_symlink("../a", tmp.path() / "src" / "d" / "toa");
+  const std::string loop = "\t:error(1921) The name of the file cannot be resolved by the "
+                           "system.  \n";
+  runState.recurse = true;
+  runState.continueOnError = true;
+  tu::StdoutCapture capture;
+  // a, b, b\toc, c, c\tob, d, d\toa: seven directories walked, f.txt twice.
+  EXPECT_EQ(walk(t("src\\"), t("dst")), 2);
+  EXPECT_EQ(capture.finish(), t("src\\a\\f.txt\n") + t("src\\a\\top\\") + loop + t("src\\a\\up\\") +
+                                  loop + t("src\\b\\toc\\tob\\") + loop + t("src\\c\\tob\\toc\\") +
+                                  loop + t("src\\d\\toa\\f.txt\n") + t("src\\d\\toa\\top\\") +
+                                  loop + t("src\\d\\toa\\up\\") + loop);
+  EXPECT_EQ(runState.dirCount, 7);
+  EXPECT_EQ(runState.fileCount, 2);
+  EXPECT_EQ(runState.errorCount, 6);
+  EXPECT_EQ(runState.status, ST_COPY_FAILED);
+  EXPECT_TRUE(exists("dst/d/toa/f.txt"));
+  EXPECT_FALSE(exists("dst/a/up"));
+}
+
 // A directory that cannot be listed (here: a link that leads to itself, refused with too many
 // link levels) is a failure of that directory, reported once with the status value of the
 // action it blocks; a mask carried down by /s does not list it a second time.
