@@ -248,9 +248,12 @@ bool looksLikePath(const char *text);
 // ASCII-only case folding, as _stricmp and _strnicmp compare in the C locale.
 int stricmpAscii(const char *a, const char *b);
 int strnicmpAscii(const char *a, const char *b, size_t n);
-// Whether two entry names name one entry of a directory: ASCII case folded on Windows, exact on
-// POSIX, where README and readme are two files.
+// Whether two names, or two paths, name one entry as the file system compares them: ASCII case
+// folded on Windows, exact on POSIX, where README and readme are two files. Every same-path and
+// same-name test of the program compares with these two.
 bool namesEqual(const char *a, const char *b);
+// The same comparison over the first `length` bytes of each text (a path and its prefix).
+bool namesEqualPrefix(const char *a, const char *b, size_t length);
 
 // File-system probes.
 bool pathExists(const char *pattern);

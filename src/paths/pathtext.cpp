@@ -190,6 +190,15 @@ bool namesEqual(const char *a, const char *b) {
 #endif
 }
 
+// The first `length` bytes compared as namesEqual compares whole texts.
+bool namesEqualPrefix(const char *a, const char *b, size_t length) {
+#if defined(_WIN32)
+  return strnicmpAscii(a, b, length) == 0;
+#else
+  return std::strncmp(a, b, length) == 0;
+#endif
+}
+
 // Whether a search pattern finds anything at all; the search is closed at once.
 bool pathExists(const char *pattern) {
   FindEntry entry;

@@ -35,13 +35,13 @@ uint32_t blockedDirStatus() {
 }
 
 // The text test of the same-path refusal: the destination equals the source or lies inside it,
-// judged on the texts alone with ASCII letters folded.
+// judged on the texts alone with names compared as the file system compares them.
 bool destinationInSourceText(const char *source, const char *destination) {
-  if (stricmpAscii(source, destination) == 0)
+  if (namesEqual(source, destination))
     return true;
   size_t sourceLength = std::strlen(source);
   if (sourceLength > std::strlen(destination) ||
-      strnicmpAscii(destination, source, sourceLength) != 0)
+      !namesEqualPrefix(destination, source, sourceLength))
     return false;
   return *lastCharPtr(source) == '\\' || destination[sourceLength] == '\\';
 }
@@ -260,12 +260,12 @@ char *prepareDestSpec(char *destPattern, const char *mask, bool &sameNameOut) {
     if (*slot == 0 && *last == '\\') {
       *last = 0;
       char *component = fileNamePart(destPattern);
-      if (stricmpAscii(component, mask) == 0)
+      if (namesEqual(component, mask))
         slot = component;
       else
         *last = '\\';
     }
-    if (stricmpAscii(slot, mask) == 0) {
+    if (namesEqual(slot, mask)) {
       slot[0] = '*';
       slot[1] = 0;
     }

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "state/state.h"
 #include "paths/paths.h"
+#include "state/state.h"
 #include "support/testutil.h"
 
 namespace {
@@ -171,12 +171,25 @@ TEST_F(PathTextTest, CaseFoldingComparesAsTheCLocaleDoes) {
   EXPECT_NE(strnicmpAscii("abX", "ABY", 3), 0);
   EXPECT_EQ(strnicmpAscii("ab", "AB", 10), 0);
   EXPECT_NE(strnicmpAscii("ab", "ABC", 10), 0);
-#if defined(_WIN32)
-  EXPECT_TRUE(namesEqual("README", "readme"));
-#else
-  EXPECT_FALSE(namesEqual("README", "readme"));
-#endif
   EXPECT_TRUE(namesEqual("a.txt", "a.txt"));
+  EXPECT_FALSE(namesEqual("a.txt", "a.txt2"));
+  EXPECT_TRUE(namesEqualPrefix("src\\sub", "src", 3));
+  EXPECT_FALSE(namesEqualPrefix("src\\sub", "srd", 3));
+  EXPECT_TRUE(namesEqualPrefix("ab", "ab", 10)); // the texts end together
+  EXPECT_FALSE(namesEqualPrefix("ab", "abc", 10));
+}
+
+// Names and paths compare as the platform's file system does: folded on Windows, exact on POSIX.
+TEST_F(PathTextTest, NamesCompareAsTheFileSystemDoes) {
+#if defined(_WIN32)
+  const bool folded = true;
+#else
+  const bool folded = false;
+#endif
+  EXPECT_EQ(namesEqual("README", "readme"), folded);
+  EXPECT_EQ(namesEqual("C:\\Photos", "C:\\photos"), folded);
+  EXPECT_EQ(namesEqualPrefix("photos\\2020", "Photos", 6), folded);
+  EXPECT_FALSE(namesEqual("\xC4", "\xE4")); // beyond ASCII never folded
 }
 
 TEST_F(PathTextTest, BoundedWritesStopAtTheBufferEnd) {

@@ -122,18 +122,26 @@ struct DestCase {
 TEST_F(WalkTest, PrepareDestSpecTable) {
   colonSeparates = true;
   const DestCase cases[] = {
-      {"D:\\dst", "sub", "D:\\dst\\*.*", false, "*.*"},
-      {"D:\\dst\\", "sub", "D:\\dst\\*.*", false, "*.*"},
-      {"D:\\dst\\sub", "sub", "D:\\dst\\*", true, "*"},
-      {"D:\\dst\\SUB\\", "sub", "D:\\dst\\*", true, "*"},
-      {"D:\\dst\\*", "sub", "D:\\dst\\*", true, "*"},
-      {"D:\\dst\\*", "", "D:\\dst\\*", true, "*"},
-      {"D:\\dst\\other\\", "sub", "D:\\dst\\other\\*.*", false, "*.*"},
-      {"D:", "sub", "D:*.*", false, "*.*"},
-      {"D:\\dst\\..", "sub", "D:\\dst\\..\\*.*", false, "*.*"},
-      {"D:\\dst\\sub", "", "D:\\dst\\sub\\*.*", false, "*.*"},
-      {"a.txt", "A.TXT", "*", true, "*"},
-      {"", "sub", "", false, ""},
+    {"D:\\dst", "sub", "D:\\dst\\*.*", false, "*.*"},
+    {"D:\\dst\\", "sub", "D:\\dst\\*.*", false, "*.*"},
+    {"D:\\dst\\sub", "sub", "D:\\dst\\*", true, "*"},
+    {"D:\\dst\\sub\\", "sub", "D:\\dst\\*", true, "*"},
+    {"D:\\dst\\*", "sub", "D:\\dst\\*", true, "*"},
+    {"D:\\dst\\*", "", "D:\\dst\\*", true, "*"},
+    {"D:\\dst\\other\\", "sub", "D:\\dst\\other\\*.*", false, "*.*"},
+    {"D:", "sub", "D:*.*", false, "*.*"},
+    {"D:\\dst\\..", "sub", "D:\\dst\\..\\*.*", false, "*.*"},
+    {"D:\\dst\\sub", "", "D:\\dst\\sub\\*.*", false, "*.*"},
+    {"a.txt", "a.txt", "*", true, "*"},
+    {"", "sub", "", false, ""},
+  // The same name in other letters is the same name only where the file system folds case.
+#if defined(_WIN32)
+    {"D:\\dst\\SUB\\", "sub", "D:\\dst\\*", true, "*"},
+    {"a.txt", "A.TXT", "*", true, "*"},
+#else
+    {"D:\\dst\\SUB\\", "sub", "D:\\dst\\SUB\\*.*", false, "*.*"},
+    {"a.txt", "A.TXT", "a.txt\\*.*", false, "*.*"},
+#endif
   };
   for (const DestCase &c : cases) {
     PathBuf pattern;
@@ -225,7 +233,7 @@ TEST_F(WalkTest, SameNameDestinationForms) {
   file("x/sub/f.txt");
   file("x/sub/inner/g.txt");
   runState.recurse = true;
-  const char *forms[] = {"d1\\sub", "d2\\*", "d3\\SUB\\"};
+  const char *forms[] = {"d1\\sub", "d2\\*", "d3\\sub\\"};
   const char *made[] = {"d1/sub", "d2/sub", "d3/sub"};
   for (int i = 0; i < 3; ++i) {
     tu::StdoutCapture capture;
@@ -299,6 +307,32 @@ TEST_F(WalkTest, SamePathRefusedByText) {
   again.finish();
   EXPECT_EQ(runState.status, 0u);
   EXPECT_TRUE(exists("ab/f.txt"));
+}
+
+// The text test compares names as the file system does: on POSIX, Photos and photos are two
+// directories, and a destination spelled like the mask in other letters is a directory of its
+// own; on Windows both are one.
+TEST_F(WalkTest, SamePathAndSameNameFollowTheFileSystemsLetterCase) {
+  file("Photos/p.jpg");
+  file("x/sub/f.txt");
+  runState.recurse = true;
+  {
+    tu::StdoutCapture capture;
+    walk(t("Photos"), t("photos"));
+  }
+  {
+    tu::StdoutCapture capture;
+    walk(t("x\\sub"), t("d\\SUB"));
+  }
+#if defined(_WIN32)
+  EXPECT_EQ(runState.status, ST_SAME_PATH);
+  EXPECT_TRUE(exists("d/sub/f.txt"));
+#else
+  EXPECT_EQ(runState.status, 0u);
+  EXPECT_TRUE(exists("photos/p.jpg"));
+  EXPECT_TRUE(exists("d/SUB/f.txt"));
+  EXPECT_FALSE(exists("d/sub"));
+#endif
 }
 
 // Under /s a masked source would walk into the destination it is filling, one level deeper each
