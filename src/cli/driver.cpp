@@ -47,6 +47,14 @@ bool appendDotIfNoExtension(char *path) {
   return false;
 }
 
+// Whether a destination holds a wildcard character. A delete pairs each source file with its
+// namesake in the destination, and a destination with `*` or `?` (a mask written where the
+// destination stands) pairs with nothing, so that every file would go.
+bool refusedDeleteDestination(const char *destination) {
+  return runState.mode == MODE_DELETE &&
+         (containsChar(destination, '*') || containsChar(destination, '?'));
+}
+
 // One walk of the current source into the current destination.
 int walkOnce(CommandLine &cl) {
   return walkTree(cl.sourcePath, cl.destPath, FILE_ATTRIBUTE_DIRECTORY, cl.exclusions);
@@ -325,6 +333,14 @@ int runTreecopy(int argc, char **argv) {
 
   settleMode();
   settleSelectMask();
+  // Checked on the text that the walk will take for the destination, before anything is
+  // touched (and before the wildcard resolution could give it a name).
+  const char *destination = runState.reversePaths ? cl.sourcePath : cl.destPath;
+  if (refusedDeleteDestination(destination)) {
+    std::printf("%s :wildcard in the destination of a delete\n", destination);
+    runState.status |= ST_SYNTAX;
+    return static_cast<int>(runState.status);
+  }
   resolveWildDirs(cl.sourcePath, cl.destPath);
   if (runState.reversePaths) {
     PathBuf swapBuf; // scratch for exchanging the two paths

@@ -130,6 +130,29 @@ TEST_F(DriverTest, SelectionIsSettledOnce) {
   }
 }
 
+// A delete's destination names the namesakes that decide; a wildcard there (a mask written
+// where the destination stands) would pair with nothing and delete every file. It is refused
+// before anything is touched, also when /+r makes the written source the destination.
+TEST_F(DriverTest, DeleteRefusesAWildcardDestination) {
+  put("src\\a.log");
+  put("src\\sub\\b.txt");
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{src(), "*.log", "/del", "/s"},
+        std::vector<std::string>{src(), dst("?"), "/del"},
+        std::vector<std::string>{dst("x*"), src(), "/del", "/+r"}}) {
+    RunResult r = run(args);
+    const std::string &shown = args[args.size() > 3 && args[3] == "/+r" ? 0 : 1];
+    EXPECT_EQ(r.out, shown + " :wildcard in the destination of a delete\n");
+    EXPECT_EQ(r.exitCode, 0x80);
+    EXPECT_TRUE(has("src\\a.log"));
+    EXPECT_TRUE(has("src\\sub\\b.txt"));
+  }
+  // Other modes keep the destination's wildcard, which takes the name found.
+  RunResult copy = run({src("*.log"), dst("*")});
+  EXPECT_EQ(copy.exitCode, 0);
+  EXPECT_TRUE(has("dst\\src\\a.log"));
+}
+
 // ----------------------------------------------------------------------------------------------
 // Single source
 
