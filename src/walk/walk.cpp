@@ -191,12 +191,22 @@ bool foundNothing(DWORD code) {
          code == ERROR_NO_MORE_FILES;
 }
 
+// Whether the text holds a wildcard character (never a trail byte).
+bool holdsWildcard(const char *text) {
+  for (const char *p = text; *p != 0; p = nextChar(p))
+    if (*p == '*' || *p == '?')
+      return true;
+  return false;
+}
+
 // Reports that the directory of this level cannot be listed (or its listing broke off), as the
-// failure of the file actions it blocks: the item line names the directory, the pattern up to
-// the name slot with its separator.
-void reportUnlisted(Level &level, DWORD code) {
+// failure of the file actions it blocks. The item line names the directory (the pattern up to
+// the name slot, with its separator), or for a search of one name without wildcard, the whole
+// path looked up, which may be what failed (a name too long for the file system).
+void reportUnlisted(Level &level, DWORD code, bool wholePattern) {
   char kept = *level.nameSlot;
-  *level.nameSlot = 0;
+  if (!wholePattern)
+    *level.nameSlot = 0;
   beginItemLine();
   reportError(level.sourcePattern[0] != 0 ? level.sourcePattern : ".\\",
               static_cast<int32_t>(code));
@@ -212,7 +222,7 @@ HANDLE listFirst(Level &level) {
   if (search == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
     if (!foundNothing(code))
-      reportUnlisted(level, code);
+      reportUnlisted(level, code, !holdsWildcard(level.nameSlot));
   }
   return search;
 }
@@ -224,7 +234,7 @@ bool listNext(Level &level, HANDLE search) {
     return true;
   DWORD code = GetLastError();
   if (code != ERROR_NO_MORE_FILES)
-    reportUnlisted(level, code);
+    reportUnlisted(level, code, false);
   return false;
 }
 
