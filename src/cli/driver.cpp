@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "cli/listfile.h"
 #include "cli/parser.h"
 #include "report/report.h"
 #include "walk/walk.h"
@@ -60,25 +61,9 @@ int walkOnce(CommandLine &cl) {
   return walkTree(cl.sourcePath, cl.destPath, FILE_ATTRIBUTE_DIRECTORY, cl.exclusions);
 }
 
-// Cuts a line read from the list file: an opening double quote keeps only the text up to the
-// closing one; the line feed and anything after it go.
-void trimListLine(char *line) {
-  if (line[0] == '"') {
-    std::memmove(line, line + 1, std::strlen(line));
-    for (char *p = line; *p != '\0'; p = nextChar(p)) {
-      if (*p == '"') {
-        *p = '\0';
-        break;
-      }
-    }
-  }
-  char *lineFeed = std::strchr(line, '\n');
-  if (lineFeed != nullptr)
-    *lineFeed = '\0';
-}
-
-// List-file mode: each non-empty line, after the source prefix, is one walk. Returns false when
-// the list file cannot be opened (the caller then ends the run with its own exit code).
+// List-file mode: each non-empty line, after the source prefix, is one walk. A line too long
+// for the buffer is reported as such and not walked. Returns false when the list file cannot be
+// opened (the caller then ends the run with its own exit code).
 bool runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
   ListFile *file = listFileOpen(cl.listFileName);
   if (file == nullptr) {
@@ -86,9 +71,8 @@ bool runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
     return false;
   }
   // Prefix and line together stay within LIST_TEXT_ROOM bytes, the line's terminator included.
-  // With a prefix that leaves no room for a character of a line, every read would come back
-  // empty, so such a prefix is reported once as too long, counted as a failure, and no line is
-  // read.
+  // With a prefix that leaves no room for a character of a line, every line would be too long,
+  // so such a prefix is reported once as too long, counted as a failure, and no line is read.
   size_t prefixLength = 0;
   bool fits = ensureSepBounded(cl.sourcePath);
   if (fits) {
@@ -101,9 +85,15 @@ bool runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
     return true;
   }
   char *line = cl.sourcePath + prefixLength;
-  int room = static_cast<int>(LIST_TEXT_ROOM - prefixLength);
-  while (listFileGets(line, room, file) != nullptr) {
-    trimListLine(line);
+  size_t room = LIST_TEXT_ROOM - prefixLength;
+  bool tooLong = false;
+  while (readListLine(file, line, room, &tooLong)) {
+    if (tooLong) {
+      reportTooLong(cl.sourcePath, "");
+      if (shouldStop())
+        break;
+      continue;
+    }
     if (line[0] == '\0')
       continue;
     int errorsBefore = runState.errorCount;

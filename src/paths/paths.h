@@ -154,11 +154,13 @@ bool fsReadExact(int fd, void *buffer, unsigned count);
 // Writes exactly `count` bytes; false with the last error set otherwise.
 bool fsWriteExact(int fd, const void *buffer, unsigned count);
 
-// The list-file stream: fopen(path, "rt"), fgets, fclose. A carriage return before a line feed
-// is dropped, as text mode does.
+// The list-file stream: fopen(path, "rt"), fgetc, fclose. A carriage return before a line feed
+// is dropped and a Ctrl-Z ends the file, as text mode does. listFileGetc gives the next byte
+// (0 to 255) or LIST_FILE_END.
 struct ListFile;
+constexpr int LIST_FILE_END = -1;
 ListFile *listFileOpen(const char *path);
-char *listFileGets(char *buffer, int size, ListFile *file);
+int listFileGetc(ListFile *file);
 void listFileClose(ListFile *file);
 
 // Looks up one entry by its exact name: no wildcard and no trimming of trailing dots, so a

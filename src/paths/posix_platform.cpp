@@ -196,35 +196,26 @@ ListFile *listFileOpen(const char *path) {
   return reinterpret_cast<ListFile *>(text);
 }
 
-// fgets in text mode: CR LF reads as LF, and a Ctrl-Z ends the file.
-char *listFileGets(char *buffer, int size, ListFile *file) {
+// fgetc in text mode: CR LF reads as LF, and a Ctrl-Z ends the file.
+int listFileGetc(ListFile *file) {
   TextStream *text = reinterpret_cast<TextStream *>(file);
-  if (text == nullptr || buffer == nullptr || size <= 0)
-    return nullptr;
-  int n = 0;
-  while (n < size - 1 && !text->ended) {
-    int c = getc(text->stream);
-    if (c == EOF)
-      break;
-    if (c == 0x1A) {
-      text->ended = true;
-      break;
-    }
-    if (c == '\r') {
-      int following = getc(text->stream);
-      if (following == '\n')
-        c = '\n';
-      else if (following != EOF)
-        ungetc(following, text->stream);
-    }
-    buffer[n++] = static_cast<char>(c);
-    if (c == '\n')
-      break;
+  if (text == nullptr || text->ended)
+    return LIST_FILE_END;
+  int c = getc(text->stream);
+  if (c == EOF)
+    return LIST_FILE_END;
+  if (c == 0x1A) {
+    text->ended = true;
+    return LIST_FILE_END;
   }
-  if (n == 0 && size > 1)
-    return nullptr;
-  buffer[n] = '\0';
-  return buffer;
+  if (c == '\r') {
+    int following = getc(text->stream);
+    if (following == '\n')
+      return '\n';
+    if (following != EOF)
+      ungetc(following, text->stream);
+  }
+  return c;
 }
 
 // fclose.

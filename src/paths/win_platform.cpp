@@ -60,9 +60,10 @@ ListFile *listFileOpen(const char *path) {
   return reinterpret_cast<ListFile *>(fopen(path, "rt"));
 }
 
-// fgets.
-char *listFileGets(char *buffer, int size, ListFile *file) {
-  return fgets(buffer, size, reinterpret_cast<FILE *>(file));
+// fgetc.
+int listFileGetc(ListFile *file) {
+  int c = fgetc(reinterpret_cast<FILE *>(file));
+  return c == EOF ? LIST_FILE_END : c;
 }
 
 // fclose.

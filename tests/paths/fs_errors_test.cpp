@@ -276,15 +276,24 @@ TEST_F(FsErrorsTest, ReadWriteOpenAppendsInPlace) {
   EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
 }
 
-std::vector<std::string> readLines(const std::string &path, int size) {
+// Every line of a list file as the stream gives it, each with its line feed.
+std::vector<std::string> readLines(const std::string &path) {
   std::vector<std::string> lines;
   ListFile *file = listFileOpen(path.c_str());
   EXPECT_NE(file, nullptr);
   if (file == nullptr)
     return lines;
-  std::vector<char> buffer(static_cast<size_t>(size));
-  while (listFileGets(buffer.data(), size, file) != nullptr)
-    lines.emplace_back(buffer.data());
+  std::string line;
+  for (int c = listFileGetc(file); c != LIST_FILE_END; c = listFileGetc(file)) {
+    line.push_back(static_cast<char>(c));
+    if (c == '\n') {
+      lines.push_back(line);
+      line.clear();
+    }
+  }
+  if (!line.empty())
+    lines.push_back(line);
+  EXPECT_EQ(listFileGetc(file), LIST_FILE_END); // the end stays the end
   listFileClose(file);
   return lines;
 }
@@ -292,11 +301,10 @@ std::vector<std::string> readLines(const std::string &path, int size) {
 TEST_F(FsErrorsTest, ListFileDropsCarriageReturnsBeforeLineFeeds) {
   tu::writeFile(dir.path() / "list", "a\r\nb\n\r\nlone\rcr\r\nlast");
   std::string path = dir.text("list");
-  EXPECT_EQ(readLines(path, 260),
-            (std::vector<std::string>{"a\n", "b\n", "\n", "lone\rcr\n", "last"}));
-  // A line longer than the buffer comes in pieces; a CR LF across the cut still reads as LF.
-  tu::writeFile(dir.path() / "list2", "abc\r\nxy\r\n");
-  EXPECT_EQ(readLines(dir.text("list2"), 4), (std::vector<std::string>{"abc", "\n", "xy\n"}));
+  EXPECT_EQ(readLines(path), (std::vector<std::string>{"a\n", "b\n", "\n", "lone\rcr\n", "last"}));
+  // A CR at the very end stays.
+  tu::writeFile(dir.path() / "list2", "abc\r\nxy\r");
+  EXPECT_EQ(readLines(dir.text("list2")), (std::vector<std::string>{"abc\n", "xy\r"}));
   EXPECT_EQ(listFileOpen(dir.text("none").c_str()), nullptr);
   EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
 }
@@ -304,7 +312,7 @@ TEST_F(FsErrorsTest, ListFileDropsCarriageReturnsBeforeLineFeeds) {
 TEST_F(FsErrorsTest, ListFileEndsAtCtrlZ) {
   tu::writeFile(dir.path() / "list", std::string("one\r\ntwo\r\n\x1A"
                                                  "garbage\r\n"));
-  EXPECT_EQ(readLines(dir.text("list"), 260), (std::vector<std::string>{"one\n", "two\n"}));
+  EXPECT_EQ(readLines(dir.text("list")), (std::vector<std::string>{"one\n", "two\n"}));
 }
 
 TEST_F(FsErrorsTest, IdentityComparesFilesNotSpellings) {
