@@ -173,7 +173,7 @@ void runMaskList(CommandLine &cl, int &actedTotal) {
 // Single-source mode: one walk; a file named without extension gets its final dot first.
 void runSingleSource(CommandLine &cl, int &actedTotal) {
   const char *name = fileNamePart(cl.sourcePath);
-  if (*name != '\0' && probePathKind(cl.sourcePath) == 0 && !containsChar(name, '.')) {
+  if (*name != '\0' && probeSourceKind(cl.sourcePath) == 0 && !containsChar(name, '.')) {
     if (!appendDotIfNoExtension(cl.sourcePath))
       return;
   }
@@ -236,8 +236,9 @@ int printSummary(const char *sourcePath, int actedTotal, int linesWalked) {
 
 } // namespace
 
-// The wildcard may stand in the source's last component (when its first match is a directory)
-// or in the component before the file mask; the destination's `*` takes the name found.
+// The wildcard may stand in the source's last component (when every match is a directory: a
+// pattern that matches a file names files, whatever the order of the matches) or in the
+// component before the file mask; the destination's `*` takes the name found.
 void resolveWildDirs(char *sourcePath, char *destPath) {
   if (!containsChar(sourcePath, '*') && !containsChar(destPath, '*'))
     return;
@@ -249,7 +250,7 @@ void resolveWildDirs(char *sourcePath, char *destPath) {
   tail[0] = '\0';
   char *name = fileNamePart(work);
   char *component;
-  if (*name != '\0' && probePathKind(work) == 0) {
+  if (*name != '\0' && probeSourceKind(work) == 0) {
     // The source names files: the directory part holds the component to resolve.
     char *last;
     std::strcpy(pattern, name);

@@ -261,6 +261,10 @@ bool namesEqualPrefix(const char *a, const char *b, size_t length);
 bool pathExists(const char *pattern);
 bool closeFind(HANDLE search);
 int probePathKind(const char *path);
+// What a source's last component names, every match looked at: 1 only directories (a wildcard
+// then stands for a directory), 0 at least one file (a dot entry counts as one: x\* names the
+// files of x), -1 nothing. For a name without wildcard the same as probePathKind.
+int probeSourceKind(const char *path);
 bool matchDirName(char *path, DWORD attributeMask);
 
 // ---------------------------------------------------------------------------------------------

@@ -213,9 +213,18 @@ bool closeFind(HANDLE search) {
   return true;
 }
 
-// 1 when the path names a directory, 0 something else, -1 nothing. Roots, drives and dot forms
-// are known to be directories without asking; otherwise only the first match counts.
-int probePathKind(const char *path) {
+namespace {
+
+// Whether a listed entry counts as a directory for the probes: the dot entries do not.
+bool probesAsDirectory(const FindEntry &entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         dotsOnlyLength(entry.cFileName) == 0;
+}
+
+// The kind of what a path names: 1 a directory, 0 something else, -1 nothing. Roots, drives and
+// dot forms are known to be directories without asking; otherwise the first match decides, or
+// with `everyMatch` any match that is no directory makes 0.
+int probeKind(const char *path, bool everyMatch) {
   PathBuf scratch; // this call's own copy, trimmed before the search
   scratch[0] = '\0';
   if (!pathPut(scratch, scratch, path))
@@ -237,12 +246,23 @@ int probePathKind(const char *path) {
   HANDLE search = FindFirstFileA(scratch, &entry);
   if (search == INVALID_HANDLE_VALUE)
     return -1;
-  int kind = ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-              dotsOnlyLength(entry.cFileName) == 0)
-                 ? 1
-                 : 0;
+  int kind = probesAsDirectory(entry) ? 1 : 0;
+  while (everyMatch && kind == 1 && FindNextFileA(search, &entry))
+    kind = probesAsDirectory(entry) ? 1 : 0;
   FindClose(search);
   return kind;
+}
+
+} // namespace
+
+// 1 when the path names a directory, 0 something else, -1 nothing; only the first match counts.
+int probePathKind(const char *path) {
+  return probeKind(path, false);
+}
+
+// 1 when every match of the path is a directory, 0 when one is not, -1 when nothing matches.
+int probeSourceKind(const char *path) {
+  return probeKind(path, true);
 }
 
 namespace {

@@ -240,6 +240,25 @@ TEST_F(DriverTest, FilePatternKeepsItsDirectoryName) {
   EXPECT_TRUE(has("dst\\data\\a.txt"));
 }
 
+// A last component that matches a file names files even when a directory matches first: the
+// source stays a pattern and the destination's `*` takes the directory's name.
+TEST_F(DriverTest, WildcardMatchingAFileNamesFiles) {
+  put("src\\archive.txt\\important.doc");
+  put("src\\b.txt");
+  PathBuf source, dest;
+  std::snprintf(source, sizeof source, "%s", src("*.txt").c_str());
+  std::snprintf(dest, sizeof dest, "%s", dst("*").c_str());
+  resolveWildDirs(source, dest);
+  EXPECT_STREQ(source, src("*.txt").c_str());
+  EXPECT_STREQ(dest, dst("src").c_str());
+
+  RunResult r = run({src("*.txt"), "/del"});
+  EXPECT_EQ(r.out, src("b.txt") + "\n 1/1.files deleted.\n");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(has("src\\archive.txt\\important.doc"));
+  EXPECT_FALSE(has("src\\b.txt"));
+}
+
 TEST_F(DriverTest, WildcardBeforeTheLastComponentStaysAsWritten) {
   put("src\\run-01\\a.txt");
   PathBuf source, dest;

@@ -249,6 +249,24 @@ TEST_F(ProbeTest, KindOfFilesDirectoriesAndMissingNames) {
   EXPECT_EQ(probePathKind(dir.text("x*").c_str()), -1);
 }
 
+// A wildcard names files as soon as one match is a file, whatever the order of the matches; it
+// stands for a directory only when every match is one.
+TEST_F(ProbeTest, SourceKindLooksAtEveryMatch) {
+  tu::fs::create_directory(dir.path() / "archive.txt");
+  tu::writeFile(dir.path() / "b.txt", "x");
+  tu::fs::create_directory(dir.path() / "sub2");
+  EXPECT_EQ(probePathKind(dir.text("*.txt").c_str()), 1); // the directory archive.txt comes first
+  EXPECT_EQ(probeSourceKind(dir.text("*.txt").c_str()), 0);
+  EXPECT_EQ(probeSourceKind(dir.text("a*.txt").c_str()), 1); // only the directory
+  EXPECT_EQ(probeSourceKind(dir.text("s*").c_str()), 1);     // sub and sub2
+  EXPECT_EQ(probeSourceKind(dir.text("s*\\").c_str()), 1);
+  EXPECT_EQ(probeSourceKind(dir.text("*").c_str()), 0); // the dot entries and files
+  EXPECT_EQ(probeSourceKind(dir.text("x*").c_str()), -1);
+  EXPECT_EQ(probeSourceKind(dir.text("f.txt").c_str()), 0);
+  EXPECT_EQ(probeSourceKind(dir.text("sub").c_str()), 1);
+  EXPECT_EQ(probeSourceKind(dir.text("sub\\.").c_str()), 1);
+}
+
 TEST_F(ProbeTest, MatchDirNameTakesTheFirstMatchingDirectory) {
   Buf wild(dir.text("S*"));
   EXPECT_TRUE(matchDirName(wild.b, FILE_ATTRIBUTE_DIRECTORY));
