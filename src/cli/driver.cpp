@@ -37,13 +37,19 @@ bool ensureSepBounded(char *path) {
 }
 
 // Gives a name without an extension its final dot, so that the search finds the file itself
-// and not a directory pattern. False (reported) when the dot does not fit.
-bool appendDotIfNoExtension(char *path) {
+// and not a directory pattern. False (reported) when the dot does not fit. `marked` tells
+// whether a dot was added to a plain name (one without wildcard): the walk of that source then
+// searches without the dot, which otherwise would name another file where one exists with that
+// dot (on POSIX).
+bool appendDotIfNoExtension(char *path, bool &marked) {
   const char *name = fileNamePart(path);
+  marked = false;
   if (containsChar(name, '.'))
     return true;
-  if (pathAppendChar(path, '.'))
+  if (pathAppendChar(path, '.')) {
+    marked = !containsChar(name, '*') && !containsChar(name, '?');
     return true;
+  }
   reportTooLong(path, ".");
   return false;
 }
@@ -56,9 +62,13 @@ bool refusedDeleteDestination(const char *destination) {
          (containsChar(destination, '*') || containsChar(destination, '?'));
 }
 
-// One walk of the current source into the current destination.
-int walkOnce(CommandLine &cl) {
-  return walkTree(cl.sourcePath, cl.destPath, FILE_ATTRIBUTE_DIRECTORY, cl.exclusions);
+// One walk of the current source into the current destination. `sourceDotAdded` says whether
+// the source's final dot is the driver's (see appendDotIfNoExtension).
+int walkOnce(CommandLine &cl, bool sourceDotAdded = false) {
+  runState.sourceDotAdded = sourceDotAdded;
+  int total = walkTree(cl.sourcePath, cl.destPath, FILE_ATTRIBUTE_DIRECTORY, cl.exclusions);
+  runState.sourceDotAdded = false;
+  return total;
 }
 
 // List-file mode: each non-empty line, after the source prefix, is one walk. A line too long
@@ -125,8 +135,9 @@ void runMaskList(CommandLine &cl, int &actedTotal) {
     ensureSepBounded(cl.sourcePath);
     slot = cl.sourcePath + std::strlen(cl.sourcePath);
   } else if (*name != '\0') {
-    if (appendDotIfNoExtension(cl.sourcePath))
-      actedTotal = walkOnce(cl);
+    bool marked = false;
+    if (appendDotIfNoExtension(cl.sourcePath, marked))
+      actedTotal = walkOnce(cl, marked);
     else if (shouldStop())
       return; // the refusal counted as an error: the masks follow the stop rule
     *name = '\0';
@@ -173,11 +184,12 @@ void runMaskList(CommandLine &cl, int &actedTotal) {
 // Single-source mode: one walk; a file named without extension gets its final dot first.
 void runSingleSource(CommandLine &cl, int &actedTotal) {
   const char *name = fileNamePart(cl.sourcePath);
+  bool marked = false;
   if (*name != '\0' && probeSourceKind(cl.sourcePath) == 0 && !containsChar(name, '.')) {
-    if (!appendDotIfNoExtension(cl.sourcePath))
+    if (!appendDotIfNoExtension(cl.sourcePath, marked))
       return;
   }
-  actedTotal = walkOnce(cl);
+  actedTotal = walkOnce(cl, marked);
 }
 
 // The one decision of what the run does with each file; the conflict test has left at most one

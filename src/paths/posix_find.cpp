@@ -329,7 +329,9 @@ HANDLE listDirectory(char *sys, const char *pattern, FindEntry *entry) {
 
 // FindFirstFileA: the last component is normalized (trailing dots and spaces dropped, "." and
 // ".." resolved to the directory they name); with `*` or `?` the directory is listed, without
-// them the one entry is looked up exactly.
+// them the one entry is looked up exactly. A name that exists exactly as written is that entry:
+// its trailing dots and spaces are dropped only when it does not (POSIX names may end in them,
+// and readme and readme. may be two files).
 HANDLE FindFirstFileA(const char *pattern, FindEntry *entry) {
   if (pattern == nullptr || entry == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -345,13 +347,19 @@ HANDLE FindFirstFileA(const char *pattern, FindEntry *entry) {
     return lookUpExact(sys, entry);
   }
   size_t length = strlen(component);
+  bool wildcard = strpbrk(component, "*?") != nullptr;
+  if (!wildcard && length > 0 && (component[length - 1] == '.' || component[length - 1] == ' ')) {
+    HANDLE exact = lookUpExact(sys, entry);
+    if (exact != INVALID_HANDLE_VALUE)
+      return exact;
+  }
   while (length > 0 && (component[length - 1] == '.' || component[length - 1] == ' '))
     component[--length] = '\0';
   if (length == 0) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  if (strpbrk(component, "*?") == nullptr)
+  if (!wildcard)
     return lookUpExact(sys, entry);
   return listDirectory(sys, component, entry);
 }

@@ -227,6 +227,25 @@ HANDLE listFirst(Level &level) {
   return search;
 }
 
+// Starts the listing of the level's first pass. A final dot that the driver gave a plain file
+// name (RunState::sourceDotAdded) stays out of the search, in every directory the name is
+// carried into: the name is meant as written without it, even where a file of that name with
+// the dot exists too.
+HANDLE listFirstPass(Level &level) {
+  char *dot = nullptr;
+  if (runState.sourceDotAdded && level.sourceMask[0] != 0) {
+    dot = lastCharPtr(level.sourcePattern);
+    if (*dot == '.')
+      *dot = 0;
+    else
+      dot = nullptr;
+  }
+  HANDLE search = listFirst(level);
+  if (dot != nullptr)
+    *dot = '.';
+  return search;
+}
+
 // The next entry of a listing of this level; false at its end. A listing that breaks off for
 // another reason than its end is reported.
 bool listNext(Level &level, HANDLE search) {
@@ -550,7 +569,7 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
   else if (source[0] != 0 && prepareLevel(level, source, destination)) {
     if (from == nullptr)
       readLevelIdentity(level); // the top of the chain of open directories
-    HANDLE search = listFirst(level);
+    HANDLE search = listFirstPass(level);
     if (search != INVALID_HANDLE_VALUE) {
       readyDestination(level, destination, attributes);
       firstPass(level, search);

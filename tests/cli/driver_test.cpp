@@ -192,6 +192,39 @@ TEST_F(DriverTest, AFileNamedWithoutExtensionGetsItsDot) {
   EXPECT_FALSE(has("dst\\noext.txt"));
 }
 
+#if !defined(_WIN32)
+// The final dot the driver adds to a plain name is its own, never the user's: with readme and
+// readme. side by side, each source acts on the file it names, at the top and, under /s, in the
+// subdirectories too; in single-source and in mask-list mode.
+TEST_F(DriverTest, TheAddedDotNeverNamesTheFileThatEndsInADot) {
+  struct Case {
+    std::vector<std::string> args;
+    const char *gone; // the name that goes in src and src\sub
+  };
+  const Case cases[] = {
+      {{src("readme"), "/del"}, "readme"},
+      {{src("readme."), "/del"}, "readme."},
+      {{src("readme"), "/del", "/s"}, "readme"},
+      {{src("readme."), "/del", "/s"}, "readme."},
+      {{src("readme"), "*.none", "dst", "/m", "/s"}, "readme"},
+  };
+  for (const Case &c : cases) {
+    tu::resetAll();
+    for (const char *name :
+         {"src\\readme", "src\\readme.", "src\\sub\\readme", "src\\sub\\readme."})
+      put(name, name);
+    RunResult r = run(c.args);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    bool recurse = c.args.back() == "/s";
+    for (std::string name : {"readme", "readme."}) {
+      bool gone = name == c.gone;
+      EXPECT_EQ(has("src\\" + name), !gone) << c.args[0] << " " << name;
+      EXPECT_EQ(has("src\\sub\\" + name), !(gone && recurse)) << c.args[0] << " " << name;
+    }
+  }
+}
+#endif
+
 TEST_F(DriverTest, ASourceThatMatchesNothing) {
   std::string missing = src("none.txt");
   RunResult r = run({missing, dst()});

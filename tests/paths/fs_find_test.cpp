@@ -147,6 +147,22 @@ TEST_F(FsFindTest, ExactLookupIsCaseSensitiveOnPosix) {
   EXPECT_EQ(fst::listNames(dir.text("readm?")), (Names{"README", "readme"}));
 }
 
+// A POSIX name may end in dots or spaces: a name that exists exactly as written is that entry,
+// and the trailing dots and spaces are dropped only when none does. A wildcard is trimmed as
+// before.
+TEST_F(FsFindTest, ANameThatExistsAsWrittenIsThatEntryOnPosix) {
+  tu::writeFile(dir.path() / "readme", "plain");
+  tu::writeFile(dir.path() / "readme.", "dotted");
+  tu::writeFile(dir.path() / "beta ", "blank");
+  EXPECT_EQ(fst::listNames(dir.text("readme.")), (Names{"readme."}));
+  EXPECT_EQ(fst::listNames(dir.text("readme")), (Names{"readme"}));
+  EXPECT_EQ(fst::listNames(dir.text("readme..")), (Names{"readme"}));
+  EXPECT_EQ(fst::listNames(dir.text("beta ")), (Names{"beta "}));
+  EXPECT_EQ(fst::listNames(dir.text("beta. ")), (Names{"beta"}));
+  EXPECT_EQ(fst::listNames(dir.text("readm*.")), (Names{"readme", "readme."}));
+  EXPECT_EQ(fst::lookupError(dir.text("none.")), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 // `:` is an ordinary character on POSIX.
 TEST_F(FsFindTest, ColonsInNamesAreOrdinaryOnPosix) {
   tu::writeFile(dir.path() / "12:00.log", "noon");
