@@ -114,19 +114,24 @@ bool isDotEntry(const char *name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// Program path text to a system path: each `\` becomes `/`.
+// Program path text to a system path: each `\` that is a character of its own becomes `/`; the
+// trail byte of a two-byte character is part of that character, whatever its value.
 bool toSystemPath(const char *path, char *out) {
   if (path == nullptr || path[0] == '\0') {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
   }
   size_t i = 0;
-  for (; path[i] != '\0'; ++i) {
-    if (i + 1 >= SYS_PATH) {
+  while (path[i] != '\0') {
+    size_t n = charBytes(path + i);
+    if (i + n >= SYS_PATH) {
       SetLastError(ERROR_FILENAME_EXCED_RANGE);
       return false;
     }
-    out[i] = path[i] == '\\' ? '/' : path[i];
+    out[i] = (n == 1 && path[i] == '\\') ? '/' : path[i];
+    if (n == 2)
+      out[i + 1] = path[i + 1];
+    i += n;
   }
   out[i] = '\0';
   return true;

@@ -179,6 +179,16 @@ void reportEntryTooLong(const char *text, const char *slot, const char *tail,
   reportTooLong(text, static_cast<size_t>(slot - text), tail, statusValue, true);
 }
 
+// Reports a listed entry whose name holds `\`, which the path syntax cannot spell: the path as
+// the name would make it, with the error of a name of bad syntax, as the failure of the action
+// it blocks.
+void reportBadName(const Level &level) {
+  beginItemLine();
+  std::printf("%.*s", static_cast<int>(level.nameSlot - level.sourcePattern), level.sourcePattern);
+  reportError(level.entry.cFileName, static_cast<int32_t>(ERROR_INVALID_NAME));
+  recordFailure(blockedActionStatus());
+}
+
 // Reports a whole path that would outgrow its buffer.
 void reportPathTooLong(const char *path, uint32_t statusValue) {
   reportTooLong(path, std::strlen(path), "", statusValue, true);
@@ -491,6 +501,14 @@ void firstPass(Level &level, HANDLE search) {
                            blockedActionStatus());
       continue;
     }
+    if (r == ENTRY_BAD_NAME) {
+      // Seen, and lost like a path too long: a file, or a directory /s would descend.
+      if (!isDir)
+        runState.fileCount += 1;
+      if (!isDir || wholeTree)
+        reportBadName(level);
+      continue;
+    }
     if (r <= 0)
       continue;
     if (!isDir) {
@@ -523,6 +541,10 @@ void subdirectoryPass(Level &level) {
     if (r == ENTRY_TOO_LONG) {
       reportEntryTooLong(level.sourcePattern, level.nameSlot, level.entry.cFileName,
                          blockedActionStatus());
+      continue;
+    }
+    if (r == ENTRY_BAD_NAME) {
+      reportBadName(level);
       continue;
     }
     if (r > 0)

@@ -246,6 +246,25 @@ TEST_F(FsFindTest, DirectoryThatCannotBeSearchedCannotBeListedOnPosix) {
   chmod((dir.path() / "sub").c_str(), 0755);
 }
 
+// A `\` that is the trail byte of a two-byte character is part of that character: the system
+// path keeps it, so that such a name is the entry it spells and not a directory and a name.
+TEST_F(FsFindTest, SystemPathsKeepTrailBytesWhole) {
+  char out[SYS_PATH];
+  ASSERT_TRUE(toSystemPath("dir\\\x95\x5c.txt", out));
+  EXPECT_STREQ(out, "dir/\x95/.txt"); // no two-byte table: the byte is a separator
+  setLeadByteTable(LEAD_SHIFT_JIS);
+  ASSERT_TRUE(toSystemPath("dir\\\x95\x5c.txt", out));
+  EXPECT_STREQ(out, "dir/\x95\x5c.txt");
+  ASSERT_TRUE(toSystemPath("\\\x95\x5c\\\x81", out)); // a lead byte at the end stands alone
+  EXPECT_STREQ(out, "/\x95\x5c/\x81");
+  std::string name = "\x95\x5c.txt";
+  EXPECT_TRUE(CopyFileA(dir.text("beta").c_str(), dir.text(name).c_str(), FALSE));
+  EXPECT_EQ(tu::readFile(dir.path() / name), "beta");
+  EXPECT_EQ(fst::listNames(dir.text("\x95\x5c*")), (Names{name}));
+  EXPECT_TRUE(DeleteFileA(dir.text(name).c_str()));
+  EXPECT_FALSE(tu::fs::exists(dir.path() / name));
+}
+
 // The matcher itself: ASCII folding only, and a two-byte or UTF-8 character is one character.
 TEST_F(FsFindTest, WildcardMatchTakesWholeCharacters) {
   EXPECT_TRUE(wildcardMatch("*", ""));
