@@ -188,6 +188,12 @@ inline bool operator==(const FileIdentity &a, const FileIdentity &b) {
 // the last error set when it cannot be examined.
 bool readIdentity(const char *path, FileIdentity *identity);
 
+// Whether `path`, resolved through every link (symbolic link or junction) in its nearest
+// existing ancestor, is the directory `dir` or lies inside it, each real ancestor compared by
+// identity: 1 yes, 0 no, -1 when it cannot be told (`dir` cannot be examined, or the missing
+// rest of `path` steps up with "..").
+int isWithinDirectory(const char *path, const char *dir);
+
 // ---------------------------------------------------------------------------------------------
 // Two-byte characters of the active code page.
 

@@ -242,6 +242,64 @@ bool readIdentity(const char *path, FileIdentity *identity) {
   return true;
 }
 
+namespace {
+
+// Cuts the last component off the system path `sys` (trailing slashes first): "a/b" gives "a",
+// "/a" gives "/", "a" gives ".". False when nothing can be cut ("/" or ".").
+bool cutLastComponent(char *sys) {
+  size_t length = strlen(sys);
+  while (length > 1 && sys[length - 1] == '/')
+    sys[--length] = '\0';
+  if (strcmp(sys, "/") == 0 || strcmp(sys, ".") == 0)
+    return false;
+  char *slash = strrchr(sys, '/');
+  if (slash == nullptr)
+    strcpy(sys, ".");
+  else if (slash == sys)
+    sys[1] = '\0';
+  else
+    *slash = '\0';
+  return true;
+}
+
+} // namespace
+
+// The nearest existing ancestor is resolved by realpath, which follows every link on the way;
+// its real ancestors are then climbed to the root, one stat each.
+int isWithinDirectory(const char *path, const char *dir) {
+  char sys[SYS_PATH], sysDir[SYS_PATH];
+  if (!toSystemPath(path, sys) || !toSystemPath(dir, sysDir))
+    return -1;
+  struct stat target;
+  if (stat(sysDir, &target) != 0) {
+    setLastErrorFromErrno(errno, sysDir);
+    return -1;
+  }
+  char resolved[PATH_MAX];
+  while (realpath(sys, resolved) == nullptr) {
+    if (errno != ENOENT && errno != ENOTDIR)
+      return -1;
+    // The missing rest is made below the existing part, unless it steps up out of it.
+    size_t length = strlen(sys);
+    while (length > 1 && sys[length - 1] == '/')
+      --length;
+    const char *name = sys + length;
+    while (name > sys && name[-1] != '/')
+      --name;
+    if (static_cast<size_t>(sys + length - name) == 2 && name[0] == '.' && name[1] == '.')
+      return -1;
+    if (!cutLastComponent(sys))
+      return -1;
+  }
+  for (;;) {
+    struct stat st;
+    if (stat(resolved, &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino)
+      return 1;
+    if (!cutLastComponent(resolved))
+      return 0;
+  }
+}
+
 // Same device and inode, links followed.
 int sameFileIdentity(const char *first, const char *second) {
   char a[SYS_PATH], b[SYS_PATH];

@@ -103,7 +103,8 @@ bool destinationWithinDirIdentity(const char *dir, char *destination) {
 // The checks of the top of a walk that the text test misses. When the source names a directory
 // (an empty mask, or a plain name that is a directory), or under /s carries a mask down through
 // every subdirectory, a destination that is that directory or lies inside it would be filled by
-// the walk from inside itself: refuse it by text (the source's directory part) and by identity.
+// the walk from inside itself: refuse it by text (the source's directory part), by identity, and
+// by identity again where the destination leads through a link.
 // Kept out of walkTree so that its two buffers never sit in the recursive frames.
 WALK_NOINLINE bool destinationWithinSource(const char *source, const char *destination,
                                            const char *sourcePattern, const char *nameSlot,
@@ -130,7 +131,10 @@ WALK_NOINLINE bool destinationWithinSource(const char *source, const char *desti
     return false;
   if (destinationWithinDirText(dir, probe))
     return true;
-  return destinationWithinDirIdentity(dir, probe);
+  if (destinationWithinDirIdentity(dir, probe))
+    return true;
+  // Through links: the destination's real place, resolved from its nearest existing ancestor.
+  return isWithinDirectory(destination, dir[0] != 0 ? dir : ".") == 1;
 }
 
 // The working storage of one level of the walk. It lives in the frame of walkLevel, one per

@@ -1,7 +1,8 @@
 """Symbolic links in the trees: a link to a directory that the walk is already inside is refused
-(one failure, error 1921), while a link to any other directory is followed as the directory."""
+(one failure, error 1921), while a link to any other directory is followed as the directory. A
+destination that leads into the source through a link is the same path."""
 
-from scenario import Link, Scenario, lines
+from scenario import UNCHANGED, Link, Scenario, lines
 
 LOOP = "\t:error(1921) The name of the file cannot be resolved by the system.  "
 
@@ -15,6 +16,11 @@ CROSS = {"src/x/f.txt": "f\n", "src/x/toy": Link("../y"), "src/y/g.txt": "g\n",
 
 # A link to a directory beside it: followed, as the directory it leads to.
 BESIDE = {"src/a/f.txt": "x\n", "src/b/toa": Link("../a")}
+
+# Destinations that are links: into the source, to the source, and to a directory elsewhere.
+INTO = {"src/a.txt": "a\n", "src/sub/c.txt": "c\n", "dlink": Link("src/sub"), "slink": Link("src"),
+        "other/keep": "keep\n", "olink": Link("other")}
+SAME = lines("Source and destination are the same path.")
 
 SCENARIOS = [
     # The link leads back to src: without the refusal the walk copied f.txt 41 times.
@@ -61,4 +67,16 @@ SCENARIOS = [
     Scenario("links/to-directory-beside-followed", ["src", "dst", "/s"], tree=BESIDE,
              stdout=lines("src\\a\\f.txt", "src\\b\\toa\\f.txt", " 2/2.files(4.dirs) copied."),
              result={**BESIDE, "dst/a/f.txt": "x\n", "dst/b/toa/f.txt": "x\n"}),
+    # Moved into src/sub/sub, a.txt counted twice, before the refusal.
+    Scenario("links/destination-into-source-refused", ["src", "dlink", "/s", "/m"], tree=INTO,
+             stdout=SAME, exit=0xF0, result=UNCHANGED),
+    Scenario("links/destination-is-the-source-refused", ["src", "slink", "/s"], tree=INTO,
+             stdout=SAME, exit=0xF0, result=UNCHANGED),
+    Scenario("links/destination-below-a-link-into-source-refused", ["src", "dlink\\new\\deeper"],
+             tree=INTO, stdout=SAME, exit=0xF0, result=UNCHANGED),
+    Scenario("links/destination-masked-into-source-refused", ["{root}\\src\\*.txt", "dlink", "/s"],
+             tree=INTO, stdout=SAME, exit=0xF0, result=UNCHANGED),
+    Scenario("links/destination-elsewhere-followed", ["src", "olink", "/s"], tree=INTO,
+             stdout=lines("src\\a.txt", "src\\sub\\c.txt", " 2/2.files(2.dirs) copied."),
+             result={**INTO, "other/a.txt": "a\n", "other/sub/c.txt": "c\n"}),
 ]

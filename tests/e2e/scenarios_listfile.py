@@ -132,11 +132,7 @@ SCENARIOS = [
              tree=with_list(("x" * 511 + "\n").encode() + b'"a.txt" ' + b"r" * 600 + b"\n"),
              stdout=lines("src\\" + "x" * 511 + "\t:error(206) The filename or extension is too long.  ",
                           "src\\a.txt", " 1/1.files copied(1.errors)."),
-             exit=0x01,
-             wine={"reason": "Wine finds no file of a name that long (error 3), as Windows would not",
-                   "stdout": lines("src\\" + "x" * 511 + " :file not found.", "src\\a.txt",
-                                   " 1/1.files copied(1.errors)."),
-                   "exit": 0xA0}),
+             exit=0x01),
     # A / is a separator, as \\ is: the line names the file below old, not the one above it.
     Scenario("listfile/slash-is-a-separator", ["src", "@files.lst", "/del"],
              tree={**SLASHES, "files.lst": b"old/config.ini\n"},

@@ -348,6 +348,34 @@ TEST_F(FsErrorsTest, DirectoryIdentityIsTheDirectoryNotTheSpelling) {
   EXPECT_LAST_ERROR(ERROR_PATH_NOT_FOUND);
 }
 
+// A path lies inside a directory when the directory is one of its real ancestors, however it is
+// written; the missing rest of the path is placed below its nearest existing ancestor.
+TEST_F(FsErrorsTest, WithinDirectoryClimbsTheRealAncestors) {
+  tu::fs::create_directories(dir.path() / "src" / "sub");
+  tu::fs::create_directory(dir.path() / "other");
+  std::string src = dir.text("src");
+  EXPECT_EQ(isWithinDirectory(src.c_str(), src.c_str()), 1);
+  EXPECT_EQ(isWithinDirectory(dir.text("src\\sub\\").c_str(), src.c_str()), 1);
+  EXPECT_EQ(isWithinDirectory(dir.text("src\\new\\deeper").c_str(), src.c_str()), 1);
+  EXPECT_EQ(isWithinDirectory(dir.text("other\\..\\src\\sub").c_str(), src.c_str()), 1);
+  EXPECT_EQ(isWithinDirectory(dir.text("other").c_str(), src.c_str()), 0);
+  EXPECT_EQ(isWithinDirectory(dir.text("srcx").c_str(), src.c_str()), 0);
+  EXPECT_EQ(isWithinDirectory(dir.text("").c_str(), src.c_str()), 0); // the parent
+  // The missing rest steps up: where it lands cannot be told from what exists.
+  EXPECT_EQ(isWithinDirectory(dir.text("src\\new\\..\\..\\x").c_str(), src.c_str()), -1);
+  EXPECT_EQ(isWithinDirectory(src.c_str(), dir.text("none").c_str()), -1);
+#if !defined(_WIN32)
+  // Through links: to a directory inside, to the directory itself, to one outside.
+  tu::fs::create_directory_symlink("src/sub", dir.path() / "tosub");
+  tu::fs::create_directory_symlink(dir.path() / "src", dir.path() / "other" / "tosrc");
+  tu::fs::create_directory_symlink("../other", dir.path() / "src" / "out");
+  EXPECT_EQ(isWithinDirectory(dir.text("tosub").c_str(), src.c_str()), 1);
+  EXPECT_EQ(isWithinDirectory(dir.text("tosub\\new\\deeper").c_str(), src.c_str()), 1);
+  EXPECT_EQ(isWithinDirectory(dir.text("other\\tosrc").c_str(), src.c_str()), 1);
+  EXPECT_EQ(isWithinDirectory(dir.text("src\\out\\x").c_str(), src.c_str()), 0);
+#endif
+}
+
 #if !defined(_WIN32)
 TEST_F(FsErrorsTest, LeadByteTablesFollowTheChosenSet) {
   setLeadByteTable(LEAD_SHIFT_JIS);
