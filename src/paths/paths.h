@@ -135,13 +135,23 @@ BOOL FileTimeToSystemTime(const FILETIME *fileTime, SYSTEMTIME *systemTime);
 // and the program path (argv[0]) in the program's own path syntax (`/` turned into `\` on POSIX).
 void initPlatform(int argc, char **argv);
 
-// Flags of fsOpen, the values of _O_BINARY|_O_RDONLY and _O_BINARY|_O_RDWR.
+// Flags of fsOpen, the values of _O_BINARY|_O_RDONLY and _O_BINARY|_O_RDWR, and FS_OPEN_UPDATE:
+// read and write like FS_OPEN_READWRITE, for an update in place of a private file only (see
+// isPrivateFile): a symbolic link (or other reparse point) as the final component, or a file
+// with more than one name, is refused with 5 and not opened.
 constexpr int FS_OPEN_READ = 0x8000;
 constexpr int FS_OPEN_READWRITE = 0x8002;
+constexpr int FS_OPEN_UPDATE = 0x108002;
 
 // _open, _read, _write, _lseeki64, _close: the last error is set on failure. fsOpen never
 // creates or truncates. Opening a read-only file for writing is refused with 5.
 int fsOpen(const char *path, int flags);
+
+// Whether `path` names a private file, one that may be updated in place: a regular file that
+// is not reached through a symbolic link (or other reparse point) as its last component and has
+// no other name (hard link). Writing into anything else would change files outside the tree or
+// under other names. 1 yes, 0 no, -1 when it cannot be examined (last error set).
+int isPrivateFile(const char *path);
 int fsRead(int fd, void *buffer, unsigned count);
 int fsWrite(int fd, const void *buffer, unsigned count);
 int64_t fsSeek(int fd, int64_t offset, int whence); // whence: FS_SEEK_SET or FS_SEEK_CUR

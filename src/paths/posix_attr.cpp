@@ -229,7 +229,8 @@ int statFacts(int dirFd, const char *name, const char *xattrPath, const char *di
   memset(facts, 0, sizeof *facts);
   if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, mask, &sx) != 0)
     return errno;
-  if (S_ISLNK(sx.stx_mode)) {
+  facts->isLink = S_ISLNK(sx.stx_mode);
+  if (facts->isLink) {
     struct statx target;
     if (statx(dirFd, name, AT_STATX_SYNC_AS_STAT, mask, &target) == 0) {
       sx = target;

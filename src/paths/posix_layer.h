@@ -30,6 +30,7 @@ constexpr int64_t EPOCH_DIFF_TICKS = 116444736000000000LL;
 // What the layer knows about one file after one stat and one extended-attribute read.
 struct FileFacts {
   bool isDir;
+  bool isLink;             // the name is a symbolic link: the other facts describe its target
   bool dangling;           // a symbolic link whose target cannot be reached (an empty file)
   int targetError;         // why a dangling link's target cannot be reached (errno)
   uint32_t mode;           // st_mode

@@ -89,26 +89,34 @@ void initPlatform(int argc, char **argv) {
 
 // _open(path, _O_BINARY|_O_RDONLY or _O_RDWR): never creates. A directory, or a read-only
 // file opened for writing, is refused with 5 as on Windows; a pipe, device or socket with 1
-// (opening a pipe would wait for a writer).
+// (opening a pipe would wait for a writer). FS_OPEN_UPDATE does not follow a final link and
+// refuses a file with other names, on the opened file itself, so that nothing can be put in
+// the name's place between a check and the open.
 int fsOpen(const char *path, int flags) {
   char sys[SYS_PATH];
   if (!toSystemPath(path, sys))
     return -1;
-  if (flags != FS_OPEN_READ && flags != FS_OPEN_READWRITE) {
+  if (flags != FS_OPEN_READ && flags != FS_OPEN_READWRITE && flags != FS_OPEN_UPDATE) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return -1;
   }
-  bool writing = flags == FS_OPEN_READWRITE;
-  int fd = open(sys, (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  bool writing = flags != FS_OPEN_READ;
+  bool update = flags == FS_OPEN_UPDATE;
+  int fd = open(sys, (writing ? O_RDWR : O_RDONLY) | (update ? O_NOFOLLOW : 0) | O_CLOEXEC |
+                         O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
-    setLastErrorFromErrno(errno, sys);
+    if (update && errno == ELOOP)
+      SetLastError(ERROR_ACCESS_DENIED); // the name is a link
+    else
+      setLastErrorFromErrno(errno, sys);
     return -1;
   }
   struct stat st;
   DWORD code = 0;
   if (fstat(fd, &st) != 0)
     code = win32ErrorFromErrno(errno);
-  else if (S_ISDIR(st.st_mode) || (writing && (st.st_mode & 0222) == 0))
+  else if (S_ISDIR(st.st_mode) || (writing && (st.st_mode & 0222) == 0) ||
+           (update && st.st_nlink != 1))
     code = ERROR_ACCESS_DENIED;
   else if (!S_ISREG(st.st_mode))
     code = ERROR_INVALID_FUNCTION_NUM;
@@ -118,6 +126,19 @@ int fsOpen(const char *path, int flags) {
     return -1;
   }
   return fd;
+}
+
+// One lstat: a regular file with one name, the name no link.
+int isPrivateFile(const char *path) {
+  char sys[SYS_PATH];
+  if (!toSystemPath(path, sys))
+    return -1;
+  struct stat st;
+  if (lstat(sys, &st) != 0) {
+    setLastErrorFromErrno(errno, sys);
+    return -1;
+  }
+  return S_ISREG(st.st_mode) && st.st_nlink == 1 ? 1 : 0;
 }
 
 // _read.

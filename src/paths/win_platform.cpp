@@ -31,9 +31,54 @@ void initPlatform(int argc, char **argv) {
   setLeadByteTable(LEAD_SYSTEM);
 }
 
-// _open: the flag values are the runtime's own; CreateFile's error stays the last error.
+namespace {
+
+// Whether an open file is private: no reparse point (it was opened without following one), no
+// directory, one name.
+bool isPrivateHandle(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info))
+    return false;
+  return (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+         info.nNumberOfLinks == 1;
+}
+
+} // namespace
+
+// _open: the flag values are the runtime's own; CreateFile's error stays the last error. For
+// FS_OPEN_UPDATE the file is opened without following a reparse point and checked through that
+// very handle before the runtime takes it over.
 int fsOpen(const char *path, int flags) {
-  return _open(path, flags);
+  if (flags != FS_OPEN_UPDATE)
+    return _open(path, flags);
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return -1;
+  if (!isPrivateHandle(file)) {
+    CloseHandle(file);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return -1;
+  }
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDWR | _O_BINARY);
+  if (fd < 0) {
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+  }
+  return fd;
+}
+
+// A reparse point is looked at itself, not followed.
+int isPrivateFile(const char *path) {
+  HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return -1;
+  bool owned = isPrivateHandle(file);
+  CloseHandle(file);
+  return owned ? 1 : 0;
 }
 
 // _read.

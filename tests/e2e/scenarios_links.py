@@ -2,7 +2,7 @@
 (one failure, error 1921), while a link to any other directory is followed as the directory. A
 destination that leads into the source through a link is the same path."""
 
-from scenario import UNCHANGED, Link, Scenario, lines
+from scenario import T0, UNCHANGED, File, HardLink, Link, Scenario, lines
 
 LOOP = "\t:error(1921) The name of the file cannot be resolved by the system.  "
 
@@ -21,6 +21,25 @@ BESIDE = {"src/a/f.txt": "x\n", "src/b/toa": Link("../a")}
 INTO = {"src/a.txt": "a\n", "src/sub/c.txt": "c\n", "dlink": Link("src/sub"), "slink": Link("src"),
         "other/keep": "keep\n", "olink": Link("other")}
 SAME = lines("Source and destination are the same path.")
+
+# A destination file that is a link to a read-only file outside the destination tree.
+RO_OUTSIDE = {"src/f.txt": "new\n", "dst/f.txt": Link("../outside/ro.txt"),
+              "outside/ro.txt": File("outside\n", readonly=True)}
+RO_RESULT = {"src/f.txt": "new\n", "dst/f.txt": "new\n",
+             "outside/ro.txt": File("outside\n", readonly=True)}
+# Wine shows a POSIX symbolic link as the file it leads to, with no reparse point to tell it by:
+# its CopyFileA and SetFileAttributesA act on the target, and an update in place cannot see the
+# link.
+WINE_LINK = "Wine shows a POSIX symbolic link as its target, without a reparse point"
+
+# A grown source whose destination an incremental copy could append to: through a link, and
+# through a hard link shared with an older snapshot. The destination is large enough (32 KiB).
+OLD = b"L" * 40000
+GROWN = OLD + b"new tail\n"
+THROUGH_LINK = {"src/link.bin": File(GROWN, mtime=T0 + 100), "dst/link.bin": Link("../outside/victim.bin"),
+                "outside/victim.bin": File(OLD, mtime=T0)}
+SNAPSHOTS = {"src/log": File(GROWN, mtime=T0 + 100), "bak1/log": File(OLD, mtime=T0),
+             "bak0/log": HardLink("bak1/log")}
 
 SCENARIOS = [
     # The link leads back to src: without the refusal the walk copied f.txt 41 times.
@@ -79,4 +98,35 @@ SCENARIOS = [
     Scenario("links/destination-elsewhere-followed", ["src", "olink", "/s"], tree=INTO,
              stdout=lines("src\\a.txt", "src\\sub\\c.txt", " 2/2.files(2.dirs) copied."),
              result={**INTO, "other/a.txt": "a\n", "other/sub/c.txt": "c\n"}),
+    # A copy replaces a destination link as itself: the read-only bit of its target is the
+    # target's, and the target never changes (it became writable under /x).
+    Scenario("links/destination-link-to-read-only-replaced", ["src", "dst", "/x"], tree=RO_OUTSIDE,
+             stdout=lines("src\\f.txt", " 1/1.files(1.dirs) copied."), result=RO_RESULT,
+             wine={"reason": WINE_LINK,
+                   "result": {"src/f.txt": "new\n", "dst/f.txt": Link("../outside/ro.txt"),
+                              "outside/ro.txt": File("new\n", readonly=False)}}),
+    Scenario("links/destination-link-to-read-only-without-x", ["src", "dst"], tree=RO_OUTSIDE,
+             stdout=lines("src\\f.txt", " 1/1.files(1.dirs) copied."), result=RO_RESULT,
+             wine={"reason": WINE_LINK,
+                   "stdout": lines("src\\f.txt\t:error(5) Access is denied.  ",
+                                   " 0/1.files(1.dirs) copied(1.errors)."),
+                   "exit": 0x01, "result": UNCHANGED}),
+    # An incremental copy never appends through a link or a hard link: the full copy replaces
+    # the name, and the file outside, or the other snapshot's name, stays as it was.
+    Scenario("links/incremental-never-writes-through-a-link", ["src", "dst", "/i"],
+             tree=THROUGH_LINK,
+             stdout=lines("src\\link.bin", " 1/1.files(1.dirs) copied."),
+             result={"src/link.bin": GROWN, "dst/link.bin": GROWN, "outside/victim.bin": OLD},
+             wine={"reason": WINE_LINK,
+                   "stdout": lines("src\\link.bin\t*", " 1/1.files(1.dirs) copied."),
+                   "result": {"src/link.bin": GROWN, "dst/link.bin": Link("../outside/victim.bin"),
+                              "outside/victim.bin": GROWN}}),
+    Scenario("links/incremental-never-writes-into-a-hard-link", ["src", "bak0", "/i"],
+             tree=SNAPSHOTS,
+             stdout=lines("src\\log", " 1/1.files(1.dirs) copied."),
+             result={"src/log": GROWN, "bak1/log": OLD, "bak0/log": GROWN},
+             wine={"reason": "the update in place is declined, but the full copy that follows "
+                             "writes the destination in place under Windows (CopyFileA), so "
+                             "the other name of the file changes too",
+                   "result": {"src/log": GROWN, "bak1/log": GROWN, "bak0/log": GROWN}}),
 ]
