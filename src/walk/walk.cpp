@@ -4,9 +4,9 @@
 // frame and nothing else of size; the records of the open levels form a chain through their
 // parent pointers, which lets the walk refuse a directory it is already inside (a link to an
 // ancestor would otherwise be followed until the paths outgrow their buffers). The walk itself
-// allocates nothing; the one allocation is the
-// file-system layer's for an open listing (the names of one directory, on POSIX), which is
-// released, or kept for reuse, when the listing is closed.
+// allocates nothing; the one allocation is the file-system layer's for an open listing (the
+// names of one directory, on POSIX), which is released, or kept for reuse, when the listing is
+// closed.
 #include <cstdio>
 #include <cstring>
 
@@ -162,8 +162,8 @@ struct Level {
 // What a level that descends hands to the level it starts, and what it learns back.
 struct Descent {
   const Level *parent;   // the descending level, and through it every open level above
-  bool identityKnown;    // the identity of the directory descended into could be read
-  FileIdentity identity; //
+  bool identityKnown;    // `identity` could be read
+  FileIdentity identity; // the identity of the directory descended into
   bool unlisted;         // set by the new level when its directory could not be listed
 };
 
