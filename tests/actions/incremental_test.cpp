@@ -227,7 +227,8 @@ TEST_F(IncrementalTest, DeclinesADestinationThatIsNotPrivate) {
   std::filesystem::remove(dstFile());
 #if !defined(_WIN32)
   runState.includeHidden = true;
-  ASSERT_TRUE(SetFileAttributesA(dir.text("other.log").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(SetFileAttributesA(dir.text("other.log").c_str(),
+                                 FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
   DWORD targetWord = GetFileAttributesA(dir.text("other.log").c_str());
   std::filesystem::create_symlink("other.log", dstFile());
   EXPECT_EQ(runListed(), -1);

@@ -205,21 +205,36 @@ def read_dosattrib(path):
 
 
 def snapshot(root):
-    """The tree below `root`: {relative path: (kind, content, stat, dosattrib)}."""
+    """The tree below `root`: {relative path: (kind, content, stat, dosattrib)}. A directory
+    that the suite's user may not list or search (when it is not root) is opened to its owner
+    for the look and shut again afterwards, its stat taken as it was."""
     entries = {}
-    for dirpath, dirnames, filenames in os.walk(root):
-        for name in dirnames + filenames:
-            path = os.path.join(dirpath, name)
-            relative = os.path.relpath(path, root).replace(os.sep, "/")
-            info = os.lstat(path)
-            if stat.S_ISLNK(info.st_mode):
-                entries[relative] = ("link", os.readlink(path).encode(), info, None)
-            elif stat.S_ISDIR(info.st_mode):
-                entries[relative] = ("dir", b"", info, read_dosattrib(path))
-            else:
-                with open(path, "rb") as source:
-                    entries[relative] = ("file", source.read(), info, read_dosattrib(path))
+    shut = []  # (path, mode) of the directories opened for the look
+    try:
+        for dirpath, dirnames, filenames in os.walk(root):
+            for name in dirnames + filenames:
+                path = os.path.join(dirpath, name)
+                relative = os.path.relpath(path, root).replace(os.sep, "/")
+                info = os.lstat(path)
+                if (stat.S_ISDIR(info.st_mode) and os.geteuid() != 0
+                        and not os.access(path, os.R_OK | os.X_OK)):
+                    shut.append((path, info.st_mode))
+                    os.chmod(path, info.st_mode | stat.S_IRUSR | stat.S_IXUSR)
+                entries[relative] = entry_of(path, info)
+    finally:
+        for path, mode in reversed(shut):
+            os.chmod(path, stat.S_IMODE(mode))
     return entries
+
+
+def entry_of(path, info):
+    """One entry of a snapshot: (kind, content, stat, dosattrib)."""
+    if stat.S_ISLNK(info.st_mode):
+        return ("link", os.readlink(path).encode(), info, None)
+    if stat.S_ISDIR(info.st_mode):
+        return ("dir", b"", info, read_dosattrib(path))
+    with open(path, "rb") as source:
+        return ("file", source.read(), info, read_dosattrib(path))
 
 
 def show_bytes(content):

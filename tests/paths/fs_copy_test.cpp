@@ -193,8 +193,10 @@ TEST_F(FsCopyTest, CopyReplacesALinkNeverItsTargetOnPosix) {
     std::string bytes = tu::patternBytes(size, 3);
     std::string src = make("src", bytes);
     std::string target = make("target", "outside");
-    ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                                       FILE_ATTRIBUTE_SYSTEM));
+    // The stored bits first: an ordinary user cannot store them on a file already read-only.
+    const DWORD stored = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(SetFileAttributesA(target.c_str(), stored));
+    ASSERT_TRUE(SetFileAttributesA(target.c_str(), stored | FILE_ATTRIBUTE_READONLY));
     DWORD targetWord = GetFileAttributesA(target.c_str());
     tu::fs::create_symlink("target", dir.path() / "link");
     EXPECT_TRUE(CopyFileA(src.c_str(), dir.text("link").c_str(), FALSE)) << size;
