@@ -282,10 +282,10 @@ bool replaceWithMatch(char *path, DWORD attributeMask, size_t reserve) {
   bool replaced = false;
   do {
     // A stored name holding `\` (possible on POSIX) cannot be written into a path.
-    bool spellable = true;
-    for (const char *p = entry.cFileName; *p != '\0'; p = nextChar(p))
-      spellable = spellable && *p != '\\';
-    if ((entry.dwFileAttributes & attributeMask) != 0 && spellable) {
+    const char *p = entry.cFileName;
+    while (*p != '\0' && *p != '\\')
+      p = nextChar(p);
+    if ((entry.dwFileAttributes & attributeMask) != 0 && *p == '\0') {
       size_t offset = static_cast<size_t>(name - path);
       size_t length = std::strlen(entry.cFileName);
       // A stored name too long for the buffer leaves the path as written.

@@ -171,7 +171,7 @@ void fillEntry(const FileFacts &facts, const char *name, FindEntry *entry) {
 // Hands out the next entry of a wildcard search that still exists; false at the end, or when
 // the directory turns out not to be searchable (`denied` then holds the errno).
 bool nextEntry(SearchState *state, FindEntry *entry) {
-  while (state->next < state->count) {
+  while (state->denied == 0 && state->next < state->count) {
     const char *name = state->names + state->order[state->next++];
     size_t length = strlen(name);
     if (state->dirLength + length + 1 > SYS_PATH)
