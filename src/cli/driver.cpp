@@ -55,6 +55,8 @@ int walkOnce(CommandLine &cl) {
   return walkTree(cl.sourcePath, cl.destPath, FILE_ATTRIBUTE_DIRECTORY, cl.exclusions);
 }
 
+} // namespace
+
 // Cuts a line read from the list file: an opening double quote keeps only the text up to the
 // closing one; the line feed and anything after it go.
 void trimListLine(char *line) {
@@ -71,6 +73,8 @@ void trimListLine(char *line) {
   if (lineFeed != nullptr)
     *lineFeed = '\0';
 }
+
+namespace {
 
 // List-file mode: each non-empty line, after the source prefix, is one walk. Returns false when
 // the list file cannot be opened (the caller then ends the run with its own exit code).

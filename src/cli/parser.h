@@ -41,3 +41,7 @@ const char *parseOptionArg(const char *piece);
 // and gives a destination whose last component begins with `*` that directory's name. Both are
 // PathBufs, rewritten in place.
 void resolveWildDirs(char *sourcePath, char *destPath);
+
+// Cuts a line read from a list file to the path it names: the text inside an opening double
+// quote, and nothing from the line feed on.
+void trimListLine(char *line);
