@@ -47,9 +47,14 @@ SearchState *newState() {
     freeStates = state->nextFree;
     --freeCount;
   } else {
-    state = static_cast<SearchState *>(calloc(1, sizeof(SearchState)));
+    // Not cleared as a whole: only the bytes of fullPath in use are ever touched.
+    state = static_cast<SearchState *>(malloc(sizeof(SearchState)));
     if (state == nullptr)
       return nullptr;
+    state->names = nullptr;
+    state->namesCapacity = 0;
+    state->order = nullptr;
+    state->orderCapacity = 0;
   }
   state->magic = SEARCH_MAGIC;
   state->dirFd = -1;
@@ -89,10 +94,16 @@ void releaseState(SearchState *state) {
   ++freeCount;
 }
 
+// First sizes of the arenas: enough for a directory of a few dozen entries. The walk keeps one
+// search open on every level it is inside, so these are paid once per level of depth; larger
+// directories grow the arenas by doubling.
+constexpr size_t NAMES_START = 1024;
+constexpr size_t ORDER_START = 64;
+
 // Adds one name to the arena; false when memory runs out.
 bool addName(SearchState *state, const char *name, size_t length) {
   if (state->namesLength + length + 1 > state->namesCapacity) {
-    size_t capacity = state->namesCapacity != 0 ? state->namesCapacity * 2 : 16384;
+    size_t capacity = state->namesCapacity != 0 ? state->namesCapacity * 2 : NAMES_START;
     while (capacity < state->namesLength + length + 1)
       capacity *= 2;
     char *grown = static_cast<char *>(realloc(state->names, capacity));
@@ -102,7 +113,7 @@ bool addName(SearchState *state, const char *name, size_t length) {
     state->namesCapacity = capacity;
   }
   if (state->count == state->orderCapacity) {
-    size_t capacity = state->orderCapacity != 0 ? state->orderCapacity * 2 : 1024;
+    size_t capacity = state->orderCapacity != 0 ? state->orderCapacity * 2 : ORDER_START;
     uint32_t *grown = static_cast<uint32_t *>(realloc(state->order, capacity * sizeof(uint32_t)));
     if (grown == nullptr)
       return false;
