@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang++ (build/fuzz) and runs each for a given time.
 #
-#   fuzz/run.sh [--smoke] [--runs N] <seconds> [target...]
+#   fuzz/run.sh [--smoke | --minimize] [--runs N] <seconds> [target...]
 #
 # Targets: parser, pathtext, listfile (all when none is named). Each run starts from the
-# repository corpus (fuzz/corpus/<target>). Afterwards the corpus is minimized with -merge=1
-# together with the inputs the run found, and written back, so that it only grows where
-# coverage grew. --smoke leaves the corpus alone (for ./test.sh). --runs stops a target after N
-# executions, or when its time is up, whichever comes first.
+# repository corpus (fuzz/corpus/<target>). Afterwards the inputs the run found are merged into
+# it with -merge=1, which keeps only those that reach something new, so the corpus grows where
+# coverage grew. --minimize instead rebuilds the corpus from scratch out of the old one and the
+# new inputs (smaller, but most of its files change). --smoke leaves the corpus alone (for
+# ./test.sh). --runs stops a target after N executions, or when its time is up, whichever comes
+# first.
 #
 # A fault (a crash, a sanitizer report, a failed invariant) is kept in build/fuzz/artifacts and
 # fails the script. Exit status 77 means that clang++ with libFuzzer is not available.
@@ -15,17 +17,19 @@ set -uo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
 smoke=0
+minimize=0
 runs=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --smoke) smoke=1; shift ;;
+    --minimize) minimize=1; shift ;;
     --runs) runs=$2; shift 2 ;;
-    -h | --help) sed -n '2,13s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,15s/^# \{0,1\}//p' "$0"; exit 0 ;;
     *) break ;;
   esac
 done
 if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
-  echo "usage: fuzz/run.sh [--smoke] [--runs N] <seconds> [target...]" >&2
+  echo "usage: fuzz/run.sh [--smoke | --minimize] [--runs N] <seconds> [target...]" >&2
   exit 2
 fi
 seconds=$1
@@ -104,10 +108,17 @@ for target in "${targets[@]}"; do
   result="$target: ${executed:-?} runs in $seconds s at most (${speed:-?}/s), no fault"
   if [ "$smoke" = 0 ]; then
     merged=$(mktemp -d "$build/merged-$target.XXXXXX")
-    if "$program" -merge=1 -max_len="$(max_len "$target")" "$merged" "$corpus" "$found" \
+    if [ "$minimize" = 1 ]; then
+      merge=("$merged" "$corpus" "$found")
+    else
+      merge=("$corpus" "$found")
+    fi
+    if "$program" -merge=1 -max_len="$(max_len "$target")" "${merge[@]}" \
       >"$build/$target.merge.log" 2>&1; then
-      find "$corpus" -type f -delete
-      cp "$merged"/* "$corpus"/ 2>/dev/null
+      if [ "$minimize" = 1 ]; then
+        find "$corpus" -type f -delete
+        cp "$merged"/* "$corpus"/ 2>/dev/null
+      fi
       result+=", corpus $before -> $(find "$corpus" -type f | wc -l) files"
     else
       echo "$target: merging the corpus failed (log: $build/$target.merge.log)"
