@@ -7,12 +7,14 @@
 # copy equals its source and that no temporary file is left anywhere. Removes all it made.
 #
 # Usage: bench/large/run.sh [scratch directory]   (default /dev/shm; about 9 GiB are needed)
-# RUNS (default 3) runs of the 20,000-file copy are made, the best one counts.
+# RUNS (default 3) runs of the 20,000-file copy and LARGE_RUNS (default 2) of each million-entry
+# copy are made; the best one counts (the machine's other work only ever adds time).
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/../.." && pwd)
 scratch=${1:-/dev/shm}
 runs=${RUNS:-3}
+large_runs=${LARGE_RUNS:-2}
 build=$top/build/bench-release
 maketree=$top/bench/large/maketree.py
 
@@ -121,10 +123,18 @@ large_runs() {
   count_tree "$dir"
   read -r entries largest < <(python3 "$maketree" count "$dir/src")
   echo "tree ($form): $entries entries, $files files, $dirs directories, largest directory $largest entries"
-  run_program "$dir" src dst /s
-  expect "$form /s" " $files/$files.files($dirs.dirs) copied."
-  report "$form: /s" "$files"
-  copy_wall=$wall copy_cpu=$cpu copy_peak=$peak copy_files=$files
+  local best=""
+  for _ in $(seq "$large_runs"); do
+    rm -rf "$dir/dst"
+    run_program "$dir" src dst /s
+    expect "$form /s" " $files/$files.files($dirs.dirs) copied."
+    if [ -z "$best" ] || [ "$(echo "$wall < $best" | bc -l)" = 1 ]; then
+      best=$wall copy_cpu=$cpu copy_peak=$peak
+    fi
+  done
+  wall=$best cpu=$copy_cpu peak=$copy_peak
+  report "$form: /s (best of $large_runs)" "$files"
+  copy_wall=$wall copy_files=$files
   check_copy "$dir" "$form"
   run_program "$dir" src dst /s /u
   expect "$form /s /u" " 0/$files.files($dirs.dirs) copied."
