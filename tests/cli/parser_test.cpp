@@ -497,8 +497,9 @@ TEST_F(ParserTest, AControlCharacterIsNeverATrailByte) {
   EXPECT_EQ(p.status, ST_SYNTAX);
 
   setLeadByteTable(LEAD_WIDE);
-  p = parse({"@li\xfe\x1ast"});
-  EXPECT_EQ(p.out, "li\xfe\x1a :syntax error\n");
+  // (Not Ctrl-Z here: the captured output, read back as text on Windows, would end at it.)
+  p = parse({"@li\xfe\x05st"});
+  EXPECT_EQ(p.out, "li\xfe\x05 :syntax error\n");
 }
 
 TEST_F(ParserTest, TwoByteCharacterIsNeverSplitAtTheBufferEnd) {
