@@ -70,5 +70,22 @@ else
   fi
 fi
 
+# The fuzz smoke run: each libFuzzer target for a short time (TREECOPY_FUZZ_SECONDS, 20 by
+# default, 60 at most) over the corpus in fuzz/corpus, when clang++ with libFuzzer is installed.
+run_fuzz_smoke() {
+  local seconds="${TREECOPY_FUZZ_SECONDS:-20}"
+  [[ "$seconds" =~ ^[0-9]+$ ]] && [ "$seconds" -le 60 ] || seconds=60
+  echo "== fuzz smoke run (build/fuzz)"
+  fuzz/run.sh --smoke "$seconds"
+  case $? in
+    0) fuzz_result=passed ;;
+    77) fuzz_result="skipped (no clang++ with libFuzzer)" ;;
+    *) fuzz_result=failed ;;
+  esac
+}
+fuzz_result=failed
+run_fuzz_smoke
+
 echo "native leg: $native_result; Windows leg: $windows_result"
-[ "$native_result" = passed ] && [ "$windows_result" != failed ]
+echo "fuzz smoke run: $fuzz_result"
+[ "$native_result" = passed ] && [ "$windows_result" != failed ] && [ "$fuzz_result" != failed ]

@@ -199,7 +199,9 @@ int scanPathArg(char *out, size_t room, const char *text, const char *end) {
   while (p != end && *p != '\0' && *p != '/') {
     unsigned char c = static_cast<unsigned char>(*p);
     size_t width = 1;
-    if (isLeadByte(c) && p + 1 != end && p[1] != '\0')
+    // A control character is never a trail byte: after a lead byte it stands alone and is
+    // refused, so that no copied text holds one (a TAB would split an item of a list).
+    if (isLeadByte(c) && p + 1 != end && static_cast<unsigned char>(p[1]) >= 0x20)
       width = 2;
     if (n + width + 1 > room) {
       if (room > 0)

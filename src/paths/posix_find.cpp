@@ -15,16 +15,25 @@ namespace {
 
 constexpr uint32_t SEARCH_MAGIC = 0x46494E44u; // "FIND"
 
+// The longest last component whose reading can wait (any the core makes is shorter).
+constexpr size_t DEFERRED_PATTERN = 520;
+
 // One search. The names of a wildcard search are read once, sorted, and each entry is
 // examined when it is handed out. The arenas grow on the heap and are kept for the next
 // search when the handle is closed (a few released handles are cached).
+//
+// A pattern that matches "." has that entry first whatever else the directory holds, so the
+// search hands it out at once and reads the names only when the next entry is asked for: a
+// search that only tells whether a directory exists costs no listing of it.
 struct SearchState {
   uint32_t magic;
-  int dirFd;               // the directory of a wildcard search; -1 for an exact lookup
-  bool xattrUnsupported;   // the directory's file system keeps no extended attributes
-  size_t dirLength;        // length of the directory part in fullPath (with its `/`)
-  char fullPath[SYS_PATH]; // directory part, then the current entry's name
-  char *names;             // NUL-terminated matching names, one after another
+  int dirFd;                      // the directory of a wildcard search; -1 for an exact lookup
+  bool xattrUnsupported;          // the directory's file system keeps no extended attributes
+  bool namesDeferred;             // only "." has been handed out; the names are still to be read
+  char pattern[DEFERRED_PATTERN]; // the last component, while the names are still to be read
+  size_t dirLength;               // length of the directory part in fullPath (with its `/`)
+  char fullPath[SYS_PATH];        // directory part, then the current entry's name
+  char *names;                    // NUL-terminated matching names, one after another
   size_t namesLength, namesCapacity;
   uint32_t *order; // offsets into names, sorted
   size_t count, orderCapacity;
@@ -48,13 +57,19 @@ SearchState *newState() {
     freeStates = state->nextFree;
     --freeCount;
   } else {
-    state = static_cast<SearchState *>(calloc(1, sizeof(SearchState)));
+    // Not cleared as a whole: only the bytes of fullPath in use are ever touched.
+    state = static_cast<SearchState *>(malloc(sizeof(SearchState)));
     if (state == nullptr)
       return nullptr;
+    state->names = nullptr;
+    state->namesCapacity = 0;
+    state->order = nullptr;
+    state->orderCapacity = 0;
   }
   state->magic = SEARCH_MAGIC;
   state->dirFd = -1;
   state->xattrUnsupported = false;
+  state->namesDeferred = false;
   state->dirLength = 0;
   state->fullPath[0] = '\0';
   state->namesLength = 0;
@@ -91,10 +106,16 @@ void releaseState(SearchState *state) {
   ++freeCount;
 }
 
+// First sizes of the arenas: enough for a directory of a few dozen entries. The walk keeps one
+// search open on every level it is inside, so these are paid once per level of depth; larger
+// directories grow the arenas by doubling.
+constexpr size_t NAMES_START = 1024;
+constexpr size_t ORDER_START = 64;
+
 // Adds one name to the arena; false when memory runs out.
 bool addName(SearchState *state, const char *name, size_t length) {
   if (state->namesLength + length + 1 > state->namesCapacity) {
-    size_t capacity = state->namesCapacity != 0 ? state->namesCapacity * 2 : 16384;
+    size_t capacity = state->namesCapacity != 0 ? state->namesCapacity * 2 : NAMES_START;
     while (capacity < state->namesLength + length + 1)
       capacity *= 2;
     char *grown = static_cast<char *>(realloc(state->names, capacity));
@@ -104,7 +125,7 @@ bool addName(SearchState *state, const char *name, size_t length) {
     state->namesCapacity = capacity;
   }
   if (state->count == state->orderCapacity) {
-    size_t capacity = state->orderCapacity != 0 ? state->orderCapacity * 2 : 1024;
+    size_t capacity = state->orderCapacity != 0 ? state->orderCapacity * 2 : ORDER_START;
     uint32_t *grown = static_cast<uint32_t *>(realloc(state->order, capacity * sizeof(uint32_t)));
     if (grown == nullptr)
       return false;
@@ -275,6 +296,42 @@ HANDLE lookUpExact(const char *sys, FindEntry *entry) {
   return state;
 }
 
+// Reads the names of the search's directory that match `pattern` into the arenas and sorts
+// them. 0, or the Win32 error that stopped it.
+DWORD readNames(SearchState *state, const char *pattern) {
+  state->namesLength = 0;
+  state->count = 0;
+  state->next = 0;
+  for (;;) {
+    ssize_t got = getdents64(state->dirFd, direntBuffer, sizeof direntBuffer);
+    if (got < 0)
+      return win32ErrorFromErrno(errno, ERRNO_DIRECTORY);
+    if (got == 0)
+      break;
+    for (ssize_t at = 0; at < got;) {
+      const struct dirent64 *d = reinterpret_cast<const struct dirent64 *>(direntBuffer + at);
+      at += d->d_reclen;
+      if (!wildcardMatch(pattern, d->d_name))
+        continue;
+      if (!addName(state, d->d_name, strlen(d->d_name)))
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+  }
+  const char *base = state->names;
+  std::sort(state->order, state->order + state->count,
+            [base](uint32_t a, uint32_t b) { return nameBefore(base + a, base + b); });
+  return 0;
+}
+
+// Reads the names that a search handed out "." without, and passes over that "." again.
+DWORD readDeferredNames(SearchState *state) {
+  state->namesDeferred = false;
+  DWORD err = readNames(state, state->pattern);
+  if (err == 0 && state->count > 0 && dotRank(state->names + state->order[0]) == 0)
+    state->next = 1;
+  return err;
+}
+
 // Reads the directory, keeps the names that match, sorts them and hands out the first.
 HANDLE listDirectory(char *sys, const char *pattern, FindEntry *entry) {
   SearchState *state = newState();
@@ -293,30 +350,21 @@ HANDLE listDirectory(char *sys, const char *pattern, FindEntry *entry) {
     releaseState(state);
     return INVALID_HANDLE_VALUE;
   }
-  for (;;) {
-    ssize_t got = getdents64(state->dirFd, direntBuffer, sizeof direntBuffer);
-    if (got < 0) {
-      SetLastError(win32ErrorFromErrno(errno, ERRNO_DIRECTORY));
-      releaseState(state);
-      return INVALID_HANDLE_VALUE;
+  size_t patternLength = strlen(pattern);
+  if (patternLength < sizeof state->pattern && wildcardMatch(pattern, ".")) {
+    memcpy(state->pattern, pattern, patternLength + 1);
+    if (addName(state, ".", 1) && nextEntry(state, entry)) {
+      state->namesDeferred = true;
+      return state;
     }
-    if (got == 0)
-      break;
-    for (ssize_t at = 0; at < got;) {
-      const struct dirent64 *d = reinterpret_cast<const struct dirent64 *>(direntBuffer + at);
-      at += d->d_reclen;
-      if (!wildcardMatch(pattern, d->d_name))
-        continue;
-      if (!addName(state, d->d_name, strlen(d->d_name))) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        releaseState(state);
-        return INVALID_HANDLE_VALUE;
-      }
-    }
+    // "." cannot be examined (its directory is gone): the whole listing says what is left.
   }
-  const char *base = state->names;
-  std::sort(state->order, state->order + state->count,
-            [base](uint32_t a, uint32_t b) { return nameBefore(base + a, base + b); });
+  DWORD err = readNames(state, pattern);
+  if (err != 0) {
+    SetLastError(err);
+    releaseState(state);
+    return INVALID_HANDLE_VALUE;
+  }
   if (!nextEntry(state, entry)) {
     SetLastError(state->denied != 0 ? win32ErrorFromErrno(state->denied) : ERROR_FILE_NOT_FOUND);
     releaseState(state);
@@ -371,6 +419,13 @@ BOOL FindNextFileA(HANDLE search, FindEntry *entry) {
       entry == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE_NUM);
     return FALSE;
+  }
+  if (state->namesDeferred) {
+    DWORD err = readDeferredNames(state);
+    if (err != 0) {
+      SetLastError(err);
+      return FALSE;
+    }
   }
   if (nextEntry(state, entry))
     return TRUE;

@@ -479,6 +479,29 @@ TEST_F(ParserTest, TrailBytesAreNeverSlashesBracketsOrForbidden) {
   EXPECT_EQ(p.out, "a\x81| :syntax error\n");
 }
 
+TEST_F(ParserTest, AControlCharacterIsNeverATrailByte) {
+  // A TAB after a lead byte would otherwise be copied as its trail byte, and a list reader
+  // splitting at TABs would see an item cut in two and an empty one after it.
+  setLeadByteTable(LEAD_SHIFT_JIS);
+  Parsed p = parse({"src", "[a\x81\t]", "dst"});
+  EXPECT_EQ(p.out, "a\x81\t :syntax error\n");
+  EXPECT_EQ(p.status, ST_SYNTAX);
+  EXPECT_STREQ(p.cl.exclusions, "a\x81\t\t"); // the refused item, kept as the message shows it
+
+  p = parse({"src", "*.c\x81\t", "dst"});
+  EXPECT_EQ(p.out, "*.c\x81\t :syntax error\n");
+  EXPECT_EQ(p.status, ST_SYNTAX);
+
+  p = parse({std::string("sr\x81\x01") + "c"});
+  EXPECT_EQ(p.out, "sr\x81\x01 :syntax error\n");
+  EXPECT_EQ(p.status, ST_SYNTAX);
+
+  setLeadByteTable(LEAD_WIDE);
+  // (Not Ctrl-Z here: the captured output, read back as text on Windows, would end at it.)
+  p = parse({"@li\xfe\x05st"});
+  EXPECT_EQ(p.out, "li\xfe\x05 :syntax error\n");
+}
+
 TEST_F(ParserTest, TwoByteCharacterIsNeverSplitAtTheBufferEnd) {
   setLeadByteTable(LEAD_SHIFT_JIS);
   std::string fits = std::string(517, 'p') + "\x81\x40"; // 519 bytes

@@ -52,6 +52,22 @@ TEST_F(FsFindTest, DotEntriesAppearInsideSubdirectoriesToo) {
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+TEST_F(FsFindTest, ASearchEndedAfterItsFirstEntryLeavesTheNextOnesWhole) {
+  // Only the first entry asked for, as an existence test asks: "." of the directory.
+  FindEntry entry{};
+  HANDLE search = FindFirstFileA(dir.text("*").c_str(), &entry);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(entry.cFileName, ".");
+  EXPECT_NE(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  FindClose(search);
+  // The searches after it, on records the first one gave back, hand out each entry once.
+  EXPECT_EQ(fst::listNames(dir.text("*.txt")), (Names{"noext.txt"}));
+  EXPECT_EQ(fst::listNames(dir.text(".*")), (Names{".", ".."}));
+  EXPECT_EQ(fst::listNames(dir.text("sub\\*")), (Names{".", ".."}));
+  tu::writeFile(dir.path() / "sub" / ".hidden", "");
+  EXPECT_EQ(fst::listNames(dir.text("sub\\.*")), (Names{".", "..", ".hidden"}));
+}
+
 TEST_F(FsFindTest, QuestionMarkTakesExactlyOneCharacterADotIncluded) {
   EXPECT_EQ(fst::listNames(dir.text("f?o")), (Names{"f.o", "foo"}));
   EXPECT_EQ(fst::listNames(dir.text("fo?o")), (Names{"fooo"}));
