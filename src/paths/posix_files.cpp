@@ -426,7 +426,9 @@ int copyToTemp(int in, const struct stat &source, int32_t stored, const char *ds
                const FileFacts *oldDst, bool flush, TempFile &temp) {
   // Set-user-id and set-group-id bits are never carried: the copy belongs to whoever copies.
   mode_t mode = source.st_mode & 0777;
-  int err = openTemp(dst, mode, temp);
+  // The new file starts writable by its owner: an ordinary user may store the attributes only on
+  // a file with write permission, whatever the descriptor allows. Its own bits come last.
+  int err = openTemp(dst, mode | S_IWUSR, temp);
   if (err != 0)
     return err;
   int out = temp.fd;
@@ -434,13 +436,13 @@ int copyToTemp(int in, const struct stat &source, int32_t stored, const char *ds
                  static_cast<uint64_t>(source.st_dev));
   if (err == 0 && oldDst != nullptr && (oldDst->uid != geteuid() || oldDst->gid != getegid()))
     (void)!fchown(out, oldDst->uid, oldDst->gid); // keep the replaced file's owner where allowed
-  if (err == 0 && (mode & ~creationMask()) != mode && fchmod(out, mode) != 0)
-    err = errno;
   if (err == 0 && stored >= 0)
     err = writeStoredAttributes(
         out, nullptr,
         (static_cast<uint32_t>(stored) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) |
             FILE_ATTRIBUTE_ARCHIVE);
+  if (err == 0 && ((mode | S_IWUSR) & ~creationMask()) != mode && fchmod(out, mode) != 0)
+    err = errno;
   if (err == 0) {
     struct timespec times[2] = {source.st_atim, source.st_mtim};
     if (futimens(out, times) != 0)
@@ -643,9 +645,10 @@ constexpr off_t EARLY_CHECK_BYTES = 1 << 20;
 
 // Why an existing destination may not be replaced by a copy of the source: 32 for the source
 // itself, 5 for a directory or a read-only destination, or one hidden or system while the source
-// is not (the Windows rule); 0 when it may. A symbolic link in the way is judged as itself: the
-// copy replaces the link, never its target, so the target's read-only, hidden and system bits
-// do not count; only the link's own name can make it hidden.
+// is not (the Windows rule), or one the user has no write permission for; 0 when it may. A symbolic
+// link in the way is judged as itself: the copy replaces the link, never its target, so the
+// target's read-only, hidden and system bits do not count; only the link's own name can make it
+// hidden.
 DWORD replacementRefusal(const FileFacts &old, const struct stat &st, const char *src,
                          int32_t stored, const char *dst) {
   if (old.dangling)
@@ -662,6 +665,10 @@ DWORD replacementRefusal(const FileFacts &old, const struct stat &st, const char
   if (old.isDir || (attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
       ((attributes & FILE_ATTRIBUTE_HIDDEN) != 0 && !sourceHidden) ||
       ((attributes & FILE_ATTRIBUTE_SYSTEM) != 0 && !sourceSystem))
+    return ERROR_ACCESS_DENIED;
+  // Nor a file that the user may not write, someone else's in a directory the user may write:
+  // Windows refuses to write it, and the rename would take it from its owner.
+  if (!old.isLink && faccessat(AT_FDCWD, dst, W_OK, AT_EACCESS) != 0 && errno == EACCES)
     return ERROR_ACCESS_DENIED;
   return 0;
 }
