@@ -73,6 +73,19 @@ def unmount_all(mounted):
             subprocess.run(["umount", "-l", point], stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL)
 
 
+_strace_works = None
+
+
+def strace_can_trace():
+    """Whether strace may trace a program of this user (ptrace may be refused to ordinary users
+    by the system's settings); asked once."""
+    global _strace_works
+    if _strace_works is None:
+        _strace_works = subprocess.run(["strace", "-f", "-qq", "-o", os.devnull, "true"], stdin=DEVNULL,
+                                       stdout=DEVNULL, stderr=DEVNULL).returncode == 0
+    return _strace_works
+
+
 def load_scenarios():
     """Every SCENARIOS list of the scenarios_*.py modules, in file order, and the failures met
     while loading them (a module that cannot be loaded, a name used twice)."""
@@ -421,6 +434,8 @@ def run_scenario(runner, scenario, keep):
         args = [arg.replace("{root}", root_text) for arg in scenario.args]
         if scenario.kill_at is not None and shutil.which("strace") is None:
             return ["this scenario needs strace (apt-get install strace)"]
+        if scenario.kill_at is not None and not strace_can_trace():
+            raise Skipped("strace cannot trace a program here (no ptrace for this user)")
         try:
             proc = runner.run(args, root, scenario.env, scenario.kill_at, scenario.as_user,
                               scenario.nofile)
