@@ -52,6 +52,29 @@ add_test(NAME e2e
 set_tests_properties(e2e PROPERTIES TIMEOUT 600)
 list(APPEND TREECOPY_TEST_NAMES e2e)
 
+if(NOT CMAKE_CROSSCOMPILING)
+  # The same unit tests and scenarios as an ordinary user (user 65534 when ctest runs as root),
+  # who meets the kernel's refusals as well as our attribute rules; scenarios that need root say
+  # why they are skipped.
+  set(unit_programs)
+  foreach(subsystem cli paths walk actions report)
+    if(TARGET test_${subsystem})
+      list(APPEND unit_programs $<TARGET_FILE:test_${subsystem}>)
+    endif()
+  endforeach()
+  add_test(NAME unit_ordinary_user
+    COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/run_as_user.py ${unit_programs})
+  add_test(NAME e2e_ordinary_user
+    COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py --native
+            --program $<TARGET_FILE:treecopy> --ordinary-user)
+  # Copies, moves and incremental copies of large files ended by SIGKILL, SIGTERM and SIGINT at
+  # random moments (about four minutes).
+  add_test(NAME kill_trials
+    COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/kill_trials.py --program $<TARGET_FILE:treecopy>)
+  set_tests_properties(unit_ordinary_user e2e_ordinary_user PROPERTIES TIMEOUT 600)
+  set_tests_properties(kill_trials PROPERTIES TIMEOUT 900)
+endif()
+
 # Under Wine every test runs in the build's own prefix, with one persistent wineserver started
 # before the first test and stopped after the last (a server per program start costs seconds).
 if(CMAKE_CROSSCOMPILING AND WIN32)

@@ -62,11 +62,33 @@ bool copyFileTimes(const FindEntry &sourceEntry, const char *destPath) {
   return done;
 }
 
+// Where an update in place stands, for what a failure has to put back.
+enum UpdateStage {
+  STAGE_UNTOUCHED, // nothing written yet
+  STAGE_TAIL,      // appending the new tail: a failure cuts it off again
+  STAGE_HEAD,      // the tail is complete, the head being rewritten
+  STAGE_WRITTEN,   // all written and closed: only the times are left
+};
+
+// Puts the destination's old end back after a failed append: the old size and the old last
+// byte (which the append rewrites first). Space taken on a full disk is given back; failures
+// here are not reported (the caller reports the error that stopped the update).
+void cutOffTail(int dest, uint64_t destSize) {
+  if (fsTruncate(dest, static_cast<int64_t>(destSize)) != 0)
+    return;
+  if (fsSeek(dest, static_cast<int64_t>(destSize - 1), FS_SEEK_SET) >= 0)
+    fsWriteExact(dest, &destTail[TAIL_WINDOW - 1], 1);
+}
+
 } // namespace
 
 // Updates an existing destination in place from its grown source: 1 done (the line carries
 // "\t*"), -1 declined with nothing changed (a destination too small, or not a private file),
-// 0 failed with the last error saying why.
+// 0 failed with the last error saying why. A failure while the tail is appended (a full disk, a
+// read error, a source shortened meanwhile) leaves the destination as it was: the bytes
+// appended are cut off again and its last byte and times put back. One while the head is
+// rewritten keeps the complete tail and puts the old times back, so that the destination still
+// looks older than its source and the next run brings it up to date.
 int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attributes,
                     const FindEntry *sourceEntry, const FindEntry *destEntry) {
   if (sourceEntry == nullptr || destEntry == nullptr)
@@ -101,6 +123,7 @@ int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attribut
   int dest = -1;
   DWORD saved = 0;
   uint64_t headerLength = 0;
+  UpdateStage stage = STAGE_UNTOUCHED;
 
   source = fsOpen(sourcePath, FS_OPEN_READ);
   if (source < 0)
@@ -126,8 +149,10 @@ int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attribut
   // end-of-file mark there gives way to the source's byte.
   if (fsSeek(source, -1, FS_SEEK_CUR) < 0 || fsSeek(dest, -1, FS_SEEK_CUR) < 0)
     goto failed;
+  stage = STAGE_TAIL;
   if (!copyRange(source, dest, growth + 1))
     goto failed;
+  stage = STAGE_HEAD;
 
   // The head is rewritten only up to the old size: the bytes just appended are not copied twice.
   if (runState.headerSizeKB > 0) {
@@ -148,6 +173,7 @@ int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attribut
     goto failed;
   }
   dest = -1;
+  stage = STAGE_WRITTEN;
 
   if (!copyFileTimes(*sourceEntry, destPath))
     goto failed;
@@ -160,8 +186,13 @@ failed:
   saved = GetLastError();
   if (source >= 0)
     fsClose(source);
-  if (dest >= 0)
+  if (dest >= 0) {
+    if (stage == STAGE_TAIL)
+      cutOffTail(dest, destSize);
     fsClose(dest);
+  }
+  if (stage == STAGE_TAIL || stage == STAGE_HEAD)
+    copyFileTimes(*destEntry, destPath);
   if (protectionCleared)
     SetFileAttributesA(destPath, destAttributes);
   SetLastError(saved);

@@ -157,6 +157,8 @@ int fsRead(int fd, void *buffer, unsigned count);
 int fsWrite(int fd, const void *buffer, unsigned count);
 int64_t fsSeek(int fd, int64_t offset, int whence); // whence: FS_SEEK_SET or FS_SEEK_CUR
 int fsClose(int fd);
+// _chsize_s: sets the size of a file open for writing. 0, or -1 with the last error set.
+int fsTruncate(int fd, int64_t size);
 constexpr int FS_SEEK_SET = 0;
 constexpr int FS_SEEK_CUR = 1;
 
@@ -165,6 +167,13 @@ constexpr int FS_SEEK_CUR = 1;
 bool fsReadExact(int fd, void *buffer, unsigned count);
 // Writes exactly `count` bytes; false with the last error set otherwise.
 bool fsWriteExact(int fd, const void *buffer, unsigned count);
+
+// Test seam (both backends): one file read through fsReadExact fails at one place. The file is
+// the `file`-th descriptor fsReadExact reads from after this call (0 the first, 1 the second
+// other one); a read of it that covers the byte at `offset` gives the bytes before it, and the
+// read that starts there fails with `error`, or, with `error` 0, finds the end of the file (a
+// short read: 38). `file` -1 turns the fault off.
+void setReadFaultForTest(int file, int64_t offset, DWORD error);
 
 // The list-file stream: fopen(path, "rt"), fgetc, fclose. A carriage return before a line feed
 // is dropped and a Ctrl-Z ends the file, as text mode does. listFileGetc gives the next byte

@@ -5,8 +5,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -18,9 +21,26 @@
 namespace {
 
 // The test seam: when faultBytes >= 0, data copies use plain reads and writes and fail with
-// faultErrno once that many bytes are written.
+// faultErrno once that many bytes are written, or with faultErrno 0 meet the source's end there.
 int64_t faultBytes = -1;
 int faultErrno = 0;
+
+// The test seam of the publishing step: called once a named temporary file is complete under
+// its hidden name, before the rename that gives it the destination's name.
+void (*publishHook)(void *) = nullptr;
+void *publishHookContext = nullptr;
+
+// What copyData gives for a source that ends before the size read at the start: a short read,
+// reported as 38 like every other read that meets an early end. Never an errno value.
+constexpr int SOURCE_ENDED = -38;
+
+// Sets the last error for a failed copy step: an errno, or SOURCE_ENDED.
+void setCopyError(int err, const char *sysPath) {
+  if (err == SOURCE_ENDED)
+    SetLastError(ERROR_HANDLE_EOF);
+  else
+    setLastErrorFromErrno(err, sysPath);
+}
 
 // The test seam of the flushes: when flushFaultErrno is not 0, the flush numbered
 // flushFaultAt (counted from 0 since the seam was set) fails with it.
@@ -48,9 +68,8 @@ alignas(4096) unsigned char copyBuffer[COPY_CHUNK];
 // off to exercise the named temporary files of other file systems.
 bool anonymousTemps = true;
 
-// Counter and process number that make temporary names unique.
+// The counter that, with the process number, makes temporary names unique.
 unsigned tempCounter = 0;
-unsigned processId = 0;
 
 // The process's file-creation mask, read once.
 mode_t creationMask() {
@@ -88,11 +107,13 @@ int64_t noRangeDevice = -1;
 
 // Copies the data of `in` (`size` bytes when it was examined, on device `device`) into the
 // empty file `out`: a clone where the file system shares blocks, else copy_file_range, else
-// reads and writes. 0 or errno.
+// reads and writes. The size seen at the start is what is copied (as Windows does): a source
+// that grew meanwhile gives no more, one that ends sooner fails with SOURCE_ENDED, never a
+// shortened copy. 0, errno or SOURCE_ENDED.
 int copyData(int in, int out, uint64_t size, uint64_t device) {
+  uint64_t copied = 0;
   if (faultBytes < 0) {
-    // The size seen at the start is what is copied (as Windows does): an empty file needs no
-    // call, a small one a single call; a file that shrank meanwhile ends the loop early.
+    // An empty file needs no call, a small one a single call.
     if (size == 0)
       return 0;
     if (static_cast<int64_t>(device) != noCloneDevice) {
@@ -102,7 +123,6 @@ int copyData(int in, int out, uint64_t size, uint64_t device) {
         noCloneDevice = static_cast<int64_t>(device);
     }
     if (static_cast<int64_t>(device) != noRangeDevice) {
-      uint64_t copied = 0;
       while (copied < size) {
         size_t ask = static_cast<size_t>(std::min<uint64_t>(size - copied, 1u << 30));
         ssize_t n = copy_file_range(in, nullptr, out, nullptr, ask, 0);
@@ -110,11 +130,10 @@ int copyData(int in, int out, uint64_t size, uint64_t device) {
           copied += static_cast<uint64_t>(n);
           continue;
         }
-        if (n == 0) {
-          if (copied != 0)
-            return 0;
-          break; // nothing copied: some file systems report 0 for data they cannot splice
-        }
+        // The end of the file, or (some file systems) data that cannot be spliced: the reads
+        // below go on from here and tell which.
+        if (n == 0)
+          break;
         if (errno == EINTR)
           continue;
         if (copied != 0 || (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP &&
@@ -124,32 +143,32 @@ int copyData(int in, int out, uint64_t size, uint64_t device) {
           noRangeDevice = static_cast<int64_t>(device);
         break;
       }
-      if (copied >= size)
-        return 0;
     }
   }
-  int64_t written = 0;
-  for (;;) {
-    if (faultBytes < 0 && static_cast<uint64_t>(written) >= size)
-      return 0; // all that was there at the start: no read just to meet the end of the file
-    ssize_t got = read(in, copyBuffer, COPY_CHUNK);
+  while (copied < size) {
+    size_t ask = static_cast<size_t>(std::min<uint64_t>(size - copied, COPY_CHUNK));
+    ssize_t got = read(in, copyBuffer, ask);
     if (got < 0) {
       if (errno == EINTR)
         continue;
       return errno;
     }
     if (got == 0)
-      return 0;
-    size_t length = static_cast<size_t>(got);
-    if (faultBytes >= 0 && written + got > faultBytes) {
-      int err = writeAll(out, copyBuffer, static_cast<size_t>(faultBytes - written));
-      return err != 0 ? err : faultErrno;
+      return SOURCE_ENDED;
+    if (faultBytes >= 0 &&
+        copied + static_cast<uint64_t>(got) > static_cast<uint64_t>(faultBytes)) {
+      int err =
+          writeAll(out, copyBuffer, static_cast<size_t>(faultBytes - static_cast<int64_t>(copied)));
+      if (err != 0)
+        return err;
+      return faultErrno != 0 ? faultErrno : SOURCE_ENDED;
     }
-    int err = writeAll(out, copyBuffer, length);
+    int err = writeAll(out, copyBuffer, static_cast<size_t>(got));
     if (err != 0)
       return err;
-    written += got;
+    copied += static_cast<uint64_t>(got);
   }
+  return 0;
 }
 
 // The length of the directory part of a system path, its `/` included (0 for a bare name).
@@ -169,15 +188,85 @@ void directoryOf(const char *sys, char *dir) {
   }
 }
 
+// The form of a temporary name, ".tc<pid>-<n>.tmp" (both numbers in hex).
+constexpr char TEMP_PREFIX[] = ".tc";
+constexpr char TEMP_SUFFIX[] = ".tmp";
+
+// The process number in a temporary name of ours, or 0 when `name` is not one.
+unsigned tempNameProcess(const char *name) {
+  if (strncmp(name, TEMP_PREFIX, 3) != 0)
+    return 0;
+  const char *at = name + 3;
+  unsigned pid = 0;
+  int digits = 0;
+  for (; *at != '-'; ++at, ++digits) {
+    const char *hex = strchr("0123456789abcdef", *at);
+    if (*at == '\0' || hex == nullptr || digits == 8)
+      return 0;
+    pid = pid * 16 + static_cast<unsigned>(hex - "0123456789abcdef");
+  }
+  ++at;
+  const char *counter = at;
+  while (*at != '\0' && strchr("0123456789abcdef", *at) != nullptr)
+    ++at;
+  if (at == counter || at - counter > 8 || strcmp(at, TEMP_SUFFIX) != 0 || pid > 0x3FFFFFFF)
+    return 0; // (no process number is that large: pid_max is at most 2^22)
+  return pid;
+}
+
+// Removes from the directory `dir` the temporary files that copies of this program left when
+// they were killed between giving their data a hidden name and the rename over the destination.
+// A leftover is one whose process is gone (no process of that number here, or the number is our
+// own, from an earlier process) and that no process holds locked: every writer holds an
+// exclusive flock on its named file until the name is gone, so a live writer is never disturbed,
+// not even one in another pid namespace or one whose old number a new process now has. A number
+// that belongs to a running process keeps the file (it may be that process's).
+void removeLeftoverTemps(const char *dir) {
+  DIR *listing = opendir(dir);
+  if (listing == nullptr)
+    return;
+  int dirFd = dirfd(listing);
+  unsigned self = static_cast<unsigned>(getpid());
+  while (struct dirent *entry = readdir(listing)) {
+    unsigned pid = tempNameProcess(entry->d_name);
+    if (pid == 0)
+      continue;
+    if (pid != self && (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH))
+      continue;
+    int fd =
+        openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+      continue;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0)
+      unlinkat(dirFd, entry->d_name, 0);
+    close(fd);
+  }
+  closedir(listing);
+}
+
+// The directory whose leftovers were last removed (its system path with the final `/`), so
+// that a run looks once per directory, not once per file.
+char cleanedDirectory[SYS_PATH] = {};
+
 // Puts whatever `make` creates under a new hidden temporary name beside `dst`, the name left in
-// `name`; fresh names are tried while `make` finds one taken (EEXIST). 0 or errno.
+// `name`; fresh names are tried while `make` finds one taken (EEXIST). The first time in a
+// directory, leftovers of killed copies there are removed first. 0 or errno.
 template <typename Make> int makeUnderTempName(const char *dst, char *name, Make make) {
   size_t dirLength = directoryLength(dst);
   if (dirLength + 40 > SYS_PATH)
     return ENAMETOOLONG;
+  if (strncmp(cleanedDirectory, dst, dirLength) != 0 || cleanedDirectory[dirLength] != '\0') {
+    char dir[SYS_PATH];
+    directoryOf(dst, dir);
+    removeLeftoverTemps(dir);
+    memcpy(cleanedDirectory, dst, dirLength);
+    cleanedDirectory[dirLength] = '\0';
+  }
   memcpy(name, dst, dirLength);
-  if (processId == 0)
-    processId = static_cast<unsigned>(getpid());
+  // Asked every time (only a copy that needs a name gets here): a name always carries the
+  // number of the process that writes it, the one its leftover check looks at.
+  unsigned processId = static_cast<unsigned>(getpid());
   for (int attempt = 0; attempt < 100; ++attempt) {
     snprintf(name + dirLength, 40, ".tc%x-%x.tmp", processId, tempCounter++);
     int err = make(name);
@@ -187,8 +276,8 @@ template <typename Make> int makeUnderTempName(const char *dst, char *name, Make
   return EEXIST;
 }
 
-// Creates a new temporary file beside `dst`: its name goes to `temp`, the descriptor is
-// returned (-1 with errno).
+// Creates a new temporary file beside `dst`, locked (see removeLeftoverTemps): its name goes
+// to `temp`, the descriptor is returned (-1 with errno).
 int createTemp(const char *dst, mode_t mode, char *temp) {
   int fd = -1;
   int err = makeUnderTempName(dst, temp, [&](const char *name) {
@@ -199,6 +288,7 @@ int createTemp(const char *dst, mode_t mode, char *temp) {
     errno = err;
     return -1;
   }
+  (void)flock(fd, LOCK_EX | LOCK_NB);
   return fd;
 }
 
@@ -206,9 +296,11 @@ int renameNoReplace(const char *from, const char *to);
 
 // A new file being written beside its destination: anonymous (O_TMPFILE) where the file system
 // allows it, so that nothing is left behind even when the process is killed, else under a hidden
-// temporary name. The descriptor stays open until the file is published or discarded.
+// temporary name. The descriptor stays open until the file is published or discarded; while the
+// file has a name, `guard` (a duplicate kept after the descriptor is closed) holds its lock.
 struct TempFile {
   int fd = -1;
+  int guard = -1;
   char name[SYS_PATH] = {}; // empty while the file is anonymous
 };
 
@@ -251,11 +343,24 @@ int openTemp(const char *dst, mode_t mode, TempFile &temp) {
   return temp.fd >= 0 ? 0 : errno;
 }
 
-// Closes the new file's descriptor, reporting a late write error (0 or errno).
+// Closes the new file's descriptor, reporting a late write error (0 or errno). A named file
+// keeps its lock on a duplicate until its name is gone (releaseName).
 int closeTemp(TempFile &temp) {
   int fd = temp.fd;
   temp.fd = -1;
-  return (fd >= 0 && close(fd) != 0) ? errno : 0;
+  if (fd < 0)
+    return 0;
+  if (temp.name[0] != '\0' && temp.guard < 0)
+    temp.guard = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  return close(fd) != 0 ? errno : 0;
+}
+
+// The temporary name is gone (renamed or removed): its lock goes too.
+void releaseName(TempFile &temp) {
+  temp.name[0] = '\0';
+  if (temp.guard >= 0)
+    close(temp.guard);
+  temp.guard = -1;
 }
 
 // Drops the new file: nothing of it is left.
@@ -263,7 +368,7 @@ void discardTemp(TempFile &temp) {
   closeTemp(temp);
   if (temp.name[0] != '\0')
     unlink(temp.name);
-  temp.name[0] = '\0';
+  releaseName(temp);
 }
 
 // Publishes the complete new file as `dst` unless `dst` exists (EEXIST; the file is kept for
@@ -281,9 +386,11 @@ int publishTemp(TempFile &temp, const char *dst) {
   int err = closeTemp(temp);
   if (err != 0)
     return err;
+  if (publishHook != nullptr)
+    publishHook(publishHookContext);
   err = renameNoReplace(temp.name, dst);
   if (err == 0)
-    temp.name[0] = '\0';
+    releaseName(temp);
   return err;
 }
 
@@ -291,7 +398,8 @@ int publishTemp(TempFile &temp, const char *dst) {
 // stays whole until then. 0 or errno.
 int replaceWithTemp(TempFile &temp, const char *dst) {
   if (temp.name[0] == '\0') {
-    // A rename needs a name: give the anonymous file a hidden one beside `dst`.
+    // A rename needs a name: give the anonymous file a hidden one beside `dst`, locked first.
+    (void)flock(temp.fd, LOCK_EX | LOCK_NB);
     char name[SYS_PATH];
     int err = makeUnderTempName(
         dst, name, [&](const char *candidate) { return linkAnonymous(temp.fd, candidate); });
@@ -302,9 +410,11 @@ int replaceWithTemp(TempFile &temp, const char *dst) {
   int err = closeTemp(temp);
   if (err != 0)
     return err;
+  if (publishHook != nullptr)
+    publishHook(publishHookContext);
   if (rename(temp.name, dst) != 0)
     return errno;
-  temp.name[0] = '\0';
+  releaseName(temp);
   return 0;
 }
 
@@ -316,7 +426,9 @@ int copyToTemp(int in, const struct stat &source, int32_t stored, const char *ds
                const FileFacts *oldDst, bool flush, TempFile &temp) {
   // Set-user-id and set-group-id bits are never carried: the copy belongs to whoever copies.
   mode_t mode = source.st_mode & 0777;
-  int err = openTemp(dst, mode, temp);
+  // The new file starts writable by its owner: an ordinary user may store the attributes only on
+  // a file with write permission, whatever the descriptor allows. Its own bits come last.
+  int err = openTemp(dst, mode | S_IWUSR, temp);
   if (err != 0)
     return err;
   int out = temp.fd;
@@ -324,13 +436,13 @@ int copyToTemp(int in, const struct stat &source, int32_t stored, const char *ds
                  static_cast<uint64_t>(source.st_dev));
   if (err == 0 && oldDst != nullptr && (oldDst->uid != geteuid() || oldDst->gid != getegid()))
     (void)!fchown(out, oldDst->uid, oldDst->gid); // keep the replaced file's owner where allowed
-  if (err == 0 && (mode & ~creationMask()) != mode && fchmod(out, mode) != 0)
-    err = errno;
   if (err == 0 && stored >= 0)
     err = writeStoredAttributes(
         out, nullptr,
         (static_cast<uint32_t>(stored) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) |
             FILE_ATTRIBUTE_ARCHIVE);
+  if (err == 0 && ((mode | S_IWUSR) & ~creationMask()) != mode && fchmod(out, mode) != 0)
+    err = errno;
   if (err == 0) {
     struct timespec times[2] = {source.st_atim, source.st_mtim};
     if (futimens(out, times) != 0)
@@ -436,11 +548,9 @@ BOOL moveAcrossDevices(const char *src, const char *dst) {
   TempFile temp;
   int err = copyToTemp(in, st, storedOfFd(in), dst, nullptr, true, temp);
   close(in);
-  if (err == 0) {
+  if (err == 0)
     err = publishTemp(temp, dst);
-    if (err != 0)
-      discardTemp(temp);
-  }
+  discardTemp(temp);
   if (err == 0) {
     // The source goes only once the copy and its name are on the disk; a failed flush is a
     // failed move.
@@ -451,7 +561,7 @@ BOOL moveAcrossDevices(const char *src, const char *dst) {
       unlink(dst); // the source stays whole; the move did not happen
   }
   if (err != 0) {
-    setLastErrorFromErrno(err, dst);
+    setCopyError(err, dst);
     return FALSE;
   }
   return TRUE;
@@ -519,6 +629,12 @@ void setCopyHookForTest(void (*hook)(void *), void *context) {
   copyHookContext = context;
 }
 
+// The seam for tests of a copy that stops between naming its data and the final rename.
+void setPublishHookForTest(void (*hook)(void *), void *context) {
+  publishHook = hook;
+  publishHookContext = context;
+}
+
 namespace {
 
 // A destination is examined before the data are copied only for a large source. A new
@@ -529,9 +645,10 @@ constexpr off_t EARLY_CHECK_BYTES = 1 << 20;
 
 // Why an existing destination may not be replaced by a copy of the source: 32 for the source
 // itself, 5 for a directory or a read-only destination, or one hidden or system while the source
-// is not (the Windows rule); 0 when it may. A symbolic link in the way is judged as itself: the
-// copy replaces the link, never its target, so the target's read-only, hidden and system bits
-// do not count; only the link's own name can make it hidden.
+// is not (the Windows rule), or one the user has no write permission for; 0 when it may. A symbolic
+// link in the way is judged as itself: the copy replaces the link, never its target, so the
+// target's read-only, hidden and system bits do not count; only the link's own name can make it
+// hidden.
 DWORD replacementRefusal(const FileFacts &old, const struct stat &st, const char *src,
                          int32_t stored, const char *dst) {
   if (old.dangling)
@@ -548,6 +665,10 @@ DWORD replacementRefusal(const FileFacts &old, const struct stat &st, const char
   if (old.isDir || (attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
       ((attributes & FILE_ATTRIBUTE_HIDDEN) != 0 && !sourceHidden) ||
       ((attributes & FILE_ATTRIBUTE_SYSTEM) != 0 && !sourceSystem))
+    return ERROR_ACCESS_DENIED;
+  // Nor a file that the user may not write, someone else's in a directory the user may write:
+  // Windows refuses to write it, and the rename would take it from its owner.
+  if (!old.isLink && faccessat(AT_FDCWD, dst, W_OK, AT_EACCESS) != 0 && errno == EACCES)
     return ERROR_ACCESS_DENIED;
   return 0;
 }
@@ -621,7 +742,7 @@ done:
     return FALSE;
   }
   if (err != 0) {
-    setLastErrorFromErrno(err, dst);
+    setCopyError(err, dst);
     return FALSE;
   }
   return TRUE;

@@ -98,8 +98,12 @@ bool wildcardMatch(const char *pattern, const char *name);
 
 // Test seam: new files of a copy get a hidden temporary name instead of starting anonymous.
 void setAnonymousTempsForTest(bool on);
-// Test seam: makes the next data copies fail with `err` after `bytes` bytes (-1: off).
+// Test seam: makes the next data copies fail with `err` after `bytes` bytes, or with `err` 0
+// meet the source's end there, as a file that was shortened meanwhile (-1: off).
 void setCopyFaultForTest(int64_t bytes, int err);
+// Test seam: `hook(context)` runs when a copy's complete data have their hidden temporary name,
+// just before the rename that gives them the destination's name (null: off).
+void setPublishHookForTest(void (*hook)(void *), void *context);
 // Test seam: makes the flush numbered `at` (from 0, counted from this call) fail with `err`
 // (0: off). Data and directory flushes are counted alike.
 void setFlushFaultForTest(int at, int err);

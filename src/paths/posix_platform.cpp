@@ -181,6 +181,17 @@ int64_t fsSeek(int fd, int64_t offset, int whence) {
   return static_cast<int64_t>(at);
 }
 
+// _chsize_s.
+int fsTruncate(int fd, int64_t size) {
+  while (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    if (errno != EINTR) {
+      SetLastError(win32ErrorFromErrno(errno));
+      return -1;
+    }
+  }
+  return 0;
+}
+
 // _close.
 int fsClose(int fd) {
   if (close(fd) != 0) {

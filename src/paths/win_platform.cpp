@@ -96,6 +96,11 @@ int64_t fsSeek(int fd, int64_t offset, int whence) {
   return _lseeki64(fd, offset, whence == FS_SEEK_CUR ? SEEK_CUR : SEEK_SET);
 }
 
+// _chsize_s: SetEndOfFile's error stays the last error.
+int fsTruncate(int fd, int64_t size) {
+  return _chsize_s(fd, size) == 0 ? 0 : -1;
+}
+
 // _close.
 int fsClose(int fd) {
   return _close(fd);

@@ -9,6 +9,13 @@ initial tree. Standard output is compared byte for byte; under Wine the CR befor
 dropped first, and an error suffix is compared up to its number ("\\t:error(5) "), since Wine's
 message texts are worded differently. Ends with the line "N passed, N failed"; exit 1 on any
 failure.
+
+    run_e2e.py --native --program build/treecopy --ordinary-user
+
+runs the same suite as an ordinary user: started as root, the suite hands a scratch directory
+(holding a copy of the program and of the scenarios) to user and group 65534 and runs itself
+there as that user (setpriv); started as anyone else, it runs as that user. Scenarios that need
+root (a mounted file system) are then skipped, each with its reason.
 """
 
 import argparse
@@ -38,6 +45,45 @@ DEVNULL = subprocess.DEVNULL
 TMPFS = "/dev/shm"  # where scenarios with place="tmpfs" run
 # The ordinary user (and group) that scenarios with as_user run as when the suite runs as root.
 ORDINARY_ID = 65534
+
+
+class Skipped(Exception):
+    """A scenario that cannot run here; the text says why."""
+
+
+def mount_small_filesystems(root, mounts):
+    """Mounts a tmpfs of the given size at each directory below `root`; gives the mount points
+    (to unmount in reverse order). Raises Skipped where mounting is not permitted."""
+    mounted = []
+    for relative, size in sorted(mounts.items()):
+        point = full_path(root, relative)
+        os.makedirs(point, exist_ok=True)
+        done = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size},mode=0755", "tmpfs", point],
+                              stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL).returncode == 0
+        if not done:
+            unmount_all(mounted)
+            raise Skipped("cannot mount")
+        mounted.append(point)
+    return mounted
+
+
+def unmount_all(mounted):
+    for point in reversed(mounted):
+        if subprocess.run(["umount", point], stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL).returncode != 0:
+            subprocess.run(["umount", "-l", point], stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL)
+
+
+_strace_works = None
+
+
+def strace_can_trace():
+    """Whether strace may trace a program of this user (ptrace may be refused to ordinary users
+    by the system's settings); asked once."""
+    global _strace_works
+    if _strace_works is None:
+        _strace_works = subprocess.run(["strace", "-f", "-qq", "-o", os.devnull, "true"], stdin=DEVNULL,
+                                       stdout=DEVNULL, stderr=DEVNULL).returncode == 0
+    return _strace_works
 
 
 def load_scenarios():
@@ -193,15 +239,19 @@ def build_tree(root, tree, root_text):
     # Permission bits that shut a directory come last, when nothing more is made below it.
     for path in sorted(items, key=lambda p: (-p.count("/"), p)):
         item = items[path]
-        if isinstance(item, Dir) and item.mode is not None:
+        if isinstance(item, (Dir, File)) and item.mode is not None:
             os.chmod(full_path(root, path), item.mode)
 
 
-def hand_to_ordinary_user(root):
-    """Makes the scenario directory and everything in it belong to the ordinary user."""
+def hand_to_ordinary_user(root, tree):
+    """Makes the scenario directory and everything in it belong to the ordinary user, except the
+    files of the tree marked foreign, which stay root's."""
+    foreign = {full_path(root, path) for path, item in tree.items()
+               if isinstance(item, File) and item.foreign}
     for dirpath, dirnames, filenames in os.walk(root):
         for name in dirnames + filenames:
-            os.lchown(os.path.join(dirpath, name), ORDINARY_ID, ORDINARY_ID)
+            if os.path.join(dirpath, name) not in foreign:
+                os.lchown(os.path.join(dirpath, name), ORDINARY_ID, ORDINARY_ID)
     os.chown(root, ORDINARY_ID, ORDINARY_ID)
 
 
@@ -214,8 +264,9 @@ def read_dosattrib(path):
 
 def snapshot(root):
     """The tree below `root`: {relative path: (kind, content, stat, dosattrib)}. A directory
-    that the suite's user may not list or search (when it is not root) is opened to its owner
-    for the look and shut again afterwards, its stat taken as it was."""
+    that the suite's user may not list or search, or a file it may not read (when it is not
+    root), is opened to its owner for the look and shut again afterwards, its stat taken as it
+    was."""
     entries = {}
     shut = []  # (path, mode) of the directories opened for the look
     try:
@@ -241,8 +292,15 @@ def entry_of(path, info):
         return ("link", os.readlink(path).encode(), info, None)
     if stat.S_ISDIR(info.st_mode):
         return ("dir", b"", info, read_dosattrib(path))
-    with open(path, "rb") as source:
-        return ("file", source.read(), info, read_dosattrib(path))
+    shut = os.geteuid() != 0 and not os.access(path, os.R_OK)
+    if shut:  # a file the suite's user may not read is opened to its owner for the look
+        os.chmod(path, info.st_mode | stat.S_IRUSR)
+    try:
+        with open(path, "rb") as source:
+            return ("file", source.read(), info, read_dosattrib(path))
+    finally:
+        if shut:
+            os.chmod(path, stat.S_IMODE(info.st_mode))
 
 
 def show_bytes(content):
@@ -362,14 +420,22 @@ def run_scenario(runner, scenario, keep):
     root = os.path.realpath(tempfile.mkdtemp(prefix="tc-e2e-", dir=base))
     root_text = runner.root_text(root)
     failures = []
+    mounted = []
     try:
+        mounted = mount_small_filesystems(root, scenario.mount)
+        if scenario.root_only and os.geteuid() != 0:
+            raise Skipped(f"needs root: {scenario.root_only}")
+        if os.geteuid() != 0 and any(isinstance(i, File) and i.foreign for i in scenario.tree.values()):
+            raise Skipped("needs root: a file of another user cannot be made")
         build_tree(root, scenario.tree, root_text)
         if scenario.as_user and os.geteuid() == 0:
-            hand_to_ordinary_user(root)
+            hand_to_ordinary_user(root, scenario.tree)
         before = snapshot(root) if expected_result == UNCHANGED else None
         args = [arg.replace("{root}", root_text) for arg in scenario.args]
         if scenario.kill_at is not None and shutil.which("strace") is None:
             return ["this scenario needs strace (apt-get install strace)"]
+        if scenario.kill_at is not None and not strace_can_trace():
+            raise Skipped("strace cannot trace a program here (no ptrace for this user)")
         try:
             proc = runner.run(args, root, scenario.env, scenario.kill_at, scenario.as_user,
                               scenario.nofile)
@@ -414,6 +480,7 @@ def run_scenario(runner, scenario, keep):
             failures.extend(output_lines(proc.stderr)[:20])
         return failures
     finally:
+        unmount_all(mounted)
         if failures and keep:
             failures.append(f"(directory kept: {root})")
         else:
@@ -432,7 +499,13 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the directories of failed scenarios")
     parser.add_argument("--list", action="store_true", help="list the scenario names and stop")
     parser.add_argument("-v", "--verbose", action="store_true", help="print every scenario's name")
+    parser.add_argument("--ordinary-user", action="store_true",
+                        help="run the suite as an ordinary user (user 65534 when started as root)")
     options = parser.parse_args()
+    if options.ordinary_user and options.wine:
+        parser.error("--ordinary-user is for the native build")
+    if options.ordinary_user and os.geteuid() == 0:
+        return rerun_as_ordinary_user(options)
 
     scenarios, problems = load_scenarios()
     if options.filter:
@@ -448,7 +521,7 @@ def main():
         return 1
 
     runner = Runner(options.program, options.wine)
-    passed = failed = 0
+    passed = failed = skipped = 0
     for name, lines in problems:
         failed += 1
         print(f"FAIL {name}: cannot be loaded")
@@ -457,7 +530,13 @@ def main():
     runner.start()
     try:
         for scenario in scenarios:
-            failures = run_scenario(runner, scenario, options.keep)
+            try:
+                failures = run_scenario(runner, scenario, options.keep)
+            except Skipped as reason:
+                skipped += 1
+                print(f"skip {scenario.name}: skipped: {reason}")
+                sys.stdout.flush()
+                continue
             if failures:
                 failed += 1
                 print(f"FAIL {scenario.name}: {failures[0]}")
@@ -470,8 +549,43 @@ def main():
             sys.stdout.flush()
     finally:
         runner.stop()
-    print(f"{passed} passed, {failed} failed")
+    print(f"{passed} passed, {failed} failed" + (f", {skipped} skipped" if skipped else ""))
     return 1 if failed else 0
+
+
+def rerun_as_ordinary_user(options):
+    """As root: copies the program and this directory into a scratch directory that belongs to
+    the ordinary user, and runs the suite there as that user, with its temporary files there
+    too. The scratch directory is removed afterwards."""
+    if shutil.which("setpriv") is None:
+        print("no setpriv: cannot run as an ordinary user")
+        return 1
+    scratch = tempfile.mkdtemp(prefix="tc-e2e-user-")
+    try:
+        program = os.path.join(scratch, os.path.basename(options.program))
+        shutil.copy2(options.program, program)
+        suite = os.path.join(scratch, "e2e")
+        shutil.copytree(HERE, suite, ignore=shutil.ignore_patterns("__pycache__"))
+        work = os.path.join(scratch, "tmp")
+        os.mkdir(work)
+        for dirpath, dirnames, filenames in os.walk(scratch):
+            for name in dirnames + filenames:
+                os.lchown(os.path.join(dirpath, name), ORDINARY_ID, ORDINARY_ID)
+        os.chown(scratch, ORDINARY_ID, ORDINARY_ID)
+        os.chmod(scratch, 0o755)
+        command = ["setpriv", f"--reuid={ORDINARY_ID}", f"--regid={ORDINARY_ID}", "--clear-groups",
+                   "--", sys.executable, os.path.join(suite, "run_e2e.py"), "--native",
+                   "--program", program, "--ordinary-user"]
+        for pattern in options.filter:
+            command += ["--filter", pattern]
+        if options.verbose:
+            command.append("-v")
+        env = dict(os.environ, TMPDIR=work, HOME=scratch)
+        print(f"running as user {ORDINARY_ID} in {scratch}")
+        sys.stdout.flush()
+        return subprocess.run(command, env=env, cwd=scratch, stdin=DEVNULL).returncode
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
 
 
 if __name__ == "__main__":

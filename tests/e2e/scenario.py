@@ -42,13 +42,18 @@ class File:
     read-only state and stored DOS attributes (the user.DOSATTRIB text, e.g. "0x4").
 
     In an expected tree, a time, read-only state or DOS attribute text that is given is checked;
-    one left as None is not."""
+    one left as None is not. A `foreign` file of an initial tree stays root's when the tree is
+    handed to the ordinary user (as_user): someone else's file in the user's directory. `mode`,
+    when given, sets its permission bits once the tree is made (0o000: only root may read it);
+    it is not checked in an expected tree."""
 
-    def __init__(self, content, mtime=None, readonly=None, dosattrib=None):
+    def __init__(self, content, mtime=None, readonly=None, dosattrib=None, foreign=False, mode=None):
         self.content = content.encode("utf-8", "surrogateescape") if isinstance(content, str) else content
         self.mtime = mtime
         self.readonly = readonly
         self.dosattrib = dosattrib
+        self.foreign = foreign
+        self.mode = mode
 
 
 class Dir:
@@ -114,11 +119,17 @@ class Scenario:
     kill_at   (system call, n): the program is killed (SIGKILL) when it enters that system call
               for the n-th time, through strace's fault injection; native only. The expected
               exit status is then -9.
+    root_only the reason why the scenario means something only when the suite runs as root (a
+              right that only root has); it is skipped with that reason otherwise
+    mount     {directory: size}: a small tmpfs of that size ("1m") is mounted at each of these
+              directories (relative paths of the tree) before the tree is made, and unmounted
+              afterwards whatever happens; native only. Mounting needs root: where it is not
+              permitted the scenario is skipped ("skipped: cannot mount") and passes.
     """
 
     def __init__(self, name, args, stdout=None, exit=0, tree=None, result=None, wine=None,
                  only=None, env=None, check=None, place=None, kill_at=None, as_user=False,
-                 nofile=None):
+                 nofile=None, mount=None, root_only=None):
         if wine is not None and "reason" not in wine:
             raise ValueError(f"{name}: a Wine difference needs its reason")
         if only not in (None, "native", "wine"):
@@ -129,6 +140,8 @@ class Scenario:
             raise ValueError(f"{name}: as_user and nofile hold for the native build only")
         if kill_at is not None and only != "native":
             raise ValueError(f"{name}: kill_at works natively only")
+        if mount and only != "native":
+            raise ValueError(f"{name}: mount works natively only")
         self.name = name
         self.args = list(args)
         self.tree = dict(tree or {})
@@ -143,6 +156,8 @@ class Scenario:
         self.kill_at = kill_at
         self.as_user = as_user
         self.nofile = nofile
+        self.mount = dict(mount or {})
+        self.root_only = root_only
 
     def expected(self, under_wine):
         """The fields that hold for one build: (stdout, exit, result)."""

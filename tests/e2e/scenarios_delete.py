@@ -133,6 +133,7 @@ SCENARIOS = [
     # removes it once emptied. (Wine, run without the right to override permissions, cannot
     # delete the file inside that directory in the first place.)
     Scenario("delete/read-only-directory-with-x", ["src", "/del", "/s", "/x"], only="native",
+             root_only="removing a file from a directory without write permission",
              tree={"src/sub/b.txt": "b\n", "src/sub": Dir(readonly=True)},
              stdout=lines("src\\sub\\b.txt", " 1/1.files(2.dirs) deleted."),
              result={}),

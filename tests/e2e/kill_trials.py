@@ -1,0 +1,332 @@
+#!/usr/bin/env python3
+"""Ends treecopy with SIGKILL, SIGTERM and SIGINT at random moments while it copies a large file
+over an older one, and checks after every trial that nothing was lost:
+
+  copy   a 256 MiB file copied over its older namesake on tmpfs (/dev/shm): the destination is
+         always the old file or the complete new one, byte for byte (checked against checksums
+         computed once), and no temporary file is left in the directory.
+  move   /m of a 64 MiB file from tmpfs onto the disk (the temporary directory), over an older
+         namesake: the destination is the old file or the new one, the source is still whole
+         wherever the destination is not the new file, and nothing else is left in either
+         directory. (Fewer trials: the move flushes its copy to the disk every time.)
+  incr   /i on tmpfs, the destination holding the first half of its grown source: the
+         destination is the old file, the new one, or the old file followed by part of the new
+         tail (an update in place cannot be undone by a kill): never shorter than it was, never
+         anything but the source's bytes, and no temporary file.
+
+Before the trials, a copy is killed (through strace) exactly between giving its complete data a
+hidden temporary name and the rename over the destination: the old destination stays and the
+temporary file is left; the next run removes it and completes the copy.
+
+    kill_trials.py --program build/test-native/treecopy [--trials 20] [--seed N]
+
+The random moments come from a seeded generator (the seed is printed; --seed repeats a run).
+Prints one line per kind and signal; exits 1 when any trial finds damage.
+"""
+
+import argparse
+import hashlib
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+MIB = 1 << 20
+CHUNK = 4 * MIB
+OLD_TIME = 1_600_000_000
+NEW_TIME = OLD_TIME + 3600
+SIGNALS = [("KILL", signal.SIGKILL), ("TERM", signal.SIGTERM), ("INT", signal.SIGINT)]
+
+
+def write_pattern(path, size, seed):
+    """A file of `size` bytes, distinct in every MiB (a random block with the MiB's number)."""
+    block = random.Random(seed).randbytes(MIB)
+    with open(path, "wb") as out:
+        for n in range(size // MIB):
+            out.write(n.to_bytes(8, "little") + block[8:])
+
+
+def checksum(path, limit=None):
+    digest = hashlib.sha256()
+    with open(path, "rb") as source:
+        remaining = limit
+        while True:
+            ask = CHUNK if remaining is None else min(CHUNK, remaining)
+            data = source.read(ask)
+            if not data:
+                break
+            digest.update(data)
+            if remaining is not None:
+                remaining -= len(data)
+                if remaining == 0:
+                    break
+    return digest.hexdigest()
+
+
+def is_prefix_of(path, reference):
+    """Whether the file at `path` holds the first bytes of the file `reference`."""
+    with open(path, "rb") as got, open(reference, "rb") as want:
+        while True:
+            data = got.read(CHUNK)
+            if not data:
+                return True
+            if want.read(len(data)) != data:
+                return False
+
+
+def identity(path):
+    info = os.stat(path)
+    return (info.st_ino, info.st_size, info.st_mtime_ns, info.st_ctime_ns)
+
+
+def place(reference, path, mtime):
+    shutil.copyfile(reference, path)
+    os.utime(path, (mtime, mtime))
+
+
+def leftovers(directory, expected):
+    return sorted(set(os.listdir(directory)) - set(expected))
+
+
+def default_signals():
+    """The child starts with SIGINT and SIGTERM at their default actions, whatever the suite
+    inherited (a runner may ignore SIGINT)."""
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+    signal.signal(signal.SIGTERM, signal.SIG_DFL)
+
+
+class Kind:
+    """One kind of trial: its files, how to lay them out, the command and the check."""
+
+    def __init__(self, name, args, src_dir, dst_dir, new_ref, old_ref):
+        self.name = name
+        self.args = args
+        self.src_dir = src_dir
+        self.dst_dir = dst_dir
+        self.new_ref = new_ref
+        self.old_ref = old_ref
+        self.src = os.path.join(src_dir, "big.bin")
+        self.dst = os.path.join(dst_dir, "big.bin")
+        self.new_sum = checksum(new_ref)
+        self.old_sum = checksum(old_ref)
+        self.old_size = os.path.getsize(old_ref)
+        self.new_size = os.path.getsize(new_ref)
+        self.src_stat = None
+        self.dst_identity = None
+        self.last_state = None
+
+    def lay_out(self):
+        """The old destination and the new source, and nothing else in their directories. A
+        copy only reads its source: that stays from one trial to the next while it is as it
+        was (same file, size and time); a move's source is made anew."""
+        os.makedirs(self.src_dir, exist_ok=True)
+        for name in os.listdir(self.dst_dir):
+            path = os.path.join(self.dst_dir, name)
+            # The old destination found whole and not touched since (not even its status: the
+            # change time moves with any write or time set) is used again.
+            if name != "big.bin" or self.last_state != "old" or identity(path) != self.dst_identity:
+                os.unlink(path)
+        for name in os.listdir(self.src_dir):
+            path = os.path.join(self.src_dir, name)
+            if name != "big.bin" or self.name == "move" or self.source_changed():
+                os.unlink(path)
+        if not os.path.exists(self.src):
+            place(self.new_ref, self.src, NEW_TIME)
+            self.src_stat = os.stat(self.src)
+        if not os.path.exists(self.dst):
+            place(self.old_ref, self.dst, OLD_TIME)
+            self.dst_identity = identity(self.dst)
+
+    def source_changed(self):
+        now = os.stat(self.src)
+        was = self.src_stat
+        return (now.st_ino, now.st_size, now.st_mtime_ns) != (was.st_ino, was.st_size, was.st_mtime_ns)
+
+    def state(self, path):
+        """'old', 'new', 'partial' (incremental only), 'absent' or a description of damage."""
+        if not os.path.exists(path):
+            return "absent"
+        size = os.path.getsize(path)
+        if size == self.new_size and checksum(path) == self.new_sum:
+            return "new"
+        if size == self.old_size and checksum(path) == self.old_sum:
+            return "old"
+        if (self.name == "incr" and self.old_size < size < self.new_size
+                and is_prefix_of(path, self.new_ref)):
+            return "partial"
+        return f"damaged ({size} bytes)"
+
+    def check(self):
+        """The failures found after one trial (empty when all is well) and the outcome."""
+        failures = []
+        dst_state = self.state(self.dst)
+        self.last_state = dst_state
+        if dst_state not in ("old", "new", "partial"):
+            failures.append(f"destination is {dst_state}")
+        if self.name == "move":
+            src_state = self.state(self.src)
+            if src_state not in ("new", "absent"):
+                failures.append(f"source is {src_state}")
+            if src_state == "absent" and dst_state != "new":
+                failures.append("the source is gone but the destination is not the new file")
+            if os.path.isdir(self.src_dir):  # an emptied source directory is removed
+                extra = leftovers(self.src_dir, ["big.bin"])
+                if extra:
+                    failures.append(f"left in the source directory: {extra}")
+        elif self.source_changed():
+            failures.append("the source changed")
+        extra = leftovers(self.dst_dir, ["big.bin"])
+        if extra:
+            failures.append(f"left in the destination directory: {extra}")
+        return failures, dst_state
+
+
+def run_once(program, kind, env, delay=None, sig=None):
+    """Runs the program once; with `delay`, sends `sig` that many seconds after the start.
+    Gives (return code, seconds taken)."""
+    start = time.monotonic()
+    proc = subprocess.Popen([program] + kind.args, cwd=kind.root, env=env, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            preexec_fn=default_signals)
+    if delay is not None:
+        try:
+            proc.wait(timeout=delay)
+        except subprocess.TimeoutExpired:
+            proc.send_signal(sig)
+    code = proc.wait(timeout=300)
+    return code, time.monotonic() - start
+
+
+def window_test(program, kind, env):
+    """A kill between the hidden name and the rename leaves the temporary file; the next run
+    removes it. Gives a list of failures (empty when strace is missing: then it says so)."""
+    if shutil.which("strace") is None:
+        print("window: skipped: no strace")
+        return []
+    kind.lay_out()
+    traced = dict(env, ASAN_OPTIONS=":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"])))
+    command = ["strace", "-f", "-qq", "-o", os.devnull, "-e", "trace=rename",
+               "-e", "inject=rename:signal=KILL:when=1", program] + kind.args
+    subprocess.run(command, cwd=kind.root, env=traced, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+    failures = []
+    left = leftovers(kind.dst_dir, ["big.bin"])
+    if kind.state(kind.dst) != "old":
+        failures.append("window: the destination is not the old file after the kill")
+    if len(left) != 1 or not left[0].startswith(".tc") or \
+            os.path.getsize(os.path.join(kind.dst_dir, left[0])) != kind.new_size:
+        failures.append(f"window: expected one full-size temporary file, found {left}")
+    code, _ = run_once(program, kind, env)
+    more, state = kind.check()
+    failures += [f"window, next run: {text}" for text in more]
+    if code != 0 or state != "new":
+        failures.append(f"window, next run: exit {code}, destination {state}")
+    print(f"window: killed before the rename, left {len(left)} temporary file(s); the next run "
+          f"left {len(leftovers(kind.dst_dir, ['big.bin']))}: {'ok' if not failures else 'FAILED'}")
+    return failures
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--trials", type=int, default=20,
+                        help="trials per signal for the copy and the incremental copy")
+    parser.add_argument("--move-trials", type=int, default=10, help="trials per signal for the move")
+    parser.add_argument("--size-mib", type=int, default=256, help="size of the copied file")
+    parser.add_argument("--move-size-mib", type=int, default=64,
+                        help="size of the moved file (it is flushed to the disk every trial)")
+    parser.add_argument("--seed", type=int, default=None)
+    options = parser.parse_args()
+    seed = options.seed if options.seed is not None else random.randrange(1 << 32)
+    rng = random.Random(seed)
+    program = os.path.abspath(options.program)
+    print(f"seed {seed}; {options.trials} trials per signal ({options.move_trials} for the move)")
+    if not os.path.isdir("/dev/shm"):
+        print("skipped: no tmpfs at /dev/shm")
+        return 0
+
+    env = dict(os.environ, TZ="UTC", LC_ALL="C.UTF-8")
+    shm = tempfile.mkdtemp(prefix="tc-kill-", dir="/dev/shm")
+    disk = tempfile.mkdtemp(prefix="tc-kill-")
+    failures = []
+    started = time.monotonic()
+    try:
+        refs = os.path.join(shm, "refs")
+        os.mkdir(refs)
+        size = options.size_mib * MIB
+        write_pattern(os.path.join(refs, "new"), size, seed)
+        shutil.copyfile(os.path.join(refs, "new"), os.path.join(refs, "old"))
+        with open(os.path.join(refs, "old"), "r+b") as old:
+            old.write(b"an older version")
+        with open(os.path.join(refs, "new"), "rb") as new, open(os.path.join(refs, "half"), "wb") as half:
+            half.write(new.read(size // 2))
+        move_size = options.move_size_mib * MIB
+        write_pattern(os.path.join(refs, "move-new"), move_size, seed + 1)
+        shutil.copyfile(os.path.join(refs, "move-new"), os.path.join(refs, "move-old"))
+        with open(os.path.join(refs, "move-old"), "r+b") as old:
+            old.write(b"an older version")
+
+        kinds = []
+        for name, args, src_base, new, old in (
+                ("copy", ["src", "dst"], shm, "new", "old"),
+                ("move", ["src", "dst", "/m"], disk, "move-new", "move-old"),
+                ("incr", ["src", "dst", "/i"], shm, "new", "half")):
+            root = os.path.join(shm, name)
+            os.mkdir(root)
+            os.mkdir(os.path.join(root, "src"))
+            dst_dir = os.path.join(root, "dst")
+            if name == "move":  # the destination on the disk, the source on tmpfs
+                os.symlink(os.path.join(src_base, "dst"), dst_dir)
+                os.mkdir(os.path.join(src_base, "dst"))
+            else:
+                os.mkdir(dst_dir)
+            kind = Kind(name, args, os.path.join(root, "src"), os.path.realpath(dst_dir),
+                        os.path.join(refs, new), os.path.join(refs, old))
+            kind.root = root
+            kinds.append(kind)
+
+        failures += window_test(program, kinds[0], env)
+
+        for kind in kinds:
+            # One run to the end: it must give the new file, and its time sets the window.
+            kind.lay_out()
+            code, took = run_once(program, kind, env)
+            more, state = kind.check()
+            if code != 0 or state != "new" or more:
+                failures.append(f"{kind.name}: an uninterrupted run gave exit {code}, {state} {more}")
+                continue
+            trials = options.move_trials if kind.name == "move" else options.trials
+            for signame, signum in SIGNALS:
+                outcomes = {}
+                signalled = 0
+                begun = time.monotonic()
+                for trial in range(trials):
+                    kind.lay_out()
+                    delay = rng.uniform(0, took * 1.1)
+                    code, _ = run_once(program, kind, env, delay, signum)
+                    signalled += code < 0
+                    more, state = kind.check()
+                    outcomes[state] = outcomes.get(state, 0) + 1
+                    for text in more:
+                        failures.append(f"{kind.name} {signame} trial {trial} at {delay:.3f}s: {text}")
+                summary = ", ".join(f"{n} {state}" for state, n in sorted(outcomes.items()))
+                print(f"{kind.name} {signame}: {trials} trials ({signalled} ended by the signal; "
+                      f"an uninterrupted run takes {took:.2f}s): {summary} "
+                      f"[{time.monotonic() - begun:.0f}s]")
+                sys.stdout.flush()
+    finally:
+        shutil.rmtree(shm, ignore_errors=True)
+        shutil.rmtree(disk, ignore_errors=True)
+
+    for text in failures:
+        print("FAIL " + text)
+    print(f"{'FAILED' if failures else 'passed'} in {time.monotonic() - started:.0f}s")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
