@@ -52,6 +52,27 @@ add_test(NAME e2e
 set_tests_properties(e2e PROPERTIES TIMEOUT 600)
 list(APPEND TREECOPY_TEST_NAMES e2e)
 
+# What `cmake --install` and cpack deliver (tests/package); natively also the manual page
+# against the program it describes.
+if(CMAKE_CROSSCOMPILING)
+  set(package_flags --windows)
+elseif(TREECOPY_SANITIZE)
+  set(package_flags --sanitized)
+else()
+  set(package_flags)
+endif()
+add_test(NAME package
+  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/package/check_package.py --build ${CMAKE_BINARY_DIR}
+          ${package_flags})
+set_tests_properties(package PROPERTIES TIMEOUT 300)
+list(APPEND TREECOPY_TEST_NAMES package)
+if(NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME manual
+    COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/package/check_manual.py
+            --program $<TARGET_FILE:treecopy> --manual ${CMAKE_SOURCE_DIR}/doc/treecopy.1)
+  set_tests_properties(manual PROPERTIES TIMEOUT 300)
+endif()
+
 # Under Wine every test runs in the build's own prefix, with one persistent wineserver started
 # before the first test and stopped after the last (a server per program start costs seconds).
 if(CMAKE_CROSSCOMPILING AND WIN32)
