@@ -52,6 +52,21 @@ add_test(NAME e2e
 set_tests_properties(e2e PROPERTIES TIMEOUT 600)
 list(APPEND TREECOPY_TEST_NAMES e2e)
 
+# A copy killed halfway leaves the old destination whole (tests/kill): the copy is a small
+# program of its own, killed from outside once it has written part of the data.
+add_executable(copy_child ${CMAKE_SOURCE_DIR}/tests/kill/copy_child.cpp)
+target_link_libraries(copy_child PRIVATE treecopy_core)
+if(CMAKE_CROSSCOMPILING)
+  set(kill_flags --wine)
+else()
+  set(kill_flags)
+endif()
+add_test(NAME killed_copy
+  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/kill/check_killed_copy.py
+          --child $<TARGET_FILE:copy_child> ${kill_flags})
+set_tests_properties(killed_copy PROPERTIES TIMEOUT 600)
+list(APPEND TREECOPY_TEST_NAMES killed_copy)
+
 # What `cmake --install` and cpack deliver (tests/package); natively also the manual page
 # against the program it describes.
 if(CMAKE_CROSSCOMPILING)

@@ -39,11 +39,11 @@ int beginTransfer(const char *sourcePath, const char *destPath, DWORD attributes
 // refused with access denied; the second copy then gets the source's attribute word. False with
 // the failing call's last error.
 bool copyOver(const char *sourcePath, const char *destPath, DWORD attributes) {
-  if (CopyFileA(sourcePath, destPath, FALSE))
+  if (fsCopyFile(sourcePath, destPath, FALSE))
     return true;
   if (!retryAfterDenied())
     return false;
-  return clearProtection(destPath) && CopyFileA(sourcePath, destPath, FALSE) &&
+  return clearProtection(destPath) && fsCopyFile(sourcePath, destPath, FALSE) &&
          SetFileAttributesA(destPath, attributes);
 }
 

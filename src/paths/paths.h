@@ -147,6 +147,22 @@ int fsClose(int fd);
 constexpr int FS_SEEK_SET = 0;
 constexpr int FS_SEEK_CUR = 1;
 
+// The copy of one file, CopyFileA's contract on both platforms: refused with 80 when the
+// destination exists and `failIfExists` is set, with 32 when both name one file, with 5 when the
+// source is a directory or the destination is a directory, read-only, or hidden or system while
+// the source is not. The copy carries the source's last-write time and its read-only, hidden and
+// system attributes (with archive set). It is published atomically: the data go into a hidden
+// temporary file in the destination's directory, which replaces the destination in one rename
+// only when complete, so a failed or killed copy never leaves a partial destination. False with
+// the last error set.
+BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists);
+
+// Receives the progress of the data copy of fsCopyFile: the bytes done and the total (the size
+// seen at the start), after each piece of a bounded size. While one is set, copies go in such
+// pieces; without one the layer copies the fastest way it knows, in as few calls as it can.
+typedef void (*CopyProgressFn)(uint64_t done, uint64_t total);
+void setCopyProgress(CopyProgressFn receiver); // nullptr: none
+
 // Reads exactly `count` bytes (repeating short reads). False with the last error set when it
 // cannot: the system's error, or ERROR_HANDLE_EOF (38) when the file ends first.
 bool fsReadExact(int fd, void *buffer, unsigned count);

@@ -26,6 +26,12 @@ int faultErrno = 0;
 constexpr size_t COPY_CHUNK = 1u << 20;
 alignas(4096) unsigned char copyBuffer[COPY_CHUNK];
 
+// Receives the bytes done while a copy runs (none: nullptr). Kernel copies then go in pieces of
+// PROGRESS_PIECE bytes, so that it hears of each piece; otherwise in pieces of a gigabyte.
+CopyProgressFn copyProgress = nullptr;
+constexpr uint64_t PROGRESS_PIECE = 8u << 20;
+constexpr uint64_t KERNEL_PIECE = 1u << 30;
+
 // Whether new files start anonymous (O_TMPFILE) where the file system allows it; tests turn it
 // off to exercise the named temporary files of other file systems.
 bool anonymousTemps = true;
@@ -78,18 +84,24 @@ int copyData(int in, int out, uint64_t size, uint64_t device) {
     if (size == 0)
       return 0;
     if (static_cast<int64_t>(device) != noCloneDevice) {
-      if (ioctl(out, FICLONE, in) == 0)
+      if (ioctl(out, FICLONE, in) == 0) {
+        if (copyProgress != nullptr)
+          copyProgress(size, size);
         return 0;
+      }
       if (errno == EOPNOTSUPP || errno == ENOTTY || errno == EINVAL || errno == EXDEV)
         noCloneDevice = static_cast<int64_t>(device);
     }
     if (static_cast<int64_t>(device) != noRangeDevice) {
       uint64_t copied = 0;
+      uint64_t piece = copyProgress != nullptr ? PROGRESS_PIECE : KERNEL_PIECE;
       while (copied < size) {
-        size_t ask = static_cast<size_t>(std::min<uint64_t>(size - copied, 1u << 30));
+        size_t ask = static_cast<size_t>(std::min<uint64_t>(size - copied, piece));
         ssize_t n = copy_file_range(in, nullptr, out, nullptr, ask, 0);
         if (n > 0) {
           copied += static_cast<uint64_t>(n);
+          if (copyProgress != nullptr)
+            copyProgress(copied, size);
           continue;
         }
         if (n == 0) {
@@ -131,6 +143,8 @@ int copyData(int in, int out, uint64_t size, uint64_t device) {
     if (err != 0)
       return err;
     written += got;
+    if (copyProgress != nullptr)
+      copyProgress(static_cast<uint64_t>(written), size);
   }
 }
 
@@ -477,6 +491,10 @@ bool timespecOf(const FILETIME *time, struct timespec *out) {
 
 } // namespace
 
+void setCopyProgress(CopyProgressFn receiver) {
+  copyProgress = receiver;
+}
+
 // The seam for tests of the named temporary files.
 void setAnonymousTempsForTest(bool on) {
   anonymousTemps = on;
@@ -581,6 +599,11 @@ done:
     return FALSE;
   }
   return TRUE;
+}
+
+// The layer's copy is CopyFileA itself: it publishes atomically already.
+BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists) {
+  return CopyFileA(source, destination, failIfExists);
 }
 
 // MoveFileA: renames without ever replacing an existing destination (183); across file

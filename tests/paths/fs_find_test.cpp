@@ -152,7 +152,7 @@ TEST_F(FsFindTest, ColonsInNamesAreOrdinaryOnPosix) {
   tu::writeFile(dir.path() / "12:00.log", "noon");
   EXPECT_EQ(fst::listNames(dir.text("12:00.log")), (Names{"12:00.log"}));
   EXPECT_EQ(fst::listNames(dir.text("*:*")), (Names{"12:00.log"}));
-  EXPECT_TRUE(CopyFileA(dir.text("12:00.log").c_str(), dir.text("a:b").c_str(), FALSE));
+  EXPECT_TRUE(fsCopyFile(dir.text("12:00.log").c_str(), dir.text("a:b").c_str(), FALSE));
   EXPECT_EQ(tu::readFile(dir.path() / "a:b"), "noon");
 }
 
@@ -180,7 +180,7 @@ TEST_F(FsFindTest, SymbolicLinksAreFollowedOnPosix) {
   FindEntry dangling = tu::findEntry(dir.path() / "dangling");
   EXPECT_EQ(fst::sizeOf(dangling), 0u);
   EXPECT_EQ(dangling.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
-  EXPECT_FALSE(CopyFileA(dir.text("dangling").c_str(), dir.text("copy").c_str(), FALSE));
+  EXPECT_FALSE(fsCopyFile(dir.text("dangling").c_str(), dir.text("copy").c_str(), FALSE));
   EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
   Names names = fst::listNames(dir.text("d*"));
   EXPECT_EQ(names, (Names{"dangling", "dirlink"}));
@@ -192,7 +192,7 @@ TEST_F(FsFindTest, LinkLoopIsListedAndFailsToCopyOnPosix) {
   tu::fs::create_symlink("loop", dir.path() / "loop");
   EXPECT_EQ(fst::listNames(dir.text("l*")), (Names{"loop"}));
   EXPECT_EQ(fst::sizeOf(tu::findEntry(dir.path() / "loop")), 0u);
-  EXPECT_FALSE(CopyFileA(dir.text("loop").c_str(), dir.text("copy").c_str(), FALSE));
+  EXPECT_FALSE(fsCopyFile(dir.text("loop").c_str(), dir.text("copy").c_str(), FALSE));
   EXPECT_LAST_ERROR(ERROR_CANT_RESOLVE_FILENAME);
   EXPECT_FALSE(SetFileAttributesA(dir.text("loop").c_str(), FILE_ATTRIBUTE_HIDDEN));
   EXPECT_LAST_ERROR(ERROR_CANT_RESOLVE_FILENAME);
@@ -211,7 +211,7 @@ TEST_F(FsFindTest, EntriesThatCannotBeExaminedAreStillListedOnPosix) {
   // As root the check runs in a child that has become another user; 0 when it holds.
   auto check = [&] {
     return fst::listNames(pattern) == Names{".", "..", "a.txt", "inner"} &&
-           !CopyFileA(file.c_str(), copy.c_str(), FALSE) && GetLastError() == ERROR_ACCESS_DENIED;
+           !fsCopyFile(file.c_str(), copy.c_str(), FALSE) && GetLastError() == ERROR_ACCESS_DENIED;
   };
   if (getuid() != 0) {
     EXPECT_TRUE(check());
