@@ -1,7 +1,9 @@
-// The Windows backend: kernel32 provides the file operations themselves; this file adds only
-// what the program names in its own terms: the lead-byte table, the runtime-library file
-// calls (with the Win32 last error left readable), the list-file stream and file identity.
+// The Windows backend: kernel32 provides the file operations themselves (the copy, published
+// atomically, is in win_files.cpp); this file adds what the program names in its own terms:
+// the code page and the lead-byte table, the runtime-library file calls (with the Win32 last
+// error left readable), the list-file stream and file identity.
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <io.h>
 
@@ -23,11 +25,37 @@ void setLeadByteTable(LeadByteTable table) {
   }
 }
 
-// Start-up: the active code page's lead bytes; the program path is already in Windows syntax.
+namespace {
+
+// The console's output code page before the program changed it (0: unchanged).
+UINT savedConsoleCodePage = 0;
+
+// Gives the console its code page back at exit, once everything printed has reached it.
+void restoreConsoleCodePage() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  SetConsoleOutputCP(savedConsoleCodePage);
+}
+
+} // namespace
+
+// Start-up; the program path is already in Windows syntax. Where the manifest's activeCodePage
+// took effect, the process speaks UTF-8: no byte is a lead byte, and the console is switched to
+// UTF-8 for the run so that it shows the names as they are printed. On a system older than that
+// key the code page stays the ANSI one, with its lead bytes, and the console is left alone.
 void initPlatform(int argc, char **argv) {
   (void)argc;
   (void)argv;
-  setLeadByteTable(LEAD_SYSTEM);
+  if (GetACP() != CP_UTF8) {
+    setLeadByteTable(LEAD_SYSTEM);
+    return;
+  }
+  setLeadByteTable(LEAD_NONE);
+  UINT console = GetConsoleOutputCP(); // 0 without a console
+  if (console != 0 && console != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+    savedConsoleCodePage = console;
+    std::atexit(restoreConsoleCodePage);
+  }
 }
 
 // _open: the flag values are the runtime's own; CreateFile's error stays the last error.
