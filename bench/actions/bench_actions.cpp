@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "actions/actions.h"
-#include "cli/cli.h"
+#include "state/state.h"
 
 namespace {
 

@@ -15,6 +15,11 @@ bool isSmaller(const FindEntry &a, const FindEntry &b);
 bool sameAttributes(const FindEntry &a, const FindEntry &b);
 bool sameAll(const FindEntry &a, const FindEntry &b);
 bool isSelected(const FindEntry &source, const FindEntry &destination);
+// Whether /a or /b passes the file over: it lacks the archive bit.
+bool filteredByArchive(DWORD attributes);
+// Under /b, clears the source's archive bit after a good copy or an equal compare; false with
+// the last error when it cannot.
+bool clearArchiveAfterBackup(const char *sourcePath, DWORD attributes);
 
 // Dispatchers for one accepted source file and its destination path. Results: 1 acted on (or
 // listed under /e), 0 skipped or failed.

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "actions/actions.h"
-#include "cli/cli.h"
 #include "report/report.h"
+#include "state/state.h"
 
 namespace {
 
@@ -111,7 +111,7 @@ int compareOne(const char *sourcePath, const char *destPath, DWORD attributes,
                const FindEntry &sourceEntry, const FindEntry &destEntry) {
   if (stricmpAscii(sourcePath, destPath) == 0)
     return recordFailure(ST_SAME_PATH);
-  if ((runState.archiveOnly || runState.backupMode) && (attributes & FILE_ATTRIBUTE_ARCHIVE) == 0)
+  if (filteredByArchive(attributes))
     return 0;
 
   if (beginItemLine())
@@ -137,8 +137,7 @@ int compareOne(const char *sourcePath, const char *destPath, DWORD attributes,
     runState.unmatchedCount += 1;
     return 1;
   }
-  if (result == 1 && runState.backupMode &&
-      !SetFileAttributesA(sourcePath, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE)))
+  if (result == 1 && runState.backupMode && !clearArchiveAfterBackup(sourcePath, attributes))
     result = 0;
   if (result == 0) {
     reportError("", static_cast<int32_t>(GetLastError()));

@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "actions/actions.h"
-#include "cli/cli.h"
 #include "report/report.h"
+#include "state/state.h"
 
 namespace {
 
@@ -13,12 +13,6 @@ namespace {
 int failAction(uint32_t statusValue) {
   reportError("", static_cast<int32_t>(GetLastError()));
   return recordFailure(statusValue);
-}
-
-// Whether /a or /b filters this file out: it lacks the archive bit.
-bool filteredByArchive(DWORD attributes) {
-  return (runState.archiveOnly || runState.backupMode) &&
-         (attributes & FILE_ATTRIBUTE_ARCHIVE) == 0;
 }
 
 // The start shared by copy and move: the same-path refusal, the archive filter and the item
@@ -81,16 +75,21 @@ bool renameWithRetry(const char *sourcePath, const char *destPath, DWORD attribu
 
 } // namespace
 
-// Chooses the action for a source file whose destination namesake does not exist.
+// Chooses the action for a source file whose destination namesake does not exist. A compare
+// has nothing to compare it with: no line, and it is not counted as different.
 int handleAbsent(const char *sourcePath, const char *destPath, DWORD attributes) {
   if ((runState.selectMask & SEL_ABSENT) == 0)
     return 0;
-  if (runState.compareMode)
+  switch (runState.mode) {
+  case MODE_COMPARE:
     return 0;
-  if (runState.deleteMode)
+  case MODE_DELETE:
     return deleteOne(sourcePath, attributes);
-  if (runState.moveMode)
+  case MODE_MOVE:
     return moveOne(sourcePath, destPath, attributes, nullptr, nullptr);
+  case MODE_COPY:
+    break;
+  }
   return copyOne(sourcePath, destPath, attributes, nullptr, nullptr);
 }
 
@@ -100,17 +99,20 @@ int handleExisting(const char *sourcePath, const char *destPath, DWORD attribute
                    const FindEntry &sourceEntry, const FindEntry &destEntry) {
   if (!isSelected(sourceEntry, destEntry))
     return 0;
-  if (runState.deleteMode) {
+  switch (runState.mode) {
+  case MODE_DELETE:
     // A namesake that is the very file itself (reached under another spelling or through a
     // link) is no second copy: deleting the source would delete the only one.
     if (sameFileIdentity(sourcePath, destPath) == 1)
       return recordFailure(ST_SAME_PATH);
     return deleteOne(sourcePath, attributes);
-  }
-  if (runState.compareMode)
+  case MODE_COMPARE:
     return compareOne(sourcePath, destPath, attributes, sourceEntry, destEntry);
-  if (runState.moveMode)
+  case MODE_MOVE:
     return moveOne(sourcePath, destPath, attributes, &sourceEntry, &destEntry);
+  case MODE_COPY:
+    break;
+  }
   return copyOne(sourcePath, destPath, attributes, &sourceEntry, &destEntry);
 }
 
@@ -140,8 +142,7 @@ int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
   // verifyOne has ended the line and recorded the failure itself.
   if (runState.verifyCopy && verifyOne(sourcePath, destPath, attributes) != 1)
     return 0;
-  if (runState.backupMode &&
-      !SetFileAttributesA(sourcePath, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE)))
+  if (runState.backupMode && !clearArchiveAfterBackup(sourcePath, attributes))
     return failAction(ST_COPY_FAILED);
   printf("\n");
   return 1;

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "actions/actions.h"
-#include "cli/cli.h"
+#include "state/state.h"
 
 namespace {
 
@@ -15,7 +15,6 @@ constexpr unsigned TAIL_WINDOW = 4096;
 constexpr unsigned char END_OF_FILE_MARK = 0x1A;
 constexpr unsigned COPY_CHUNK = 65536;
 constexpr uint64_t HEADER_UNIT = 1024;
-constexpr DWORD PROTECTION_BITS = 0x07;
 
 // The two tail buffers (one per file) and the copy buffer belong to incrementalCopy alone. They
 // live in static storage so that a copy at any depth of the walk adds nothing to the stack; the

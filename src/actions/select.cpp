@@ -1,7 +1,7 @@
 // Selection rules: whether an existing source-destination pair is acted on.
 #include "actions/actions.h"
-#include "cli/cli.h"
 #include "report/report.h"
+#include "state/state.h"
 
 namespace {
 
@@ -78,6 +78,18 @@ bool sameAll(const FindEntry &a, const FindEntry &b) {
   if (aWhole == bWhole)
     return ta == tb && fileSize64(a) == fileSize64(b) && sameAttributes(a, b);
   return distance(ta, tb) < static_cast<uint64_t>(GRANULARITY) && sameAttributes(a, b);
+}
+
+// Whether /a or /b passes the file over: it lacks the archive bit.
+bool filteredByArchive(DWORD attributes) {
+  return (runState.archiveOnly || runState.backupMode) &&
+         (attributes & FILE_ATTRIBUTE_ARCHIVE) == 0;
+}
+
+// Clears the archive bit that /b has used up; every other bit is written back as it was.
+bool clearArchiveAfterBackup(const char *sourcePath, DWORD attributes) {
+  return SetFileAttributesA(sourcePath, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE)) !=
+         FALSE;
 }
 
 // Whether an existing pair is acted on; under /+d first prints both last-write times.

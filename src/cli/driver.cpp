@@ -5,9 +5,14 @@
 
 #include "cli/cli.h"
 #include "cli/parser.h"
+#include "report/report.h"
 #include "walk/walk.h"
 
 namespace {
+
+// A list line and the source prefix before it share this many bytes of sourcePath (the walk
+// appends a separator and "*.*" to what it receives, which must still fit the buffer).
+constexpr size_t LIST_TEXT_ROOM = PATH_BUF - 4;
 
 // Whether `text` holds the byte `ch` as a character of its own (never as a trail byte).
 bool containsChar(const char *text, char ch) {
@@ -18,17 +23,9 @@ bool containsChar(const char *text, char ch) {
 }
 
 // Reports text that cannot be put together inside one buffer; the walk it was meant for is not
-// made. `head` is printed whole and then as much of `tail` as a buffer could have held.
+// made.
 void reportTooLong(const char *head, const char *tail) {
-  PathBuf shown; // this call's own copy of the text as far as it fits
-  size_t n = 0;
-  for (const char *p = head; *p != '\0' && n + 1 < sizeof shown; ++p)
-    shown[n++] = *p;
-  for (const char *p = tail; *p != '\0' && n + 1 < sizeof shown; ++p)
-    shown[n++] = *p;
-  shown[n] = '\0';
-  std::printf("%s :path too long\n", shown);
-  recordFailure(ST_NOT_FOUND);
+  ::reportTooLong(head, std::strlen(head), tail, ST_NOT_FOUND, false);
 }
 
 // ensureTrailingSep with the bound checked first; false when the separator does not fit.
@@ -80,14 +77,15 @@ bool runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
     std::printf("@%s :file not found.\n", cl.listFileName);
     return false;
   }
-  // Prefix and line together stay within 516 bytes. With a prefix of 515 bytes or more no
-  // character of a line would fit and every read would come back empty, so such a prefix is
-  // reported once as too long, counted as a failure, and no line is read.
+  // Prefix and line together stay within LIST_TEXT_ROOM bytes, the line's terminator included.
+  // With a prefix that leaves no room for a character of a line, every read would come back
+  // empty, so such a prefix is reported once as too long, counted as a failure, and no line is
+  // read.
   size_t prefixLength = 0;
   bool fits = ensureSepBounded(cl.sourcePath);
   if (fits) {
     prefixLength = std::strlen(cl.sourcePath);
-    fits = prefixLength < 515;
+    fits = prefixLength + 1 < LIST_TEXT_ROOM;
   }
   if (!fits) {
     reportTooLong(cl.sourcePath, "");
@@ -95,7 +93,7 @@ bool runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
     return true;
   }
   char *line = cl.sourcePath + prefixLength;
-  int room = 516 - static_cast<int>(prefixLength);
+  int room = static_cast<int>(LIST_TEXT_ROOM - prefixLength);
   while (listFileGets(line, room, file) != nullptr) {
     trimListLine(line);
     if (line[0] == '\0')
@@ -184,6 +182,16 @@ void runSingleSource(CommandLine &cl, int &actedTotal) {
   actedTotal = walkOnce(cl);
 }
 
+// The one decision of what the run does with each file; the conflict test has left at most one
+// of /m, /c and /del.
+void settleMode() {
+  RunState &rs = runState;
+  rs.mode = rs.deleteMode    ? MODE_DELETE
+            : rs.compareMode ? MODE_COMPARE
+            : rs.moveMode    ? MODE_MOVE
+                             : MODE_COPY;
+}
+
 // Leaves the selection mask that the walk reads: the default when nothing was chosen, then
 // narrowed by /n, /o, /u and /i in that order.
 void settleSelectMask() {
@@ -212,16 +220,11 @@ int printSummary(const char *sourcePath, int actedTotal, int linesWalked) {
     std::printf(" %d/%d.files", actedTotal, rs.fileCount);
     if (rs.dirCount > 0)
       std::printf("(%d.dirs)", rs.dirCount);
-    const char *verb = rs.echoOnly      ? " found"
-                       : rs.deleteMode  ? " deleted"
-                       : rs.compareMode ? " compared"
-                       : rs.moveMode    ? " moved"
-                                        : " copied";
-    std::printf("%s", verb);
+    std::printf("%s", rs.echoOnly ? " found" : modeTraits().verb);
     if (rs.errorCount > 0)
       std::printf("(%d.errors)", rs.errorCount);
     std::printf(".\n");
-    if ((rs.compareMode || rs.verifyCopy) && rs.unmatchedCount > 0)
+    if ((rs.mode == MODE_COMPARE || rs.verifyCopy) && rs.unmatchedCount > 0)
       std::printf(" %d/%d.files unmatched.\n", rs.unmatchedCount, actedTotal);
     return static_cast<int>(status);
   }
@@ -320,6 +323,7 @@ int runTreecopy(int argc, char **argv) {
     return 0;
   }
 
+  settleMode();
   settleSelectMask();
   resolveWildDirs(cl.sourcePath, cl.destPath);
   if (runState.reversePaths) {

@@ -5,17 +5,6 @@
 
 #include "cli/cli.h"
 
-// One character further: a lead byte and its trail byte together; a lead byte directly before
-// the terminator alone, so that a scan stops there.
-inline const char *nextChar(const char *p) {
-  if (isLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0')
-    return p + 2;
-  return p + 1;
-}
-inline char *nextChar(char *p) {
-  return const_cast<char *>(nextChar(const_cast<const char *>(p)));
-}
-
 // The first `/` of `text` (never a trail byte), or its terminator.
 const char *skipToSlash(const char *text);
 

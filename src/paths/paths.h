@@ -195,20 +195,39 @@ extern unsigned char leadByteMap[256];
 // Chooses the lead-byte table: Shift_JIS (0x81-0x9F, 0xE0-0xFC), the wide sets of GBK, Big5 and
 // UHC (0x81-0xFE), none, or the system's own (IsDBCSLeadByte, or the locale on POSIX).
 void setLeadByteTable(LeadByteTable table);
-inline bool isLeadByte(unsigned char c) { return leadByteMap[c] != 0; }
+inline bool isLeadByte(unsigned char c) {
+  return leadByteMap[c] != 0;
+}
+
+// The bytes of the character at `p`: 2 for a lead byte and its trail byte, 1 otherwise (a lead
+// byte directly before the terminator stands alone, so that a scan then stops there). Every
+// scan of program text steps with it, so that a trail byte is never taken for `\`, `.` or `/`.
+inline size_t charBytes(const char *p) {
+  return (isLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0') ? 2 : 1;
+}
+inline const char *nextChar(const char *p) {
+  return p + charBytes(p);
+}
+inline char *nextChar(char *p) {
+  return p + charBytes(p);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Path text.
 
 constexpr int PATH_BUF = 520;
-typedef char PathBuf[PATH_BUF];   // a path, NUL-terminated, in the active code page
-typedef char TabList[PATH_BUF];   // items each followed by one TAB (masks, exclusions)
+typedef char PathBuf[PATH_BUF]; // a path, NUL-terminated, in the active code page
+typedef char TabList[PATH_BUF]; // items each followed by one TAB (masks, exclusions)
 
 // Whether `:` separates (ends a drive prefix). True on Windows; on POSIX `:` is an ordinary
 // character. A variable only so that tests can check both rules on either platform.
 extern bool colonSeparates;
-inline bool isColonSep(char c) { return colonSeparates && c == ':'; }
-inline bool isSeparator(char c) { return c == '\\' || isColonSep(c); }
+inline bool isColonSep(char c) {
+  return colonSeparates && c == ':';
+}
+inline bool isSeparator(char c) {
+  return c == '\\' || isColonSep(c);
+}
 
 // Bounded writes into a PathBuf (or TabList) `buffer`: `text` is copied to `at` (a position
 // inside `buffer`) only when it fits with its terminator; false and nothing written otherwise.
@@ -243,6 +262,10 @@ bool matchDirName(char *path, DWORD attributeMask);
 
 // ---------------------------------------------------------------------------------------------
 // Access-denied retry.
+
+// Read-only, hidden and system: the bits that make Windows refuse to replace or remove a file,
+// which the retry clears.
+constexpr DWORD PROTECTION_BITS = 0x07;
 
 bool retryAfterDenied();
 bool clearProtection(const char *path);

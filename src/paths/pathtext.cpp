@@ -12,14 +12,6 @@ bool colonSeparates = false;
 
 namespace {
 
-// Steps over one character: a lead byte and its trail byte together, a lead byte directly
-// before the terminator alone (so that the scan then stops at the terminator).
-inline const char *nextChar(const char *p) {
-  if (isLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0')
-    return p + 2;
-  return p + 1;
-}
-
 // Length of the text in `buffer`, or PATH_BUF when no terminator lies inside the buffer.
 size_t boundedLength(const char *buffer) {
   size_t n = 0;

@@ -16,33 +16,38 @@ thread_local DWORD lastError = 0;
 
 struct ErrnoRow {
   int err;
+  ErrnoUse use; // the row holds only for this use; ERRNO_ANY for every use
   DWORD code;
 };
 
-// The one translation of system errors into Win32 numbers. ENOENT is the missing entry (2);
+// The one translation of system errors into Win32 numbers, the first matching row winning.
+// ENOENT is the missing entry (2), or the missing directory (3) of a call that names one;
 // callers that can tell a missing directory on the way use missingEntryError.
 const ErrnoRow ERRNO_TABLE[] = {
-    {EACCES, ERROR_ACCESS_DENIED},
-    {EPERM, ERROR_ACCESS_DENIED},
-    {EISDIR, ERROR_ACCESS_DENIED},
-    {ENOENT, ERROR_FILE_NOT_FOUND},
-    {ENOTDIR, ERROR_PATH_NOT_FOUND},
-    {EEXIST, ERROR_ALREADY_EXISTS},
-    {ENOTEMPTY, ERROR_DIR_NOT_EMPTY},
-    {ENOSPC, ERROR_DISK_FULL},
-    {EDQUOT, ERROR_DISK_FULL},
-    {EROFS, ERROR_WRITE_PROTECT},
-    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
-    {EXDEV, ERROR_NOT_SAME_DEVICE},
-    {EBUSY, ERROR_SHARING_VIOLATION},
-    {ETXTBSY, ERROR_SHARING_VIOLATION},
-    {EIO, ERROR_IO_DEVICE},
-    {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
-    {ENFILE, ERROR_TOO_MANY_OPEN_FILES},
-    {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
-    {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
-    {EFBIG, ERROR_FILE_TOO_LARGE},
-    {EINVAL, ERROR_INVALID_PARAMETER},
+    {ENOENT, ERRNO_DIRECTORY, ERROR_PATH_NOT_FOUND},
+    {EEXIST, ERRNO_REMOVE_DIRECTORY, ERROR_DIR_NOT_EMPTY},
+    {EACCES, ERRNO_ANY, ERROR_ACCESS_DENIED},
+    {EPERM, ERRNO_ANY, ERROR_ACCESS_DENIED},
+    {EISDIR, ERRNO_ANY, ERROR_ACCESS_DENIED},
+    {ENOENT, ERRNO_ANY, ERROR_FILE_NOT_FOUND},
+    {ENOTDIR, ERRNO_ANY, ERROR_PATH_NOT_FOUND},
+    {EEXIST, ERRNO_ANY, ERROR_ALREADY_EXISTS},
+    {ENOTEMPTY, ERRNO_ANY, ERROR_DIR_NOT_EMPTY},
+    {ENOSPC, ERRNO_ANY, ERROR_DISK_FULL},
+    {EDQUOT, ERRNO_ANY, ERROR_DISK_FULL},
+    {EROFS, ERRNO_ANY, ERROR_WRITE_PROTECT},
+    {ENAMETOOLONG, ERRNO_ANY, ERROR_FILENAME_EXCED_RANGE},
+    {EXDEV, ERRNO_ANY, ERROR_NOT_SAME_DEVICE},
+    {EBUSY, ERRNO_ANY, ERROR_SHARING_VIOLATION},
+    {ETXTBSY, ERRNO_ANY, ERROR_SHARING_VIOLATION},
+    {EIO, ERRNO_ANY, ERROR_IO_DEVICE},
+    {EMFILE, ERRNO_ANY, ERROR_TOO_MANY_OPEN_FILES},
+    {ENFILE, ERRNO_ANY, ERROR_TOO_MANY_OPEN_FILES},
+    {ENOMEM, ERRNO_ANY, ERROR_NOT_ENOUGH_MEMORY},
+    {ELOOP, ERRNO_ANY, ERROR_CANT_RESOLVE_FILENAME},
+    {EFBIG, ERRNO_ANY, ERROR_FILE_TOO_LARGE},
+    {EINVAL, ERRNO_ANY, ERROR_INVALID_PARAMETER},
+    {EBADF, ERRNO_ANY, ERROR_INVALID_HANDLE_NUM},
 };
 
 // Anything the table does not name.
@@ -98,9 +103,9 @@ void SetLastError(DWORD code) {
 }
 
 // Maps one errno value through the table, with the visible default.
-DWORD win32ErrorFromErrno(int err) {
+DWORD win32ErrorFromErrno(int err, ErrnoUse use) {
   for (const ErrnoRow &row : ERRNO_TABLE)
-    if (row.err == err)
+    if (row.err == err && (row.use == ERRNO_ANY || row.use == use))
       return row.code;
   return ERRNO_DEFAULT;
 }

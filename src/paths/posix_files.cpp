@@ -444,10 +444,7 @@ BOOL moveAcrossDevices(const char *src, const char *dst) {
     }
   }
   if (err != 0) {
-    if (err == EXDEV)
-      SetLastError(ERROR_NOT_SAME_DEVICE);
-    else
-      setLastErrorFromErrno(err, dst);
+    setLastErrorFromErrno(err, dst);
     return FALSE;
   }
   return TRUE;
@@ -658,7 +655,7 @@ BOOL CreateDirectoryA(const char *path, void *securityAttributes) {
     return FALSE;
   if (mkdir(sys, 0777) != 0) {
     int err = errno;
-    SetLastError(err == ENOENT ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(err));
+    SetLastError(win32ErrorFromErrno(err, ERRNO_DIRECTORY));
     return FALSE;
   }
   return TRUE;
@@ -698,8 +695,7 @@ BOOL RemoveDirectoryA(const char *path) {
   }
   if (rmdir(sys) != 0) {
     int err = errno;
-    SetLastError(err == EEXIST || err == ENOTEMPTY ? ERROR_DIR_NOT_EMPTY
-                                                   : win32ErrorFromErrno(err));
+    SetLastError(win32ErrorFromErrno(err, ERRNO_REMOVE_DIRECTORY));
     return FALSE;
   }
   return TRUE;

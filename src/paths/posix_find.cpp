@@ -280,14 +280,14 @@ HANDLE listDirectory(char *sys, const char *pattern, FindEntry *entry) {
   state->dirFd = open(dirLength != 0 ? state->fullPath : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (state->dirFd < 0) {
     int err = errno;
-    SetLastError(err == ENOENT ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(err));
+    SetLastError(win32ErrorFromErrno(err, ERRNO_DIRECTORY));
     releaseState(state);
     return INVALID_HANDLE_VALUE;
   }
   for (;;) {
     ssize_t got = getdents64(state->dirFd, direntBuffer, sizeof direntBuffer);
     if (got < 0) {
-      SetLastError(win32ErrorFromErrno(errno));
+      SetLastError(win32ErrorFromErrno(errno, ERRNO_DIRECTORY));
       releaseState(state);
       return INVALID_HANDLE_VALUE;
     }

@@ -45,8 +45,14 @@ struct FileFacts {
   DWORD attributes;        // the Win32 attribute word
 };
 
-// The one errno table: the Win32 number for a system error (ENOENT gives 2, the entry).
-DWORD win32ErrorFromErrno(int err);
+// What the failed call named, where one errno means different things: the entry itself, a
+// directory it needs (a listing, the parent of a new directory), or a directory to remove.
+// ERRNO_ANY marks the rows of the table that hold for every use.
+enum ErrnoUse { ERRNO_ENTRY, ERRNO_DIRECTORY, ERRNO_REMOVE_DIRECTORY, ERRNO_ANY };
+
+// The one errno table: the Win32 number for a system error (ENOENT gives 2 for the entry, 3 for
+// a directory; EEXIST 145 for a directory to remove).
+DWORD win32ErrorFromErrno(int err, ErrnoUse use = ERRNO_ENTRY);
 // Sets the last error from errno; for ENOENT it tells a missing entry (2) from a missing
 // directory on the way (3) by looking at the parent of `sysPath` (may be null: then 2).
 void setLastErrorFromErrno(int err, const char *sysPath = nullptr);

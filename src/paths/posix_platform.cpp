@@ -129,7 +129,7 @@ int fsRead(int fd, void *buffer, unsigned count) {
     if (got >= 0)
       return static_cast<int>(got);
     if (errno != EINTR) {
-      SetLastError(errno == EBADF ? ERROR_INVALID_HANDLE_NUM : win32ErrorFromErrno(errno));
+      SetLastError(win32ErrorFromErrno(errno));
       return -1;
     }
   }
@@ -144,7 +144,7 @@ int fsWrite(int fd, const void *buffer, unsigned count) {
     if (put >= 0)
       return static_cast<int>(put);
     if (errno != EINTR) {
-      SetLastError(errno == EBADF ? ERROR_INVALID_HANDLE_NUM : win32ErrorFromErrno(errno));
+      SetLastError(win32ErrorFromErrno(errno));
       return -1;
     }
   }
@@ -154,7 +154,7 @@ int fsWrite(int fd, const void *buffer, unsigned count) {
 int64_t fsSeek(int fd, int64_t offset, int whence) {
   off_t at = lseek(fd, static_cast<off_t>(offset), whence == FS_SEEK_CUR ? SEEK_CUR : SEEK_SET);
   if (at < 0) {
-    SetLastError(errno == EBADF ? ERROR_INVALID_HANDLE_NUM : win32ErrorFromErrno(errno));
+    SetLastError(win32ErrorFromErrno(errno));
     return -1;
   }
   return static_cast<int64_t>(at);
@@ -163,7 +163,7 @@ int64_t fsSeek(int fd, int64_t offset, int whence) {
 // _close.
 int fsClose(int fd) {
   if (close(fd) != 0) {
-    SetLastError(errno == EBADF ? ERROR_INVALID_HANDLE_NUM : win32ErrorFromErrno(errno));
+    SetLastError(win32ErrorFromErrno(errno));
     return -1;
   }
   return 0;

@@ -1,13 +1,6 @@
 // The one rule for a second attempt after a refused file operation.
-#include "cli/cli.h"
 #include "paths/paths.h"
-
-namespace {
-
-// Read-only, hidden and system: the bits that make Windows refuse to replace or remove a file.
-constexpr DWORD PROTECTION_BITS = 0x07;
-
-} // namespace
+#include "state/state.h"
 
 // Whether the operation that just failed deserves one more try: refused for access and /x given.
 // Reading the last error leaves it as it is, so the caller can still report it.

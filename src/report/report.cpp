@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/cli.h"
+#include "state/state.h"
 
 namespace {
 
@@ -44,17 +44,10 @@ void printNameFill(int col) {
 // byte outside 0x20..0x7E (the CR LF at the end, a TAB) becomes a space. Not static: the
 // unit tests feed it bytes that no system text holds.
 void cleanMessageText(char *text) {
-  for (size_t i = 0; text[i] != '\0';) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (isLeadByte(c)) {
-      if (text[i + 1] == '\0')
-        break;
-      i += 2;
-      continue;
-    }
-    if (c < 0x20 || c > 0x7E)
-      text[i] = ' ';
-    ++i;
+  for (char *p = text; *p != '\0'; p = nextChar(p)) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (!isLeadByte(c) && (c < 0x20 || c > 0x7E))
+      *p = ' ';
   }
 }
 
@@ -70,6 +63,32 @@ void reportError(const char *name, int32_t code) {
   message[MESSAGE_SIZE - 1] = '\0';
   cleanMessageText(message);
   printf(" %s\n", message);
+}
+
+// The bytes of `text` (at most `limit`) that fit in `room` without splitting a character.
+size_t fittingLength(const char *text, size_t limit, size_t room) {
+  size_t length = 0;
+  while (length < limit && text[length] != '\0') {
+    size_t step = charBytes(text + length);
+    if (length + step > room)
+      break;
+    length += step;
+  }
+  return length;
+}
+
+// Reports a path that would outgrow a path buffer and records the failure. The text is shown
+// as far as a buffer could hold it, head first, never splitting a two-byte character.
+int reportTooLong(const char *head, size_t headLength, const char *tail, uint32_t statusValue,
+                  bool itemLine) {
+  size_t room = PATH_BUF - 1;
+  size_t shownHead = fittingLength(head, headLength, room);
+  size_t shownTail = fittingLength(tail, PATH_BUF, room - shownHead);
+  if (itemLine)
+    beginItemLine();
+  printf("%.*s%.*s :path too long\n", static_cast<int>(shownHead), head,
+         static_cast<int>(shownTail), tail);
+  return recordFailure(statusValue);
 }
 
 // Starts an item line in verbose mode: ends an open header line and indents one past the block.
@@ -123,22 +142,14 @@ void openBlock(const char *source, const char *destination) {
     putchar('\n');
   runState.lineOpen = true;
   printSpaces(runState.depth);
-  if (runState.depth == 1) {
-    if (runState.deleteMode)
-      fputs("delete", stdout);
-    else if (runState.compareMode)
-      fputs("compare", stdout);
-    else if (runState.moveMode)
-      fputs("move", stdout);
-    else
-      fputs("copy", stdout);
-  }
-  if (runState.deleteMode && destination[0] == '\0')
+  const ModeTraits &traits = modeTraits();
+  if (runState.depth == 1)
+    fputs(traits.word, stdout);
+  // A delete without a destination pairs nothing: only the source is shown.
+  if (!traits.needsDestination && destination[0] == '\0')
     printf("(%s){", source);
-  else if (runState.deleteMode || runState.compareMode)
-    printf("(%s <--> %s){", source, destination);
   else
-    printf("(%s --> %s){", source, destination);
+    printf("(%s %s %s){", source, traits.arrow, destination);
 }
 
 // Prints the closing brace of a verbose block, on the header's line when the block stayed empty.

@@ -1,6 +1,7 @@
 // Console reporting: error suffixes, item-line starts, detail timestamps and verbose blocks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "paths/paths.h"
@@ -8,6 +9,13 @@
 // Prints "%s\t:error(%d) " with the name and number, then the system's message text for the
 // number, cleaned to printable text, and ends the line.
 void reportError(const char *name, int32_t code);
+
+// Reports text that would outgrow a path buffer as "<text> :path too long": the first
+// `headLength` bytes of `head`, then `tail`, as far as a buffer holds them without splitting a
+// two-byte character. Records the failure under `statusValue` and returns 0. With `itemLine`
+// the message is the item line of the entry it belongs to (indented in verbose mode).
+int reportTooLong(const char *head, size_t headLength, const char *tail, uint32_t statusValue,
+                  bool itemLine);
 
 // In verbose mode ends an open block-header line, prints the item indentation and returns true;
 // otherwise prints nothing and returns false.

@@ -1,7 +1,7 @@
 // Entry classification: which listed entries take part in the walk, and the exclusion masks.
 #include <cstring>
 
-#include "cli/cli.h"
+#include "state/state.h"
 #include "walk/walk.h"
 
 namespace {
@@ -13,17 +13,9 @@ constexpr DWORD VOLUME_LABEL_BIT = 0x08;
 // A name without `.` is its own suffix.
 const char *finalSuffix(const char *name) {
   const char *suffix = name;
-  for (const char *p = name; *p != '\0';) {
-    if (isLeadByte(static_cast<unsigned char>(*p))) {
-      if (p[1] == '\0')
-        break;
-      p += 2;
-      continue;
-    }
+  for (const char *p = name; *p != '\0'; p = nextChar(p))
     if (*p == '.')
       suffix = p;
-    ++p;
-  }
   return suffix;
 }
 

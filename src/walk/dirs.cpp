@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/cli.h"
 #include "report/report.h"
+#include "state/state.h"
 #include "walk/walk.h"
 
 namespace {
@@ -72,7 +72,7 @@ bool prepareDestination(const char *path, DWORD attributes) {
     while (length < end && isSeparator(chain[length]))
       length += 1;
     while (length < end && !isSeparator(chain[length]))
-      length += (isLeadByte(static_cast<unsigned char>(chain[length])) && length + 1 < end) ? 2 : 1;
+      length += charBytes(chain + length);
     char kept = chain[length];
     chain[length] = 0;
     bool made = makeDir(chain, attributes);

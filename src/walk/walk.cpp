@@ -1,13 +1,15 @@
 // The tree walker: one call lists one level of one source, pairs each accepted file with its
 // destination namesake, hands the pair to the actions and descends into subdirectories by
-// calling itself. Each level keeps three PathBufs and two FindEntrys in its frame and nothing
-// else of size; nothing is allocated on the heap.
+// calling itself. Each level keeps one Level record (three PathBufs and two FindEntrys) in its
+// frame and nothing else of size. The walk itself allocates nothing; the one allocation is the
+// file-system layer's for an open listing (the names of one directory, on POSIX), which is
+// released, or kept for reuse, when the listing is closed.
 #include <cstdio>
 #include <cstring>
 
 #include "actions/actions.h"
-#include "cli/cli.h"
 #include "report/report.h"
+#include "state/state.h"
 #include "walk/walk.h"
 
 #if defined(_MSC_VER)
@@ -20,43 +22,13 @@ namespace {
 
 // The status value of the file action that the current mode would have carried out.
 uint32_t blockedActionStatus() {
-  if (runState.deleteMode)
-    return ST_DELETE_FAILED;
-  if (runState.compareMode)
-    return ST_COMPARE_FAILED;
-  if (runState.moveMode)
-    return ST_MOVE_FAILED;
-  return ST_COPY_FAILED;
+  return modeTraits().failStatus;
 }
 
-// The status value for a destination directory that cannot be named: only copy and move make
-// directories; in delete and compare mode the level's file actions are what is lost.
+// The status value for a destination directory that cannot be named: where the mode makes
+// directories that is what failed; otherwise the level's file actions are what is lost.
 uint32_t blockedDirStatus() {
-  if (runState.deleteMode || runState.compareMode)
-    return blockedActionStatus();
-  return ST_MKDIR_FAILED;
-}
-
-// Reports a path that would outgrow its 520-byte buffer as a failure of the entry it belongs to.
-// The path (head, then tail) is shown as far as it would fit, never splitting a two-byte
-// character, on an item line of its own.
-int reportTooLong(const char *head, size_t headLength, const char *tail, uint32_t statusValue) {
-  if (headLength > PATH_BUF - 1)
-    headLength = PATH_BUF - 1;
-  size_t room = PATH_BUF - 1 - headLength;
-  size_t tailLength = 0;
-  while (tail[tailLength] != 0) {
-    size_t step =
-        (isLeadByte(static_cast<unsigned char>(tail[tailLength])) && tail[tailLength + 1] != 0) ? 2
-                                                                                                : 1;
-    if (tailLength + step > room)
-      break;
-    tailLength += step;
-  }
-  beginItemLine();
-  std::printf("%.*s%.*s :path too long\n", static_cast<int>(headLength), head,
-              static_cast<int>(tailLength), tail);
-  return recordFailure(statusValue);
+  return modeTraits().makesDestDirs ? ST_MKDIR_FAILED : blockedActionStatus();
 }
 
 // The text test of the same-path refusal: the destination equals the source or lies inside it,
@@ -158,12 +130,34 @@ WALK_NOINLINE bool destinationWithinSource(const char *source, const char *desti
   return destinationWithinDirIdentity(dir, probe);
 }
 
-// Whether anything after the namesake lookup reads the destination's stored attribute bits:
-// the attribute and all-matching selections, and an incremental copy that may clear the
-// destination's protection. Otherwise the lookup skips them.
-bool destAttributesNeeded() {
-  return (runState.selectMask & (SEL_ATTR_DIFF | SEL_SAME)) != 0 ||
-         (runState.incremental && runState.includeHidden);
+// The working storage of one level of the walk. It lives in the frame of walkTree, one per
+// level of nesting; the named steps below work on it and keep nothing of size in their own
+// frames, so that the recursion costs only this record per level.
+struct Level {
+  PathBuf sourcePattern; // the search pattern, then each entry's full path
+  PathBuf destPattern;   // the destination directory, then each entry's destination
+  PathBuf sourceMask;    // the mask split off the source (empty: the whole directory)
+  FindEntry entry;       // the listed entry
+  FindEntry namesake;    // its namesake in the destination directory
+  char *nameSlot;        // where each listed name is written into sourcePattern
+  char *destNameSlot;    // where each destination name is written into destPattern
+  bool sameNameDest;     // the destination's last component stands for each entry's own name
+  bool destDirExists;    // the destination directory exists (or was made)
+  bool destDirFresh;     // made by this level just now: no namesake can be in it
+  const char *exclusions;
+  int total; // files acted on in the subtree so far
+};
+
+// Reports a path of this level that would outgrow its buffer: the text up to `slot`, then
+// `tail`, as the failure `statusValue` of the entry it belongs to.
+void reportEntryTooLong(const char *text, const char *slot, const char *tail,
+                        uint32_t statusValue) {
+  reportTooLong(text, static_cast<size_t>(slot - text), tail, statusValue, true);
+}
+
+// Reports a whole path that would outgrow its buffer.
+void reportPathTooLong(const char *path, uint32_t statusValue) {
+  reportTooLong(path, std::strlen(path), "", statusValue, true);
 }
 
 } // namespace
@@ -227,205 +221,237 @@ char *prepareDestSpec(char *destPattern, const char *mask, bool &sameNameOut) {
   return slot;
 }
 
+namespace {
+
+// Turns the source and destination of a level into its search pattern, mask and destination
+// pattern. False when the level is not walked: a text too long (reported) or, at the top, a
+// destination inside the source (recorded as the same path).
+bool prepareLevel(Level &level, const char *source, const char *destination) {
+  if (!pathPut(level.sourcePattern, level.sourcePattern, source)) {
+    reportPathTooLong(source, blockedActionStatus());
+    return false;
+  }
+  if (!pathPut(level.destPattern, level.destPattern, destination)) {
+    reportPathTooLong(destination, blockedDirStatus());
+    return false;
+  }
+  // A last component such as .txt is shorthand for *.txt.
+  char *name = fileNamePart(level.sourcePattern);
+  if (name[0] == '.' && dotsOnlyLength(name) == 0) {
+    if (std::strlen(level.sourcePattern) + 1 >= PATH_BUF) {
+      reportTooLong(source, std::strlen(source), "*", blockedActionStatus(), true);
+      return false;
+    }
+    insertChar(name, '*');
+  }
+  level.nameSlot = splitSourceSpec(level.sourcePattern, level.sourceMask);
+  if (level.nameSlot == nullptr) {
+    reportPathTooLong(source, blockedActionStatus());
+    return false;
+  }
+  // Only the destination the user wrote can be of the same-name form; the walk itself always
+  // hands a subdirectory's destination on as that directory.
+  level.destNameSlot = prepareDestSpec(
+      level.destPattern, runState.depth == 1 ? level.sourceMask : "", level.sameNameDest);
+  if (level.destNameSlot == nullptr) {
+    reportPathTooLong(destination, blockedDirStatus());
+    return false;
+  }
+  // A same-name destination without a directory part means that name below the current
+  // directory, so that a subdirectory's content gets a directory of its own.
+  if (level.sameNameDest && level.destNameSlot == level.destPattern) {
+    if (std::strlen(level.destPattern) + 2 >= PATH_BUF) {
+      reportPathTooLong(destination, blockedDirStatus());
+      return false;
+    }
+    insertChar(level.destPattern, '\\');
+    insertChar(level.destPattern, '.');
+    level.destNameSlot += 2;
+  }
+  if (runState.depth == 1 && destinationWithinSource(source, destination, level.sourcePattern,
+                                                     level.nameSlot, level.sourceMask)) {
+    runState.status |= ST_SAME_PATH;
+    return false;
+  }
+  return true;
+}
+
+// Makes sure the destination directory of a level whose listing found anything exists, where
+// the mode makes directories, and leaves destPattern naming it.
+void readyDestination(Level &level, const char *destination, DWORD attributes) {
+  if (level.destPattern[0] == 0)
+    return;
+  level.destDirExists = pathExists(level.destPattern);
+  if (level.sameNameDest)
+    *level.destNameSlot = 0;
+  if (level.destDirExists || !modeTraits().makesDestDirs ||
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    return;
+  const char *dirText = level.sameNameDest ? level.destPattern : destination;
+  // A directory that was missing and is made here holds no namesake: its files need no lookup.
+  // (Not under /e, which makes nothing, nor for a network path, whose failure to be made is
+  // passed over.)
+  bool missing =
+      !runState.echoOnly && std::strncmp(dirText, "\\\\", 2) != 0 && probePathKind(dirText) == -1;
+  level.destDirExists = prepareDestination(dirText, attributes);
+  level.destDirFresh = level.destDirExists && missing;
+}
+
+// Whether anything after the namesake lookup reads the destination's stored attribute bits:
+// the attribute and all-matching selections, and an incremental copy that may clear the
+// destination's protection. Otherwise the lookup skips them.
+bool destAttributesNeeded() {
+  return (runState.selectMask & (SEL_ATTR_DIFF | SEL_SAME)) != 0 ||
+         (runState.incremental && runState.includeHidden);
+}
+
+// Pairs the listed file with its destination namesake and hands the pair to the actions.
+void handleFile(Level &level) {
+  const char *sourcePath = level.sourcePattern;
+  DWORD attributes = level.entry.dwFileAttributes;
+  runState.fileCount += 1;
+  if (!level.destDirExists) {
+    level.total += handleAbsent(sourcePath, level.destPattern, attributes);
+  } else if (!pathPut(level.destPattern, level.destNameSlot, level.nameSlot)) {
+    reportEntryTooLong(level.destPattern, level.destNameSlot, level.nameSlot,
+                       blockedActionStatus());
+  } else if (!level.destDirFresh &&
+             lookupEntry(level.destPattern, &level.namesake, destAttributesNeeded())) {
+    level.total +=
+        handleExisting(sourcePath, level.destPattern, attributes, level.entry, level.namesake);
+  } else {
+    level.total += handleAbsent(sourcePath, level.destPattern, attributes);
+  }
+}
+
+// How a subdirectory's destination is chosen when it is descended.
+enum DescentKind {
+  DESCEND_OWN_NAME, // below the destination directory, under its own name
+  DESCEND_MERGED,   // the destination directory itself (a directory named by the source)
+  DESCEND_MASKED,   // own name, and the level's mask carried down (the subdirectory pass)
+};
+
+// Walks the listed subdirectory: its source path gets its separator (and the carried mask),
+// its destination is set, and after the walk an emptied source directory is removed where the
+// mode says so.
+void descend(Level &level, DescentKind kind) {
+  if (!pathAppendChar(level.sourcePattern, '\\')) {
+    reportTooLong(level.sourcePattern, std::strlen(level.sourcePattern), "\\",
+                  blockedActionStatus(), true);
+    return;
+  }
+  if (level.destPattern[0] != 0) {
+    if (kind == DESCEND_MERGED) {
+      *level.destNameSlot = 0;
+    } else if (!pathPut(level.destPattern, level.destNameSlot, level.nameSlot)) {
+      reportEntryTooLong(level.destPattern, level.destNameSlot, level.nameSlot, blockedDirStatus());
+      return;
+    }
+  }
+  if (kind == DESCEND_MASKED && !pathAppend(level.sourcePattern, level.sourceMask)) {
+    reportTooLong(level.sourcePattern, std::strlen(level.sourcePattern), level.sourceMask,
+                  blockedActionStatus(), true);
+    return;
+  }
+  DWORD attributes = level.entry.dwFileAttributes;
+  runState.dirCount += 1;
+  level.total += walkTree(level.sourcePattern, level.destPattern, attributes, level.exclusions);
+  if (modeTraits().removesSourceDirs)
+    removeSourceDir(level.sourcePattern, attributes);
+}
+
+// The first pass over the level's listing: every accepted file goes to the actions, and a
+// subdirectory is descended when /s takes the whole directory or the source names it.
+void firstPass(Level &level, HANDLE search) {
+  if (shouldStop())
+    return;
+  do {
+    int r = classifyEntry(level.entry, level.sourcePattern, level.nameSlot, level.exclusions);
+    bool isDir = (level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    bool wholeTree = runState.recurse && level.sourceMask[0] == 0;
+    if (r == ENTRY_TOO_LONG) {
+      // A file, or a directory that /s would descend, is lost: report it.
+      if (!isDir)
+        runState.fileCount += 1;
+      if (!isDir || wholeTree)
+        reportEntryTooLong(level.sourcePattern, level.nameSlot, level.entry.cFileName,
+                           blockedActionStatus());
+      continue;
+    }
+    if (r <= 0)
+      continue;
+    if (!isDir) {
+      handleFile(level);
+    } else if (wholeTree || r == ENTRY_NAMED) {
+      // A directory named by the source, met first, has its content merged into the
+      // destination directory itself; every other one gets its own name below it.
+      bool merged = *level.destNameSlot == '*' && r == ENTRY_NAMED;
+      descend(level, merged ? DESCEND_MERGED : DESCEND_OWN_NAME);
+      if (r == ENTRY_NAMED)
+        level.sourceMask[0] = 0;
+    }
+    *level.destNameSlot = 0;
+  } while (!shouldStop() && FindNextFileA(search, &level.entry));
+}
+
+// The subdirectory pass carries a wildcard or dotted mask down into every subdirectory.
+void subdirectoryPass(Level &level) {
+  if (!pathPut(level.sourcePattern, level.nameSlot, "*.*")) {
+    reportEntryTooLong(level.sourcePattern, level.nameSlot, "*.*", blockedActionStatus());
+    return;
+  }
+  HANDLE search = FindFirstFileA(level.sourcePattern, &level.entry);
+  if (search == INVALID_HANDLE_VALUE)
+    return;
+  do {
+    int r = classifyEntry(level.entry, level.sourcePattern, level.nameSlot, level.exclusions);
+    if ((level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+      continue;
+    if (r == ENTRY_TOO_LONG) {
+      reportEntryTooLong(level.sourcePattern, level.nameSlot, level.entry.cFileName,
+                         blockedActionStatus());
+      continue;
+    }
+    if (r > 0)
+      descend(level, DESCEND_MASKED);
+  } while (!shouldStop() && FindNextFileA(search, &level.entry));
+  FindClose(search);
+}
+
+} // namespace
+
 // Walks one level of one source into its destination and returns the number of files acted on
 // in the whole subtree.
 int walkTree(const char *source, char *destination, DWORD attributes, const char *exclusions) {
-  PathBuf sourcePattern; // this level's: the search pattern, then each entry's full path
-  PathBuf destPattern;   // this level's: the destination directory, then each entry's destination
-  PathBuf sourceMask;    // this level's: the mask split off the source (empty: whole directory)
-  FindEntry entry;       // the listed entry
-  FindEntry namesake;    // its namesake in the destination directory
-  char *nameSlot = nullptr;
-  char *destNameSlot = nullptr;
-  char *name = nullptr;
-  bool sameNameDest = false;
-  bool destDirExists = false;
-  bool destDirFresh = false; // made by this level just now: no namesake can be in it
-  HANDLE search = INVALID_HANDLE_VALUE;
-  int total = 0;
+  Level level; // this level's working storage
+  level.nameSlot = nullptr;
+  level.destNameSlot = nullptr;
+  level.sameNameDest = false;
+  level.destDirExists = false;
+  level.destDirFresh = false;
+  level.exclusions = exclusions;
+  level.total = 0;
 
   runState.depth += 1;
   if (runState.verbose)
     openBlock(source, destination);
-  if (!runState.deleteMode && destination[0] == 0)
+  if (modeTraits().needsDestination && destination[0] == 0)
     pathPut(destination, destination, ".\\");
-  if (source[0] == 0)
-    goto done;
-  if (destinationInSourceText(source, destination)) {
+  if (source[0] != 0 && destinationInSourceText(source, destination))
     runState.status |= ST_SAME_PATH;
-    goto done;
-  }
-
-  if (!pathPut(sourcePattern, sourcePattern, source)) {
-    reportTooLong(source, std::strlen(source), "", blockedActionStatus());
-    goto done;
-  }
-  if (!pathPut(destPattern, destPattern, destination)) {
-    reportTooLong(destination, std::strlen(destination), "", blockedDirStatus());
-    goto done;
-  }
-  // A last component such as .txt is shorthand for *.txt.
-  name = fileNamePart(sourcePattern);
-  if (name[0] == '.' && dotsOnlyLength(name) == 0) {
-    if (std::strlen(sourcePattern) + 1 >= PATH_BUF) {
-      reportTooLong(source, std::strlen(source), "*", blockedActionStatus());
-      goto done;
+  else if (source[0] != 0 && prepareLevel(level, source, destination)) {
+    HANDLE search = FindFirstFileA(level.sourcePattern, &level.entry);
+    if (search != INVALID_HANDLE_VALUE) {
+      readyDestination(level, destination, attributes);
+      firstPass(level, search);
+      FindClose(search);
     }
-    insertChar(name, '*');
+    if (!shouldStop() && runState.recurse && level.sourceMask[0] != 0 &&
+        !looksLikePath(level.sourceMask))
+      subdirectoryPass(level);
   }
-  nameSlot = splitSourceSpec(sourcePattern, sourceMask);
-  if (nameSlot == nullptr) {
-    reportTooLong(source, std::strlen(source), "", blockedActionStatus());
-    goto done;
-  }
-  // Only the destination the user wrote can be of the same-name form; the walk itself always
-  // hands a subdirectory's destination on as that directory.
-  destNameSlot = prepareDestSpec(destPattern, runState.depth == 1 ? sourceMask : "", sameNameDest);
-  if (destNameSlot == nullptr) {
-    reportTooLong(destination, std::strlen(destination), "", blockedDirStatus());
-    goto done;
-  }
-  // A same-name destination without a directory part means that name below the current
-  // directory, so that a subdirectory's content gets a directory of its own.
-  if (sameNameDest && destNameSlot == destPattern) {
-    if (std::strlen(destPattern) + 2 >= PATH_BUF) {
-      reportTooLong(destination, std::strlen(destination), "", blockedDirStatus());
-      goto done;
-    }
-    insertChar(destPattern, '\\');
-    insertChar(destPattern, '.');
-    destNameSlot += 2;
-  }
-  if (runState.depth == 1 &&
-      destinationWithinSource(source, destination, sourcePattern, nameSlot, sourceMask)) {
-    runState.status |= ST_SAME_PATH;
-    goto done;
-  }
-
-  search = FindFirstFileA(sourcePattern, &entry);
-  if (search != INVALID_HANDLE_VALUE) {
-    // The destination directory of a level that found anything exists or is made.
-    if (destPattern[0] != 0) {
-      destDirExists = pathExists(destPattern);
-      if (sameNameDest)
-        *destNameSlot = 0;
-      if (!destDirExists && !runState.deleteMode && !runState.compareMode &&
-          (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        const char *dirText = sameNameDest ? destPattern : destination;
-        // A directory that was missing and is made here holds no namesake: its files need no
-        // lookup. (Not under /e, which makes nothing, nor for a network path, whose failure to
-        // be made is passed over.)
-        bool missing = !runState.echoOnly && std::strncmp(dirText, "\\\\", 2) != 0 &&
-                       probePathKind(dirText) == -1;
-        destDirExists = prepareDestination(dirText, attributes);
-        destDirFresh = destDirExists && missing;
-      }
-    }
-
-    if (!shouldStop()) {
-      do {
-        int r = classifyEntry(entry, sourcePattern, nameSlot, exclusions);
-        bool isDir = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (r == ENTRY_TOO_LONG) {
-          // A file, or a directory that /s would descend, is lost: report it.
-          if (!isDir)
-            runState.fileCount += 1;
-          if (!isDir || (runState.recurse && sourceMask[0] == 0))
-            reportTooLong(sourcePattern, static_cast<size_t>(nameSlot - sourcePattern),
-                          entry.cFileName, blockedActionStatus());
-          continue;
-        }
-        if (r <= 0)
-          continue;
-        if (!isDir) {
-          runState.fileCount += 1;
-          if (!destDirExists) {
-            total += handleAbsent(sourcePattern, destPattern, entry.dwFileAttributes);
-          } else if (!pathPut(destPattern, destNameSlot, nameSlot)) {
-            reportTooLong(destPattern, static_cast<size_t>(destNameSlot - destPattern), nameSlot,
-                          blockedActionStatus());
-          } else if (!destDirFresh && lookupEntry(destPattern, &namesake, destAttributesNeeded())) {
-            total +=
-                handleExisting(sourcePattern, destPattern, entry.dwFileAttributes, entry, namesake);
-          } else {
-            total += handleAbsent(sourcePattern, destPattern, entry.dwFileAttributes);
-          }
-        } else if ((runState.recurse && sourceMask[0] == 0) || r == ENTRY_NAMED) {
-          bool ready = true;
-          if (!pathAppendChar(sourcePattern, '\\')) {
-            ready = false;
-            reportTooLong(sourcePattern, std::strlen(sourcePattern), "\\", blockedActionStatus());
-          } else if (destPattern[0] != 0) {
-            // A directory named by the source, met first, has its content merged into the
-            // destination directory itself; every other one gets its own name below it.
-            if (*destNameSlot == '*' && r == ENTRY_NAMED) {
-              *destNameSlot = 0;
-            } else if (!pathPut(destPattern, destNameSlot, nameSlot)) {
-              ready = false;
-              reportTooLong(destPattern, static_cast<size_t>(destNameSlot - destPattern), nameSlot,
-                            blockedDirStatus());
-            }
-          }
-          if (ready) {
-            runState.dirCount += 1;
-            total += walkTree(sourcePattern, destPattern, entry.dwFileAttributes, exclusions);
-            if (runState.deleteMode || runState.moveMode)
-              removeSourceDir(sourcePattern, entry.dwFileAttributes);
-          }
-          if (r == ENTRY_NAMED)
-            sourceMask[0] = 0;
-        }
-        *destNameSlot = 0;
-      } while (!shouldStop() && FindNextFileA(search, &entry));
-    }
-    FindClose(search);
-  }
-
-  // The subdirectory pass carries a wildcard or dotted mask down into every subdirectory.
-  if (!shouldStop() && runState.recurse && sourceMask[0] != 0 && !looksLikePath(sourceMask)) {
-    if (!pathPut(sourcePattern, nameSlot, "*.*")) {
-      reportTooLong(sourcePattern, static_cast<size_t>(nameSlot - sourcePattern), "*.*",
-                    blockedActionStatus());
-      goto done;
-    }
-    search = FindFirstFileA(sourcePattern, &entry);
-    if (search == INVALID_HANDLE_VALUE)
-      goto done;
-    do {
-      int r = classifyEntry(entry, sourcePattern, nameSlot, exclusions);
-      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        continue;
-      if (r == ENTRY_TOO_LONG) {
-        reportTooLong(sourcePattern, static_cast<size_t>(nameSlot - sourcePattern), entry.cFileName,
-                      blockedActionStatus());
-        continue;
-      }
-      if (r <= 0)
-        continue;
-      if (!pathAppendChar(sourcePattern, '\\')) {
-        reportTooLong(sourcePattern, std::strlen(sourcePattern), "\\", blockedActionStatus());
-        continue;
-      }
-      if (destPattern[0] != 0 && !pathPut(destPattern, destNameSlot, nameSlot)) {
-        reportTooLong(destPattern, static_cast<size_t>(destNameSlot - destPattern), nameSlot,
-                      blockedDirStatus());
-        continue;
-      }
-      if (!pathAppend(sourcePattern, sourceMask)) {
-        reportTooLong(sourcePattern, std::strlen(sourcePattern), sourceMask, blockedActionStatus());
-        continue;
-      }
-      runState.dirCount += 1;
-      total += walkTree(sourcePattern, destPattern, entry.dwFileAttributes, exclusions);
-      if (runState.deleteMode || runState.moveMode)
-        removeSourceDir(sourcePattern, entry.dwFileAttributes);
-    } while (!shouldStop() && FindNextFileA(search, &entry));
-    FindClose(search);
-  }
-
-done:
   if (runState.verbose)
     closeBlock();
   runState.depth -= 1;
-  return total;
+  return level.total;
 }

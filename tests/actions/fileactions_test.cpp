@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "actions/actions.h"
-#include "cli/cli.h"
+#include "state/state.h"
 #include "support/testutil.h"
 
 namespace {
@@ -63,7 +63,7 @@ TEST_F(FileActionsTest, AbsentDestinationDispatch) {
   runState.selectMask = SEL_NEWER;
   EXPECT_EQ(handleAbsent(text("a.txt").c_str(), text("b.txt").c_str(), 0x20), 0);
   runState.selectMask = SEL_DEFAULT;
-  runState.compareMode = true;
+  runState.mode = MODE_COMPARE;
   EXPECT_EQ(handleAbsent(text("a.txt").c_str(), text("b.txt").c_str(), 0x20), 0);
   EXPECT_EQ(out.finish(), "");
   EXPECT_FALSE(fs::exists(file("b.txt")));
@@ -123,7 +123,7 @@ TEST_F(FileActionsTest, OneFileUnderTwoSpellingsNeverDestroysItself) {
   runState.continueOnError = true;
   tu::StdoutCapture out;
   EXPECT_EQ(handleExisting(plain.c_str(), dotted.c_str(), 0x20, entry, entry), 0);
-  runState.moveMode = true;
+  runState.mode = MODE_MOVE;
   EXPECT_EQ(handleExisting(plain.c_str(), dotted.c_str(), 0x20, entry, entry), 0);
   std::string lines = out.finish();
   EXPECT_EQ(lines.rfind(plain + "\t:error(32) ", 0), 0u) << lines;
@@ -136,7 +136,7 @@ TEST_F(FileActionsTest, OneFileUnderTwoSpellingsNeverDestroysItself) {
 TEST_F(FileActionsTest, DeleteWhoseNamesakeIsTheSameFileIsRefused) {
   tu::writeFile(file("a.txt"), "only copy");
   FindEntry entry = tu::findEntry(file("a.txt"));
-  runState.deleteMode = true;
+  runState.mode = MODE_DELETE;
   tu::StdoutCapture out;
   EXPECT_EQ(handleExisting(text("a.txt").c_str(), text(".\\a.txt").c_str(), 0x20, entry, entry), 0);
   EXPECT_EQ(out.finish(), "");
@@ -191,7 +191,7 @@ TEST_F(FileActionsTest, MoveToAnAbsentDestinationRenames) {
   std::error_code ec;
   fs::create_hard_link(file("a.txt"), file("witness"), ec);
   ASSERT_FALSE(ec) << ec.message();
-  runState.moveMode = true;
+  runState.mode = MODE_MOVE;
   tu::StdoutCapture out;
   EXPECT_EQ(handleAbsent(text("a.txt").c_str(), text("b.txt").c_str(), 0x20), 1);
   EXPECT_EQ(out.finish(), text("a.txt") + "\n");

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "actions/actions.h"
-#include "cli/cli.h"
+#include "state/state.h"
 #include "support/testutil.h"
 
 namespace {

@@ -13,6 +13,10 @@
 #include "paths/paths.h"
 #include "support/testutil.h"
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "paths/posix_layer.h"
 #endif
 
@@ -36,19 +40,84 @@ std::string messageOf(DWORD code, DWORD *length = nullptr) {
 }
 
 #if !defined(_WIN32)
-TEST_F(FsErrorsTest, ErrnoTableGivesWin32Numbers) {
-  struct Row {
-    int err;
-    DWORD code;
-  };
-  const Row rows[] = {{EACCES, 5},   {EPERM, 5},    {EISDIR, 5},         {ENOENT, 2},
-                      {ENOTDIR, 3},  {EEXIST, 183}, {ENOTEMPTY, 145},    {ENOSPC, 112},
-                      {EDQUOT, 112}, {EROFS, 19},   {ENAMETOOLONG, 206}, {EXDEV, 17},
-                      {EBUSY, 32},   {ETXTBSY, 32}, {EIO, 1117},         {EMFILE, 4},
-                      {ENFILE, 4},   {ENOMEM, 8},   {ELOOP, 1921},       {EFBIG, 223},
-                      {EINVAL, 87},  {EPROTO, 31},  {ECONNRESET, 31},    {0, 31}};
-  for (const Row &row : rows)
-    EXPECT_EQ(win32ErrorFromErrno(row.err), row.code) << "errno " << row.err;
+// The errors a user meets show the Win32 number that the Windows program would show.
+TEST_F(FsErrorsTest, ANameTooLongForTheSystemGives206) {
+  std::string longName(300, 'n');
+  EXPECT_EQ(GetFileAttributesA(dir.text(longName).c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_LAST_ERROR(206u);
+}
+
+TEST_F(FsErrorsTest, ALinkLoopGives1921) {
+  ASSERT_EQ(symlink("loop", (dir.path() / "loop").c_str()), 0);
+  EXPECT_EQ(fsOpen(dir.text("loop").c_str(), FS_OPEN_READ), -1);
+  EXPECT_LAST_ERROR(1921u);
+}
+
+TEST_F(FsErrorsTest, AFileOnThePathGives3) {
+  tu::writeFile(dir.path() / "file", "x");
+  EXPECT_FALSE(CreateDirectoryA(dir.text("file\\sub").c_str(), nullptr));
+  EXPECT_LAST_ERROR(3u);
+  EXPECT_EQ(fsOpen(dir.text("file\\inner.txt").c_str(), FS_OPEN_READ), -1);
+  EXPECT_LAST_ERROR(3u);
+}
+
+TEST_F(FsErrorsTest, AListingOfAMissingDirectoryGives3) {
+  EXPECT_EQ(fst::lookupError(dir.text("missing\\*.*")), 3u);
+}
+
+TEST_F(FsErrorsTest, ANonEmptyDirectoryGives145) {
+  tu::fs::create_directory(dir.path() / "full");
+  tu::writeFile(dir.path() / "full" / "a.txt", "a");
+  EXPECT_FALSE(RemoveDirectoryA(dir.text("full").c_str()));
+  EXPECT_LAST_ERROR(145u);
+}
+
+TEST_F(FsErrorsTest, AClosedDescriptorGives6) {
+  tu::writeFile(dir.path() / "a.txt", "a");
+  int fd = fsOpen(dir.text("a.txt").c_str(), FS_OPEN_READ);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(fsClose(fd), 0);
+  char byte;
+  EXPECT_EQ(fsRead(fd, &byte, 1), -1);
+  EXPECT_LAST_ERROR(6u);
+}
+
+TEST_F(FsErrorsTest, AWriteToAFullDeviceGives112) {
+  int fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  if (fd < 0)
+    GTEST_SKIP() << "no /dev/full here";
+  EXPECT_EQ(fsWrite(fd, "x", 1), -1);
+  EXPECT_LAST_ERROR(112u);
+  close(fd);
+}
+
+TEST_F(FsErrorsTest, TooManyOpenFilesGives4) {
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  tu::writeFile(dir.path() / "a.txt", "a");
+  std::vector<int> held;
+  struct rlimit low = saved;
+  low.rlim_cur = 16;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  for (;;) {
+    int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+      break;
+    held.push_back(fd);
+  }
+  int fd = fsOpen(dir.text("a.txt").c_str(), FS_OPEN_READ);
+  DWORD error = GetLastError();
+  for (int h : held)
+    close(h);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(fd, -1);
+  EXPECT_EQ(error, 4u);
+}
+
+// An error the table does not name gives its visible default.
+TEST_F(FsErrorsTest, AnUnnamedErrnoGivesTheDefault31) {
+  EXPECT_EQ(win32ErrorFromErrno(EPROTO), 31u);
+  EXPECT_EQ(win32ErrorFromErrno(0), 31u);
 }
 
 // Every number the table produces has a text.

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/cli.h"
+#include "state/state.h"
 #include "paths/paths.h"
 #include "support/testutil.h"
 

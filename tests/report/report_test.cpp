@@ -167,25 +167,22 @@ TEST_F(ReportTest, TimeBeyondTheCalendarIsReportedAndCounted) {
 
 TEST_F(ReportTest, BlockHeaderFormsByMode) {
   struct Case {
-    bool deleteMode, compareMode, moveMode;
+    RunMode mode;
     const char *dest;
     const char *expected;
   };
   const Case cases[] = {
-      {false, false, false, "D:\\d", " copy(C:\\s --> D:\\d){"},
-      {false, false, false, "", " copy(C:\\s --> ){"},
-      {false, false, true, "D:\\d", " move(C:\\s --> D:\\d){"},
-      {false, true, false, "D:\\d", " compare(C:\\s <--> D:\\d){"},
-      {true, false, false, "", " delete(C:\\s){"},
-      {true, false, false, "D:\\d", " delete(C:\\s <--> D:\\d){"},
-      {true, true, true, "D:\\d", " delete(C:\\s <--> D:\\d){"},
+      {MODE_COPY, "D:\\d", " copy(C:\\s --> D:\\d){"},
+      {MODE_COPY, "", " copy(C:\\s --> ){"},
+      {MODE_MOVE, "D:\\d", " move(C:\\s --> D:\\d){"},
+      {MODE_COMPARE, "D:\\d", " compare(C:\\s <--> D:\\d){"},
+      {MODE_DELETE, "", " delete(C:\\s){"},
+      {MODE_DELETE, "D:\\d", " delete(C:\\s <--> D:\\d){"},
   };
   for (const Case &c : cases) {
     tu::resetAll();
     runState.verbose = true;
-    runState.deleteMode = c.deleteMode;
-    runState.compareMode = c.compareMode;
-    runState.moveMode = c.moveMode;
+    runState.mode = c.mode;
     runState.depth = 1;
     tu::StdoutCapture capture;
     openBlock("C:\\s", c.dest);

@@ -419,7 +419,7 @@ TEST_F(WalkTest, MoveRemovesEmptiedSourceDirectoriesInnermostFirst) {
   file("src/sub/deeper/c.txt");
   file("keep/k.txt");
   file("keep/inner/keep.txt");
-  runState.moveMode = true;
+  runState.mode = MODE_MOVE;
   runState.recurse = true;
   runState.verbose = true;
   {
@@ -479,7 +479,7 @@ TEST_F(WalkTest, EchoListsWithoutMakingOrRemoving) {
   }
   EXPECT_FALSE(exists("dst"));
 
-  runState.moveMode = true;
+  runState.mode = MODE_MOVE;
   {
     tu::StdoutCapture capture;
     EXPECT_EQ(walk(t("src\\"), t("dst")), 2);
