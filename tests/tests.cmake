@@ -67,6 +67,14 @@ add_test(NAME killed_copy
 set_tests_properties(killed_copy PROPERTIES TIMEOUT 600)
 list(APPEND TREECOPY_TEST_NAMES killed_copy)
 
+# The progress line of long file operations (tests/progress): on a pseudo-terminal natively, and
+# without a terminal on both builds.
+add_test(NAME progress
+  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/progress/check_progress.py
+          --program $<TARGET_FILE:treecopy> ${kill_flags})
+set_tests_properties(progress PROPERTIES TIMEOUT 600)
+list(APPEND TREECOPY_TEST_NAMES progress)
+
 # What `cmake --install` and cpack deliver (tests/package); natively also the manual page
 # against the program it describes.
 if(CMAKE_CROSSCOMPILING)

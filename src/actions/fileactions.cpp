@@ -137,7 +137,10 @@ int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
     }
   }
 
-  if (!copyOver(sourcePath, destPath, attributes))
+  progressBegin(sourcePath);
+  bool copied = copyOver(sourcePath, destPath, attributes);
+  progressEnd();
+  if (!copied)
     return failAction(ST_COPY_FAILED);
   // verifyOne has ended the line and recorded the failure itself.
   if (runState.verifyCopy && verifyOne(sourcePath, destPath, attributes) != 1)
@@ -162,13 +165,20 @@ int moveOne(const char *sourcePath, const char *destPath, DWORD attributes,
   if (sourceEntry != nullptr && destEntry != nullptr) {
     // The source is deleted only after a copy that succeeded. One file under two spellings
     // never gets here: the copy onto itself is refused.
-    if (!copyOver(sourcePath, destPath, attributes) || !deleteWithRetry(sourcePath, attributes))
+    progressBegin(sourcePath);
+    bool copied = copyOver(sourcePath, destPath, attributes);
+    progressEnd();
+    if (!copied || !deleteWithRetry(sourcePath, attributes))
       return failAction(ST_MOVE_FAILED);
     printf("\n");
     return 1;
   }
 
-  if (!renameWithRetry(sourcePath, destPath, attributes))
+  // A rename to another file system copies the data: its progress shows too.
+  progressBegin(sourcePath);
+  bool moved = renameWithRetry(sourcePath, destPath, attributes);
+  progressEnd();
+  if (!moved)
     return failAction(ST_MOVE_FAILED);
   printf("\n");
   return 1;

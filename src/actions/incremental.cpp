@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "actions/actions.h"
+#include "report/report.h"
 #include "state/state.h"
 
 namespace {
@@ -25,13 +26,16 @@ unsigned char copyChunk[COPY_CHUNK];
 
 // Copies `count` bytes from the current position of `source` to the current position of
 // `dest`. Each chunk is read in full before any of it is written, so a source that ends early
-// stops the copy (error 38) without writing bytes the source no longer has.
-bool copyRange(int source, int dest, uint64_t count) {
+// stops the copy (error 38) without writing bytes the source no longer has. `done` counts the
+// bytes written of the update's `total`, for its progress.
+bool copyRange(int source, int dest, uint64_t count, uint64_t &done, uint64_t total) {
   while (count > 0) {
     unsigned chunk = count < COPY_CHUNK ? static_cast<unsigned>(count) : COPY_CHUNK;
     if (!fsReadExact(source, copyChunk, chunk) || !fsWriteExact(dest, copyChunk, chunk))
       return false;
     count -= chunk;
+    done += chunk;
+    progressUpdate(done, total);
   }
   return true;
 }
@@ -97,7 +101,15 @@ int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attribut
   int source = -1;
   int dest = -1;
   DWORD saved = 0;
+  // The head is rewritten only up to the old size: the bytes appended are not copied twice.
   uint64_t headerLength = 0;
+  if (runState.headerSizeKB > 0) {
+    headerLength = static_cast<uint64_t>(runState.headerSizeKB) * HEADER_UNIT;
+    if (headerLength > destSize)
+      headerLength = destSize;
+  }
+  const uint64_t total = growth + 1 + headerLength; // the bytes written, for the progress
+  uint64_t done = 0;
 
   source = fsOpen(sourcePath, FS_OPEN_READ);
   if (source < 0)
@@ -123,19 +135,16 @@ int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attribut
   // end-of-file mark there gives way to the source's byte.
   if (fsSeek(source, -1, FS_SEEK_CUR) < 0 || fsSeek(dest, -1, FS_SEEK_CUR) < 0)
     goto failed;
-  if (!copyRange(source, dest, growth + 1))
+  progressBegin(sourcePath);
+  if (!copyRange(source, dest, growth + 1, done, total))
     goto failed;
-
-  // The head is rewritten only up to the old size: the bytes just appended are not copied twice.
-  if (runState.headerSizeKB > 0) {
-    headerLength = static_cast<uint64_t>(runState.headerSizeKB) * HEADER_UNIT;
-    if (headerLength > destSize)
-      headerLength = destSize;
+  if (headerLength > 0) {
     if (fsSeek(source, 0, FS_SEEK_SET) < 0 || fsSeek(dest, 0, FS_SEEK_SET) < 0)
       goto failed;
-    if (!copyRange(source, dest, headerLength))
+    if (!copyRange(source, dest, headerLength, done, total))
       goto failed;
   }
+  progressEnd();
 
   fsClose(source);
   source = -1;
@@ -154,6 +163,7 @@ int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attribut
   return 1;
 
 failed:
+  progressEnd();
   saved = GetLastError();
   if (source >= 0)
     fsClose(source);
