@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -26,11 +27,31 @@ int faultErrno = 0;
 constexpr size_t COPY_CHUNK = 1u << 20;
 alignas(4096) unsigned char copyBuffer[COPY_CHUNK];
 
-// Receives the bytes done while a copy runs (none: nullptr). Kernel copies then go in pieces of
-// PROGRESS_PIECE bytes, so that it hears of each piece; otherwise in pieces of a gigabyte.
+// Receives the bytes done while a copy runs (none: nullptr). Kernel copies then go in pieces
+// that take about a tenth of a second each, so that it hears of the copy several times a second
+// on fast and slow media alike; otherwise in pieces of a gigabyte.
 CopyProgressFn copyProgress = nullptr;
-constexpr uint64_t PROGRESS_PIECE = 8u << 20;
 constexpr uint64_t KERNEL_PIECE = 1u << 30;
+constexpr uint64_t FIRST_PROGRESS_PIECE = 4u << 20;
+constexpr uint64_t LEAST_PROGRESS_PIECE = 1u << 20;
+constexpr uint64_t MOST_PROGRESS_PIECE = 256u << 20;
+
+// Milliseconds on a steady clock.
+int64_t steadyMilliseconds() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The next piece for a progress receiver: doubled after a piece quicker than 50 ms, halved
+// after one slower than 200 ms.
+uint64_t nextPiece(uint64_t piece, int64_t tookMs) {
+  if (tookMs < 50 && piece < MOST_PROGRESS_PIECE)
+    return piece * 2;
+  if (tookMs > 200 && piece > LEAST_PROGRESS_PIECE)
+    return piece / 2;
+  return piece;
+}
 
 // Whether new files start anonymous (O_TMPFILE) where the file system allows it; tests turn it
 // off to exercise the named temporary files of other file systems.
@@ -94,14 +115,19 @@ int copyData(int in, int out, uint64_t size, uint64_t device) {
     }
     if (static_cast<int64_t>(device) != noRangeDevice) {
       uint64_t copied = 0;
-      uint64_t piece = copyProgress != nullptr ? PROGRESS_PIECE : KERNEL_PIECE;
+      uint64_t piece = copyProgress != nullptr ? FIRST_PROGRESS_PIECE : KERNEL_PIECE;
+      int64_t pieceStart = copyProgress != nullptr ? steadyMilliseconds() : 0;
       while (copied < size) {
         size_t ask = static_cast<size_t>(std::min<uint64_t>(size - copied, piece));
         ssize_t n = copy_file_range(in, nullptr, out, nullptr, ask, 0);
         if (n > 0) {
           copied += static_cast<uint64_t>(n);
-          if (copyProgress != nullptr)
+          if (copyProgress != nullptr) {
             copyProgress(copied, size);
+            int64_t now = steadyMilliseconds();
+            piece = nextPiece(piece, now - pieceStart);
+            pieceStart = now;
+          }
           continue;
         }
         if (n == 0) {
