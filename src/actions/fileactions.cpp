@@ -12,7 +12,16 @@ namespace {
 // Ends a failed action's line with the error suffix for the last error and records the failure.
 int failAction(uint32_t statusValue) {
   reportError("", static_cast<int32_t>(GetLastError()));
+  flushAfterItem();
   return recordFailure(statusValue);
+}
+
+// Ends a moved or deleted file's line and hands it to standard output before the next file is
+// touched.
+int endDestructiveItem() {
+  printf("\n");
+  flushAfterItem();
+  return 1;
 }
 
 // The start shared by copy and move: the same-path refusal, the archive filter and the item
@@ -29,15 +38,35 @@ int beginTransfer(const char *sourcePath, const char *destPath, DWORD attributes
   return 1;
 }
 
-// Copies the file over its destination, with one more attempt under /x after the destination
+// How a copy treats its destination.
+enum CopyKind {
+  COPY_REPLACING, // over the existing namesake that the selection chose
+  COPY_NEW_ONLY,  // the destination was looked up as absent: nothing may be replaced, not even a
+                  // namesake that appeared meanwhile, since nothing chose it (error 80)
+  COPY_FOR_MOVE,  // over the existing namesake, on the disk before the source is deleted
+};
+
+bool copyAs(CopyKind kind, const char *sourcePath, const char *destPath) {
+  switch (kind) {
+  case COPY_NEW_ONLY:
+    return fsCopyFile(sourcePath, destPath, TRUE) != FALSE;
+  case COPY_FOR_MOVE:
+    return copyFileDurably(sourcePath, destPath);
+  case COPY_REPLACING:
+    break;
+  }
+  return fsCopyFile(sourcePath, destPath, FALSE) != FALSE;
+}
+
+// Copies the file to its destination, with one more attempt under /x after the destination
 // refused with access denied; the second copy then gets the source's attribute word. False with
 // the failing call's last error.
-bool copyOver(const char *sourcePath, const char *destPath, DWORD attributes) {
-  if (fsCopyFile(sourcePath, destPath, FALSE))
+bool copyOver(CopyKind kind, const char *sourcePath, const char *destPath, DWORD attributes) {
+  if (copyAs(kind, sourcePath, destPath))
     return true;
   if (!retryAfterDenied())
     return false;
-  return clearProtection(destPath) && fsCopyFile(sourcePath, destPath, FALSE) &&
+  return clearProtection(destPath) && copyAs(kind, sourcePath, destPath) &&
          SetFileAttributesA(destPath, attributes);
 }
 
@@ -60,11 +89,11 @@ bool deleteWithRetry(const char *path, DWORD attributes) {
 // the attribute word the source had. When the second rename fails, the source gets its
 // protection back, as a failed second delete does; the error kept is the rename's.
 bool renameWithRetry(const char *sourcePath, const char *destPath, DWORD attributes) {
-  if (MoveFileA(sourcePath, destPath))
+  if (moveFileDurably(sourcePath, destPath))
     return true;
   if (!retryAfterDenied() || !clearProtection(sourcePath))
     return false;
-  if (!MoveFileA(sourcePath, destPath)) {
+  if (!moveFileDurably(sourcePath, destPath)) {
     DWORD saved = GetLastError();
     SetFileAttributesA(sourcePath, attributes);
     SetLastError(saved);
@@ -137,8 +166,9 @@ int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
     }
   }
 
+  CopyKind kind = destEntry != nullptr ? COPY_REPLACING : COPY_NEW_ONLY;
   progressBegin(sourcePath);
-  bool copied = copyOver(sourcePath, destPath, attributes);
+  bool copied = copyOver(kind, sourcePath, destPath, attributes);
   progressEnd();
   if (!copied)
     return failAction(ST_COPY_FAILED);
@@ -157,21 +187,18 @@ int moveOne(const char *sourcePath, const char *destPath, DWORD attributes,
             const FindEntry *sourceEntry, const FindEntry *destEntry) {
   if (beginTransfer(sourcePath, destPath, attributes) == 0)
     return 0;
-  if (runState.echoOnly) {
-    printf("\n");
-    return 1;
-  }
+  if (runState.echoOnly)
+    return endDestructiveItem();
 
   if (sourceEntry != nullptr && destEntry != nullptr) {
-    // The source is deleted only after a copy that succeeded. One file under two spellings
-    // never gets here: the copy onto itself is refused.
+    // The source is deleted only after a copy that succeeded and has reached the disk. One
+    // file under two spellings never gets here: the copy onto itself is refused.
     progressBegin(sourcePath);
-    bool copied = copyOver(sourcePath, destPath, attributes);
+    bool copied = copyOver(COPY_FOR_MOVE, sourcePath, destPath, attributes);
     progressEnd();
     if (!copied || !deleteWithRetry(sourcePath, attributes))
       return failAction(ST_MOVE_FAILED);
-    printf("\n");
-    return 1;
+    return endDestructiveItem();
   }
 
   // A rename to another file system copies the data: its progress shows too.
@@ -180,8 +207,7 @@ int moveOne(const char *sourcePath, const char *destPath, DWORD attributes,
   progressEnd();
   if (!moved)
     return failAction(ST_MOVE_FAILED);
-  printf("\n");
-  return 1;
+  return endDestructiveItem();
 }
 
 // Deletes one source file; its line never carries an arrow.
@@ -190,12 +216,9 @@ int deleteOne(const char *path, DWORD attributes) {
     return 0;
   beginItemLine();
   printf("%s", path);
-  if (runState.echoOnly) {
-    printf("\n");
-    return 1;
-  }
+  if (runState.echoOnly)
+    return endDestructiveItem();
   if (!deleteWithRetry(path, attributes))
     return failAction(ST_DELETE_FAILED);
-  printf("\n");
-  return 1;
+  return endDestructiveItem();
 }

@@ -49,25 +49,19 @@ bool tailMatches() {
   return last == sourceTail[TAIL_WINDOW - 1] || last == END_OF_FILE_MARK;
 }
 
-// Gives the destination the source's creation, last-access and last-write times; false with
-// the failing call's last error.
-bool copyFileTimes(const char *sourcePath, const char *destPath) {
-  HANDLE source = CreateFileA(sourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (source == INVALID_HANDLE_VALUE)
-    return false;
+// Gives the destination the creation, last-access and last-write times that the listing read
+// together with the source's size: a source that grew while it was copied then looks newer than
+// its copy, so that a later /i or /u brings the copy up to date. False with the failing call's
+// last error.
+bool copyFileTimes(const FindEntry &sourceEntry, const char *destPath) {
   HANDLE dest = CreateFileA(destPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  FILETIME creation;
-  FILETIME lastAccess;
-  FILETIME lastWrite;
-  bool done = dest != INVALID_HANDLE_VALUE &&
-              GetFileTime(source, &creation, &lastAccess, &lastWrite) &&
-              SetFileTime(dest, &creation, &lastAccess, &lastWrite);
+  if (dest == INVALID_HANDLE_VALUE)
+    return false;
+  bool done = SetFileTime(dest, &sourceEntry.ftCreationTime, &sourceEntry.ftLastAccessTime,
+                          &sourceEntry.ftLastWriteTime);
   DWORD saved = GetLastError();
-  CloseHandle(source);
-  if (dest != INVALID_HANDLE_VALUE)
-    CloseHandle(dest);
+  CloseHandle(dest);
   SetLastError(saved);
   return done;
 }
@@ -155,7 +149,7 @@ int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attribut
   }
   dest = -1;
 
-  if (!copyFileTimes(sourcePath, destPath))
+  if (!copyFileTimes(*sourceEntry, destPath))
     goto failed;
 
   printf("\t*");

@@ -69,15 +69,18 @@ bool sameAttributes(const FindEntry &a, const FindEntry &b) {
 
 // Everything matches. A file system that stores times in 2-second steps rounds them: when
 // exactly one of the two times is a whole multiple of 2 seconds, times less than 2 seconds
-// apart count as the same and the sizes are not compared.
+// apart count as the same. Two files of different sizes are never the same, whatever their
+// times: /del /+m and /m /+m delete a source on the strength of this test.
 bool sameAll(const FindEntry &a, const FindEntry &b) {
+  if (fileSize64(a) != fileSize64(b) || !sameAttributes(a, b))
+    return false;
   int64_t ta = lastWriteTicks(a);
   int64_t tb = lastWriteTicks(b);
   bool aWhole = ta % GRANULARITY == 0;
   bool bWhole = tb % GRANULARITY == 0;
   if (aWhole == bWhole)
-    return ta == tb && fileSize64(a) == fileSize64(b) && sameAttributes(a, b);
-  return distance(ta, tb) < static_cast<uint64_t>(GRANULARITY) && sameAttributes(a, b);
+    return ta == tb;
+  return distance(ta, tb) < static_cast<uint64_t>(GRANULARITY);
 }
 
 // Whether /a or /b passes the file over: it lacks the archive bit.

@@ -212,7 +212,9 @@ void settleSelectMask() {
 int printSummary(const char *sourcePath, int actedTotal, int linesWalked) {
   const RunState &rs = runState;
   uint32_t status = rs.status;
-  if ((status & 0xF0) == 0xF0) {
+  // Only a refusal says so: the status bits of other failures can add up to the same value
+  // (0xA0 | 0xD0), and the exit status stays their union.
+  if (rs.samePathRefused) {
     std::printf("Source and destination are the same path.\n");
     return static_cast<int>(status);
   }

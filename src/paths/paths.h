@@ -65,6 +65,7 @@ struct FindEntry {
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_ARCHIVE 0x20u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400u
 
 #define ERROR_FILE_NOT_FOUND 2u
 #define ERROR_PATH_NOT_FOUND 3u
@@ -182,6 +183,15 @@ void listFileClose(ListFile *file);
 // (hidden, system and archive then follow from the name and mode alone: one system call less),
 // for callers that never look at those bits.
 bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes);
+
+// fsCopyFile(source, destination, FALSE) whose result is on the disk when it returns true: the
+// copy's data and the directory entry naming it are flushed. A move that copies calls it before
+// it deletes the source, so that a power cut never leaves neither. False with the last error
+// when the copy or a flush fails (after a failed flush the destination may hold the new copy).
+bool copyFileDurably(const char *source, const char *destination);
+// MoveFileA (never replacing), whose copy, where the move has to copy (to another file system
+// or volume), is on the disk before the source is removed.
+bool moveFileDurably(const char *source, const char *destination);
 
 // Whether two paths name one file (same device and inode; volume serial and file index on
 // Windows): 1 the same file, 0 two files, -1 when either cannot be examined.

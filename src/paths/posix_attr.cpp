@@ -6,6 +6,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -190,6 +191,44 @@ int writeStoredAttributes(int fd, const char *sysPath, uint32_t value) {
   return errno;
 }
 
+// Parses "<seconds>.<nanoseconds>" as the clean-state record holds it.
+bool parseCleanRecord(const char *data, size_t length, int64_t *seconds, uint32_t *nanoseconds) {
+  char text[48];
+  if (length == 0 || length >= sizeof text)
+    return false;
+  memcpy(text, data, length);
+  text[length] = '\0';
+  long long s;
+  unsigned long ns;
+  int used = 0;
+  if (sscanf(text, "%lld.%9lu%n", &s, &ns, &used) != 2 || static_cast<size_t>(used) != length ||
+      ns > 999999999ul)
+    return false;
+  *seconds = s;
+  *nanoseconds = static_cast<uint32_t>(ns);
+  return true;
+}
+
+namespace {
+
+// Whether a file whose stored value lacks the archive bit has changed since: its last-write
+// time is not earlier than its change time (the rule for values that Samba and Wine store, and
+// the one that sees a write within the same tick of a coarse clock as the store), or a record
+// exists and the change time differs from it.
+bool changedSince(const char *xattrPath, const struct statx &sx) {
+  if (notEarlier(sx.stx_mtime, sx.stx_ctime))
+    return true;
+  char data[48];
+  ssize_t length = getxattr(xattrPath, CLEAN_XATTR_NAME, data, sizeof data);
+  int64_t seconds;
+  uint32_t nanoseconds;
+  if (length > 0 && parseCleanRecord(data, static_cast<size_t>(length), &seconds, &nanoseconds))
+    return sx.stx_ctime.tv_sec != seconds || sx.stx_ctime.tv_nsec != nanoseconds;
+  return length < 0 && errno != ENODATA; // unreadable: never a missed change
+}
+
+} // namespace
+
 // The attribute word of one file, as the table of the platform design gives it.
 DWORD computeAttributes(const FileFacts &facts, const char *name) {
   bool dotHidden = name != nullptr && name[0] == '.' && !isDotEntry(name);
@@ -209,14 +248,45 @@ DWORD computeAttributes(const FileFacts &facts, const char *name) {
   }
   if (!facts.dangling && (facts.mode & 0222) == 0)
     attributes |= FILE_ATTRIBUTE_READONLY;
-  if (facts.stored < 0 || (stored & FILE_ATTRIBUTE_ARCHIVE) != 0 || facts.writtenAfterStored)
+  if (facts.stored < 0 || (stored & FILE_ATTRIBUTE_ARCHIVE) != 0 || facts.changedSinceCleared)
     attributes |= FILE_ATTRIBUTE_ARCHIVE;
   if (attributes == 0)
     attributes = FILE_ATTRIBUTE_NORMAL;
   return attributes;
 }
 
-// One stat (two for a symbolic link) and one extended-attribute read.
+namespace {
+
+// The facts of one entry from its statx record (a link's target's, when it was followed) and
+// its stored attributes read through `xattrPath`.
+void fillFacts(const struct statx &sx, const char *xattrPath, const char *displayName,
+               FileFacts *facts, bool *xattrUnsupported) {
+  facts->isDir = S_ISDIR(sx.stx_mode);
+  facts->mode = sx.stx_mode;
+  facts->dev = (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+  facts->ino = sx.stx_ino;
+  facts->size = (facts->isDir || facts->dangling) ? 0 : sx.stx_size;
+  facts->uid = sx.stx_uid;
+  facts->gid = sx.stx_gid;
+  facts->accessTicks = ticksOf(sx.stx_atime);
+  facts->writeTicks = ticksOf(sx.stx_mtime);
+  facts->changeTicks = ticksOf(sx.stx_ctime);
+  facts->createTicks =
+      (sx.stx_mask & STATX_BTIME) != 0 ? ticksOf(sx.stx_btime) : facts->changeTicks;
+  facts->stored = -1;
+  if (!facts->dangling && (xattrUnsupported == nullptr || !*xattrUnsupported))
+    facts->stored = readStoredAttributes(xattrPath, xattrUnsupported);
+  // The record is read only where it decides: a file whose stored value lacks the archive bit.
+  facts->changedSinceCleared = !facts->isDir && facts->stored >= 0 &&
+                               (facts->stored & FILE_ATTRIBUTE_ARCHIVE) == 0 &&
+                               changedSince(xattrPath, sx);
+  facts->attributes = computeAttributes(*facts, displayName);
+}
+
+} // namespace
+
+// One stat (two for a symbolic link), one extended-attribute read, and one more for a file
+// whose archive bit is stored cleared.
 int statFacts(int dirFd, const char *name, const char *xattrPath, const char *displayName,
               FileFacts *facts, bool *xattrUnsupported) {
   struct statx sx;
@@ -234,106 +304,328 @@ int statFacts(int dirFd, const char *name, const char *xattrPath, const char *di
       facts->targetError = errno;
     }
   }
-  facts->isDir = S_ISDIR(sx.stx_mode);
-  facts->mode = sx.stx_mode;
-  facts->dev = (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
-  facts->ino = sx.stx_ino;
-  facts->size = (facts->isDir || facts->dangling) ? 0 : sx.stx_size;
-  facts->uid = sx.stx_uid;
-  facts->gid = sx.stx_gid;
-  facts->accessTicks = ticksOf(sx.stx_atime);
-  facts->writeTicks = ticksOf(sx.stx_mtime);
-  facts->changeTicks = ticksOf(sx.stx_ctime);
-  facts->createTicks =
-      (sx.stx_mask & STATX_BTIME) != 0 ? ticksOf(sx.stx_btime) : facts->changeTicks;
-  facts->writtenAfterStored = notEarlier(sx.stx_mtime, sx.stx_ctime);
-  facts->stored = -1;
-  if (!facts->dangling && (xattrUnsupported == nullptr || !*xattrUnsupported))
-    facts->stored = readStoredAttributes(xattrPath, xattrUnsupported);
-  facts->attributes = computeAttributes(*facts, displayName);
+  fillFacts(sx, xattrPath, displayName, facts, xattrUnsupported);
   return 0;
 }
 
-// GetFileAttributesA: the attribute word of a path; 0xFFFFFFFF with the last error set.
+namespace {
+
+// Drops the separators after the last name of a system path (a trailing `/` would make the
+// system follow a final link), keeping a lone root.
+void trimTrailingSlashes(char *sys) {
+  size_t length = strlen(sys);
+  while (length > 1 && sys[length - 1] == '/')
+    sys[--length] = '\0';
+}
+
+// A symbolic link's own word: it keeps no attributes of its own (no stored value, no mode that
+// counts), so it is what Windows reports for a link: a reparse point, archived, hidden by its
+// name, a directory when it leads to one.
+DWORD linkAttributes(const char *sys, const char *name) {
+  struct stat target;
+  DWORD attributes = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE;
+  if (name[0] == '.' && !isDotEntry(name))
+    attributes |= FILE_ATTRIBUTE_HIDDEN;
+  if (stat(sys, &target) == 0 && S_ISDIR(target.st_mode))
+    attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  return attributes;
+}
+
+} // namespace
+
+// GetFileAttributesA: the attribute word of the entry that the path names; a final symbolic
+// link is not followed, so that the word describes the very entry SetFileAttributesA changes.
+// 0xFFFFFFFF with the last error set.
 DWORD GetFileAttributesA(const char *path) {
   char sys[SYS_PATH];
   if (!toSystemPath(path, sys))
     return INVALID_FILE_ATTRIBUTES;
+  trimTrailingSlashes(sys);
   char name[256];
   nameOfPath(sys, name);
-  FileFacts facts;
-  int err = statFacts(AT_FDCWD, sys, sys, name, &facts);
-  if (err != 0) {
-    setLastErrorFromErrno(err, sys);
+  struct statx sx;
+  if (statx(AT_FDCWD, sys, AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT,
+            STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+    setLastErrorFromErrno(errno, sys);
     return INVALID_FILE_ATTRIBUTES;
   }
+  if (S_ISLNK(sx.stx_mode))
+    return linkAttributes(sys, name);
+  FileFacts facts;
+  memset(&facts, 0, sizeof facts);
+  fillFacts(sx, sys, name, &facts, nullptr);
   return facts.attributes;
 }
 
-// SetFileAttributesA: read-only through the mode (files), the rest through the stored value.
-// Nothing is written when the stored value already says the same. Clearing the archive bit
-// of a file must leave its change time after its last-write time, or the archive rule would
-// read the file as written again; the store is repeated until the clock has moved on.
+namespace {
+
+// The entry that one SetFileAttributesA changes, held by one descriptor opened without
+// following a final link (O_PATH needs no permission on the file). Its mode and extended
+// attributes are reached through the descriptor's name in /proc, which leads to the very
+// file; where /proc is missing, through a readable descriptor of the same file.
+struct AttrTarget {
+  int pathFd = -1;
+  int ioFd = -1;         // the readable descriptor used instead of /proc, or -1
+  char proc[40];         // "/proc/self/fd/N"
+  struct statx sx;       // the entry as opened
+  bool noXattrs = false; // its file system keeps no extended attributes
+};
+
+// Opens the target; 0 or errno.
+int openTarget(const char *sys, AttrTarget &t) {
+  t.pathFd = open(sys, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (t.pathFd < 0)
+    return errno;
+  snprintf(t.proc, sizeof t.proc, "/proc/self/fd/%d", t.pathFd);
+  if (statx(t.pathFd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS, &t.sx) != 0)
+    return errno;
+  if (S_ISLNK(t.sx.stx_mode) || access(t.proc, F_OK) == 0)
+    return 0;
+  // No /proc: a readable descriptor of the same file serves instead.
+  t.ioFd = open(sys, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (t.ioFd < 0)
+    return errno;
+  struct stat st;
+  if (fstat(t.ioFd, &st) != 0)
+    return errno;
+  if (st.st_ino != t.sx.stx_ino || major(st.st_dev) != t.sx.stx_dev_major ||
+      minor(st.st_dev) != t.sx.stx_dev_minor)
+    return ENOENT; // swapped meanwhile: the entry that was opened is gone from this name
+  return 0;
+}
+
+void closeTarget(AttrTarget &t) {
+  if (t.ioFd >= 0)
+    close(t.ioFd);
+  if (t.pathFd >= 0)
+    close(t.pathFd);
+}
+
+// One extended attribute of the target: its length (0 or more), or -1 when it has none.
+ssize_t getAttr(const AttrTarget &t, const char *name, char *data, size_t size) {
+  return t.ioFd >= 0 ? fgetxattr(t.ioFd, name, data, size) : getxattr(t.proc, name, data, size);
+}
+
+// Sets (or, with a null value, removes) one extended attribute; 0 or errno. Where the file
+// system keeps none, nothing is stored and nothing fails.
+int setAttr(AttrTarget &t, const char *name, const char *data, size_t length) {
+  int result;
+  if (data == nullptr)
+    result = t.ioFd >= 0 ? fremovexattr(t.ioFd, name) : removexattr(t.proc, name);
+  else
+    result = t.ioFd >= 0 ? fsetxattr(t.ioFd, name, data, length, 0)
+                         : setxattr(t.proc, name, data, length, 0);
+  if (result == 0 || (data == nullptr && errno == ENODATA))
+    return 0;
+  if (errno == ENOTSUP || errno == EOPNOTSUPP) {
+    t.noXattrs = true;
+    return 0;
+  }
+  return errno;
+}
+
+int setMode(const AttrTarget &t, mode_t mode) {
+  int result = t.ioFd >= 0 ? fchmod(t.ioFd, mode) : chmod(t.proc, mode);
+  return result == 0 ? 0 : errno;
+}
+
+// The saved value of one extended attribute, so that a failed change can put it back.
+struct SavedAttr {
+  bool present = false;
+  bool unknown = false; // present, but too long to be saved: never rewritten or removed
+  char data[256];
+  size_t length = 0;
+};
+
+void saveAttr(const AttrTarget &t, const char *name, SavedAttr &saved) {
+  ssize_t length = getAttr(t, name, saved.data, sizeof saved.data);
+  saved.unknown = length < 0 && errno == ERANGE;
+  saved.present = length >= 0;
+  saved.length = length > 0 ? static_cast<size_t>(length) : 0;
+}
+
+void restoreAttr(AttrTarget &t, const char *name, const SavedAttr &saved) {
+  if (!saved.unknown)
+    setAttr(t, name, saved.present ? saved.data : nullptr, saved.length);
+}
+
+bool sameStamp(const struct statx_timestamp &a, int64_t seconds, uint32_t nanoseconds) {
+  return a.tv_sec == seconds && a.tv_nsec == nanoseconds;
+}
+
+// Waits until the coarse clock, which the file system stamps changes with, has passed `t`;
+// false when that would take long (a change time in the future).
+bool waitPast(const struct statx_timestamp &t) {
+  for (int i = 0; i < 50; ++i) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    if (now.tv_sec > t.tv_sec || (now.tv_sec == t.tv_sec && now.tv_nsec > t.tv_nsec))
+      return true;
+    if (t.tv_sec > now.tv_sec + 1)
+      return false;
+    struct timespec pause = {0, 1000000};
+    nanosleep(&pause, nullptr);
+  }
+  return false;
+}
+
+// How many times a store of a cleared archive bit is made before the file is left archived.
+constexpr int CLEAN_ATTEMPTS = 5;
+
+} // namespace
+
+// SetFileAttributesA: all or nothing, on the entry the path names when it is opened (a final
+// link is never followed: a link keeps no attributes, and its target is never touched). A
+// file's read-only bit goes through the mode, everything else through the stored value; a
+// directory's read-only bit is stored, and clearing it gives the owner's write bit back where
+// the mode has none. Nothing is written when everything already says the same.
+//
+// Clearing a file's archive bit also records the change time that the store gives the file,
+// so that any later change, whatever last-write time it sets, reads as archived again. The
+// record names the change time it expects (the coarse clock that the file system stamps
+// changes with); the store is checked, and repeated on the next tick of that clock when the
+// time came out otherwise (another file may have drawn a finer time meanwhile) or the file was
+// written within the same tick. A record that never comes true leaves the file archived: an
+// extra backup, never a missed change. A last-write time in the future keeps it archived too.
+//
+// For an ordinary user, extended attributes need write permission: the owner's write bit is
+// lifted for the moment of the store when the file has none.
 BOOL SetFileAttributesA(const char *path, DWORD attributes) {
   char sys[SYS_PATH];
   if (!toSystemPath(path, sys))
     return FALSE;
-  char name[256];
-  nameOfPath(sys, name);
-  FileFacts facts;
-  int err = statFacts(AT_FDCWD, sys, sys, name, &facts);
-  if (err == 0 && facts.dangling)
-    err = facts.targetError;
+  trimTrailingSlashes(sys);
+  AttrTarget t;
+  int err = openTarget(sys, t);
+  if (err != 0 || S_ISLNK(t.sx.stx_mode)) {
+    closeTarget(t);
+    if (err != 0)
+      setLastErrorFromErrno(err, sys);
+    return err == 0;
+  }
+  bool isDir = S_ISDIR(t.sx.stx_mode);
+  if ((attributes & FILE_ATTRIBUTE_NORMAL) != 0 && (attributes & STORED_BITS) == 0)
+    attributes = 0;
+
+  // What is wanted.
+  mode_t mode = t.sx.stx_mode & 07777;
+  mode_t wantedMode = mode;
+  uint32_t wanted;
+  if (isDir) {
+    wanted = attributes & STORED_BITS;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0 && (mode & 0222) == 0)
+      wantedMode = mode | 0200;
+  } else {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+      wantedMode = mode & ~0222u;
+    else if ((mode & 0222) == 0)
+      wantedMode = mode | 0200;
+    wanted = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+  }
+  bool recordClean = !isDir && (wanted & FILE_ATTRIBUTE_ARCHIVE) == 0;
+
+  // What is there.
+  SavedAttr oldStored, oldRecord;
+  saveAttr(t, DOS_XATTR_NAME, oldStored);
+  int32_t stored = oldStored.present ? parseStoredAttributes(oldStored.data, oldStored.length) : -1;
+  int64_t recordSeconds = 0;
+  uint32_t recordNanoseconds = 0;
+  bool recorded = false;
+  if (recordClean) {
+    saveAttr(t, CLEAN_XATTR_NAME, oldRecord);
+    recorded = oldRecord.present && parseCleanRecord(oldRecord.data, oldRecord.length,
+                                                     &recordSeconds, &recordNanoseconds);
+  }
+  bool storeNeeded;
+  if (stored < 0)
+    storeNeeded = wanted != (isDir ? 0u : FILE_ATTRIBUTE_ARCHIVE);
+  else
+    storeNeeded = (static_cast<uint32_t>(stored) & STORED_BITS) != wanted;
+  // Every change made to a file that stays cleared moves its change time: the record goes with it.
+  bool cleanNeeded =
+      recordClean &&
+      (storeNeeded || wantedMode != mode || notEarlier(t.sx.stx_mtime, t.sx.stx_ctime) ||
+       !(recorded && sameStamp(t.sx.stx_ctime, recordSeconds, recordNanoseconds)));
+  if (!storeNeeded && !cleanNeeded && wantedMode == mode) {
+    closeTarget(t);
+    return TRUE;
+  }
+
+  char text[16];
+  int textLength = snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(wanted));
+  bool wholeSeconds = false; // the file system keeps change times in whole seconds
+  err = 0;
+  for (int attempt = 0; attempt < (cleanNeeded ? CLEAN_ATTEMPTS : 1); ++attempt) {
+    struct timespec expected;
+    clock_gettime(CLOCK_REALTIME_COARSE, &expected);
+    if (wholeSeconds)
+      expected.tv_nsec = 0;
+    // The owner's write bit, lifted for the stores where the mode has none.
+    mode_t current = t.sx.stx_mode & 07777;
+    bool lifted = false;
+    if ((storeNeeded || cleanNeeded) && (current & 0200) == 0 && geteuid() != 0 &&
+        geteuid() == t.sx.stx_uid) {
+      err = setMode(t, current | 0200);
+      if (err != 0)
+        break;
+      lifted = true;
+    }
+    if (cleanNeeded) {
+      char record[48];
+      int length = snprintf(record, sizeof record, "%lld.%09ld",
+                            static_cast<long long>(expected.tv_sec), expected.tv_nsec);
+      err = setAttr(t, CLEAN_XATTR_NAME, record, static_cast<size_t>(length));
+      if ((err == EACCES || err == EPERM) && !lifted && (current & 0200) == 0 &&
+          setMode(t, current | 0200) == 0) {
+        lifted = true; // root without the right to override permissions
+        err = setAttr(t, CLEAN_XATTR_NAME, record, static_cast<size_t>(length));
+      }
+    }
+    if (err == 0 && storeNeeded) {
+      err = setAttr(t, DOS_XATTR_NAME, text, static_cast<size_t>(textLength));
+      if ((err == EACCES || err == EPERM) && !lifted && (current & 0200) == 0 &&
+          setMode(t, current | 0200) == 0) {
+        lifted = true;
+        err = setAttr(t, DOS_XATTR_NAME, text, static_cast<size_t>(textLength));
+      }
+    }
+    if (err == 0 && (wantedMode != current || lifted))
+      err = setMode(t, wantedMode);
+    if (err != 0 && attempt > 0) {
+      // The change itself was made by the first attempt; only its record did not come true.
+      if (lifted)
+        setMode(t, wantedMode);
+      err = 0;
+      break;
+    }
+    if (err != 0) {
+      // All or nothing: what was stored goes back, and the mode.
+      if (cleanNeeded)
+        restoreAttr(t, CLEAN_XATTR_NAME, oldRecord);
+      if (storeNeeded)
+        restoreAttr(t, DOS_XATTR_NAME, oldStored);
+      if (lifted || (t.sx.stx_mode & 07777) != mode)
+        setMode(t, mode);
+      break;
+    }
+    storeNeeded = false;
+    if (statx(t.pathFd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS, &t.sx) != 0 ||
+        !cleanNeeded || t.noXattrs)
+      break;
+    bool writtenSince = notEarlier(t.sx.stx_mtime, t.sx.stx_ctime);
+    if (!writtenSince &&
+        sameStamp(t.sx.stx_ctime, expected.tv_sec, static_cast<uint32_t>(expected.tv_nsec)))
+      break; // the record is exact
+    if (t.sx.stx_ctime.tv_nsec == 0 && expected.tv_nsec != 0)
+      wholeSeconds = true;
+    // Written within this tick of the clock (or dated ahead): the next store comes after it.
+    if (!waitPast(writtenSince ? t.sx.stx_mtime : t.sx.stx_ctime))
+      break; // the file stays archived
+  }
+  closeTarget(t);
   if (err != 0) {
     setLastErrorFromErrno(err, sys);
     return FALSE;
-  }
-  if ((attributes & FILE_ATTRIBUTE_NORMAL) != 0 && (attributes & STORED_BITS) == 0)
-    attributes = 0;
-  uint32_t wanted;
-  if (facts.isDir) {
-    wanted = attributes & STORED_BITS;
-  } else {
-    bool readOnly = (facts.mode & 0222) == 0;
-    bool wantReadOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly != wantReadOnly) {
-      mode_t mode = facts.mode & 07777;
-      mode = wantReadOnly ? (mode & ~0222u) : (mode | 0200u);
-      if (chmod(sys, mode) != 0) {
-        setLastErrorFromErrno(errno, sys);
-        return FALSE;
-      }
-    }
-    wanted = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-  }
-  bool clearsArchive = (wanted & FILE_ATTRIBUTE_ARCHIVE) == 0;
-  bool same;
-  if (facts.stored < 0)
-    same = wanted == (facts.isDir ? 0u : FILE_ATTRIBUTE_ARCHIVE);
-  else
-    same = (static_cast<uint32_t>(facts.stored) & STORED_BITS) == wanted &&
-           (facts.isDir || !clearsArchive || !facts.writtenAfterStored);
-  if (same)
-    return TRUE;
-  for (int attempt = 0;; ++attempt) {
-    err = writeStoredAttributes(-1, sys, wanted);
-    if (err != 0) {
-      setLastErrorFromErrno(err, sys);
-      return FALSE;
-    }
-    if (facts.isDir || !clearsArchive || attempt >= 50)
-      break;
-    struct statx sx;
-    if (statx(AT_FDCWD, sys, AT_STATX_SYNC_AS_STAT, STATX_MTIME | STATX_CTIME, &sx) != 0 ||
-        !notEarlier(sx.stx_mtime, sx.stx_ctime))
-      break;
-    // A last-write time in the future cannot be overtaken by waiting: the file stays archived.
-    struct timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    if (sx.stx_mtime.tv_sec > now.tv_sec + 1)
-      break;
-    struct timespec pause = {0, 1000000};
-    nanosleep(&pause, nullptr);
   }
   return TRUE;
 }

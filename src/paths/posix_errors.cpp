@@ -168,9 +168,15 @@ DWORD FormatMessageA(DWORD flags, const void *source, DWORD messageId, DWORD lan
   return 0;
 }
 
-// Ticks since 1601 for a time in seconds and nanoseconds since 1970.
+// Ticks since 1601 for a time in seconds and nanoseconds since 1970. A time past the range of
+// ticks (tmpfs keeps times far beyond the year 30828) gives TICKS_SATURATED, so that it stays
+// the newest of all; one before it gives the lowest value.
 int64_t ticksFromUnix(int64_t seconds, int64_t nanoseconds) {
-  return seconds * TICKS_PER_SEC + nanoseconds / 100 + EPOCH_DIFF_TICKS;
+  int64_t ticks;
+  if (__builtin_mul_overflow(seconds, TICKS_PER_SEC, &ticks) ||
+      __builtin_add_overflow(ticks, nanoseconds / 100 + EPOCH_DIFF_TICKS, &ticks))
+    return seconds < 0 ? INT64_MIN : TICKS_SATURATED;
+  return ticks;
 }
 
 // Seconds and nanoseconds since 1970 for ticks since 1601 (floored for times before 1970).
@@ -187,7 +193,8 @@ void unixFromTicks(int64_t ticks, int64_t *seconds, int64_t *nanoseconds) {
 }
 
 // FileTimeToLocalFileTime: adds the current offset of local time from UTC, as Windows does
-// (the offset in force now, not the one at that time). Fails for values past the range.
+// (the offset in force now, not the one at that time). Fails for values past the range, and for
+// the last one, which stands for every time the listing found beyond it.
 BOOL FileTimeToLocalFileTime(const FILETIME *fileTime, FILETIME *localTime) {
   if (fileTime == nullptr || localTime == nullptr) {
     lastError = ERROR_INVALID_PARAMETER;
@@ -195,6 +202,10 @@ BOOL FileTimeToLocalFileTime(const FILETIME *fileTime, FILETIME *localTime) {
   }
   uint64_t value =
       (static_cast<uint64_t>(fileTime->dwHighDateTime) << 32) | fileTime->dwLowDateTime;
+  if (value == static_cast<uint64_t>(TICKS_SATURATED)) {
+    lastError = ERROR_INVALID_PARAMETER; // a time past the range: no calendar date is true
+    return FALSE;
+  }
   time_t now = time(nullptr);
   struct tm local;
   int64_t offset = 0;

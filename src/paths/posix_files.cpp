@@ -23,6 +23,24 @@ namespace {
 int64_t faultBytes = -1;
 int faultErrno = 0;
 
+// The test seam of the flushes: when flushFaultErrno is not 0, the flush numbered
+// flushFaultAt (counted from 0 since the seam was set) fails with it.
+int flushFaultAt = -1;
+int flushFaultErrno = 0;
+int flushCount = 0;
+
+// The test seam of CopyFileA: called once the source is open and its size and times are read,
+// before any data are copied.
+void (*copyHook)(void *) = nullptr;
+void *copyHookContext = nullptr;
+
+// fsync with the test seam; 0 or errno.
+int flushDescriptor(int fd) {
+  if (flushFaultErrno != 0 && flushCount++ == flushFaultAt)
+    return flushFaultErrno;
+  return fsync(fd) == 0 ? 0 : errno;
+}
+
 // The plain read/write buffer, shared by every copy (one copy runs at a time).
 constexpr size_t COPY_CHUNK = 1u << 20;
 alignas(4096) unsigned char copyBuffer[COPY_CHUNK];
@@ -358,22 +376,23 @@ int copyToTemp(int in, const struct stat &source, int32_t stored, const char *ds
     if (futimens(out, times) != 0)
       err = errno;
   }
-  if (err == 0 && flush && fsync(out) != 0)
-    err = errno;
+  if (err == 0 && flush)
+    err = flushDescriptor(out);
   if (err != 0)
     discardTemp(temp);
   return err;
 }
 
-// Flushes the directory holding `sys`, so that a new name in it survives a crash.
-void flushDirectoryOf(const char *sys) {
+// Flushes the directory holding `sys`, so that a new name in it survives a crash; 0 or errno.
+int flushDirectoryOf(const char *sys) {
   char dir[SYS_PATH];
   directoryOf(sys, dir);
   int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    fsync(fd);
-    close(fd);
-  }
+  if (fd < 0)
+    return errno;
+  int err = flushDescriptor(fd);
+  close(fd);
+  return err;
 }
 
 // Gives `from` the name `to` unless `to` exists; 0 or errno (EEXIST when it does).
@@ -463,11 +482,13 @@ BOOL moveAcrossDevices(const char *src, const char *dst) {
       discardTemp(temp);
   }
   if (err == 0) {
-    flushDirectoryOf(dst);
-    if (unlink(src) != 0) {
+    // The source goes only once the copy and its name are on the disk; a failed flush is a
+    // failed move.
+    err = flushDirectoryOf(dst);
+    if (err == 0 && unlink(src) != 0)
       err = errno;
+    if (err != 0)
       unlink(dst); // the source stays whole; the move did not happen
-    }
   }
   if (err != 0) {
     setLastErrorFromErrno(err, dst);
@@ -529,10 +550,23 @@ void setCopyFaultForTest(int64_t bytes, int err) {
   faultErrno = err;
 }
 
+// The seam for tests of a failing flush.
+void setFlushFaultForTest(int at, int err) {
+  flushFaultAt = at;
+  flushFaultErrno = err;
+  flushCount = 0;
+}
+
+// The seam for tests of what happens while a copy runs.
+void setCopyHookForTest(void (*hook)(void *), void *context) {
+  copyHook = hook;
+  copyHookContext = context;
+}
+
 namespace {
 
-// A destination is examined before the data are copied only for a large source (or when it
-// must not exist at all). A new destination, the common case, then costs no stat: the final
+// A destination is examined before the data are copied only for a large source. A new
+// destination, the common case, then costs no stat: the final
 // rename refuses to replace anything, and only when a file is in the way is it examined, after
 // the copy, for the refusals below. For a small file a refusal found that late wastes little.
 constexpr off_t EARLY_CHECK_BYTES = 1 << 20;
@@ -557,11 +591,13 @@ DWORD replacementRefusal(const FileFacts &old, const struct stat &st, const char
   return 0;
 }
 
-} // namespace
-
-// CopyFileA: the data go into a temporary file beside the destination, which replaces the
-// destination only when complete; the old destination stays whole until then.
-BOOL CopyFileA(const char *source, const char *destination, BOOL failIfExists) {
+// The copy of CopyFileA and copyFileDurably: the data go into a temporary file beside the
+// destination, which replaces the destination only when complete; the old destination stays
+// whole until then. The size copied and the times carried come from one fstat of the open
+// source (a clone takes the whole file, which may have grown since: its older times then make
+// the source look newer next time). With `durable` the data are flushed before the copy is
+// published and the directory after it.
+BOOL copyFile(const char *source, const char *destination, bool failIfExists, bool durable) {
   char src[SYS_PATH], dst[SYS_PATH];
   if (!toSystemPath(source, src) || !toSystemPath(destination, dst))
     return FALSE;
@@ -575,7 +611,8 @@ BOOL CopyFileA(const char *source, const char *destination, BOOL failIfExists) {
   bool examined = false; // `old` describes the destination found before the copy
   int32_t stored = storedOfFd(in);
   TempFile temp;
-  if (failIfExists || st.st_size > EARLY_CHECK_BYTES) {
+  // A new destination, asked for with failIfExists, is refused by the publishing step itself.
+  if (st.st_size > EARLY_CHECK_BYTES) {
     err = statFacts(AT_FDCWD, dst, dst, lastComponent(dst), &old);
     if (err == 0) {
       code = failIfExists ? ERROR_FILE_EXISTS_NUM : replacementRefusal(old, st, src, stored);
@@ -587,7 +624,9 @@ BOOL CopyFileA(const char *source, const char *destination, BOOL failIfExists) {
     }
     err = 0;
   }
-  err = copyToTemp(in, st, stored, dst, examined ? &old : nullptr, false, temp);
+  if (copyHook != nullptr)
+    copyHook(copyHookContext);
+  err = copyToTemp(in, st, stored, dst, examined ? &old : nullptr, durable, temp);
   if (err != 0)
     goto done;
   err = publishTemp(temp, dst);
@@ -610,6 +649,8 @@ BOOL CopyFileA(const char *source, const char *destination, BOOL failIfExists) {
       }
     }
   }
+  if (err == 0 && code == 0 && durable)
+    err = flushDirectoryOf(dst);
 done:
   discardTemp(temp); // nothing left once published
   close(in);
@@ -624,9 +665,27 @@ done:
   return TRUE;
 }
 
+} // namespace
+
+// CopyFileA: see copyFile; with failIfExists an existing destination (one that appeared
+// meanwhile too) is refused with 80 and left as it is.
+BOOL CopyFileA(const char *source, const char *destination, BOOL failIfExists) {
+  return copyFile(source, destination, failIfExists != FALSE, false);
+}
+
 // The layer's copy is CopyFileA itself: it publishes atomically already.
 BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists) {
   return CopyFileA(source, destination, failIfExists);
+}
+
+// The copy of a move: flushed, data and name, before it returns true.
+bool copyFileDurably(const char *source, const char *destination) {
+  return copyFile(source, destination, false, true) != FALSE;
+}
+
+// MoveFileA flushes a move across file systems itself.
+bool moveFileDurably(const char *source, const char *destination) {
+  return MoveFileA(source, destination) != FALSE;
 }
 
 // MoveFileA: renames without ever replacing an existing destination (183); across file

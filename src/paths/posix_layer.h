@@ -11,6 +11,11 @@
 
 // The extended attribute that Samba and Wine keep DOS attributes in.
 constexpr char DOS_XATTR_NAME[] = "user.DOSATTRIB";
+// The record of a cleared archive bit, beside the stored DOS attributes (whose text Samba and
+// Wine read on, unchanged): the change time that clearing gave the file, "<seconds>.<9 digits>".
+// Every later change of the file (its contents above all) moves the change time away from it,
+// whatever last-write time the writer sets. Never copied with the file.
+constexpr char CLEAN_XATTR_NAME[] = "user.treecopy.clean";
 
 // A system path (with `/`) is at most this long, terminator included.
 constexpr size_t SYS_PATH = 4096;
@@ -30,19 +35,21 @@ constexpr int64_t EPOCH_DIFF_TICKS = 116444736000000000LL;
 // What the layer knows about one file after one stat and one extended-attribute read.
 struct FileFacts {
   bool isDir;
-  bool dangling;           // a symbolic link whose target cannot be reached (an empty file)
-  int targetError;         // why a dangling link's target cannot be reached (errno)
-  uint32_t mode;           // st_mode
-  uint64_t dev, ino;       // identity
-  uint64_t size;           // 0 for a directory
-  uint32_t uid, gid;       // owner
-  int64_t accessTicks;     // 100-ns ticks since 1601
-  int64_t writeTicks;      //
-  int64_t createTicks;     // birth time where known, else change time
-  int64_t changeTicks;     // status change time
-  bool writtenAfterStored; // last-write time not earlier than the change time
-  int32_t stored;          // stored DOS attributes, -1 when none
-  DWORD attributes;        // the Win32 attribute word
+  bool dangling;            // a symbolic link whose target cannot be reached (an empty file)
+  int targetError;          // why a dangling link's target cannot be reached (errno)
+  uint32_t mode;            // st_mode
+  uint64_t dev, ino;        // identity
+  uint64_t size;            // 0 for a directory
+  uint32_t uid, gid;        // owner
+  int64_t accessTicks;      // 100-ns ticks since 1601
+  int64_t writeTicks;       //
+  int64_t createTicks;      // birth time where known, else change time
+  int64_t changeTicks;      // status change time
+  bool changedSinceCleared; // changed since a stored archive bit was cleared: the change time
+                            // is not the recorded one, or without a record (a value Samba or
+                            // Wine stored) the last-write time is not earlier than it
+  int32_t stored;           // stored DOS attributes, -1 when none
+  DWORD attributes;         // the Win32 attribute word
 };
 
 // What the failed call named, where one errno means different things: the entry itself, a
@@ -80,6 +87,8 @@ int32_t parseStoredAttributes(const char *data, size_t length);
 // Writes `value` as stored DOS attributes, through `fd` when it is not -1, else by path;
 // silently nothing where the file system has no extended attributes. 0 or an errno.
 int writeStoredAttributes(int fd, const char *sysPath, uint32_t value);
+// Parses a clean-state record; false when it is not one.
+bool parseCleanRecord(const char *data, size_t length, int64_t *seconds, uint32_t *nanoseconds);
 // The Win32 attribute word from the facts (mode, times, stored value) and the entry name.
 DWORD computeAttributes(const FileFacts &facts, const char *name);
 
@@ -90,8 +99,19 @@ bool wildcardMatch(const char *pattern, const char *name);
 void setAnonymousTempsForTest(bool on);
 // Test seam: makes the next data copies fail with `err` after `bytes` bytes (-1: off).
 void setCopyFaultForTest(int64_t bytes, int err);
+// Test seam: makes the flush numbered `at` (from 0, counted from this call) fail with `err`
+// (0: off). Data and directory flushes are counted alike.
+void setFlushFaultForTest(int at, int err);
+// Test seam: `hook(context)` runs inside each CopyFileA once the source is open, its size and
+// times are read and the destination looked at, before any data are copied (null: off).
+void setCopyHookForTest(void (*hook)(void *), void *context);
 
-// Ticks from seconds and nanoseconds since 1970, and back.
+// The tick count that stands for every time past the range of FILETIME (times beyond the year
+// 30828, which tmpfs keeps): the largest, so that comparisons keep such a file the newest; the
+// calendar conversion refuses it with 87, as Windows refuses a time past the range.
+constexpr int64_t TICKS_SATURATED = INT64_MAX;
+
+// Ticks from seconds and nanoseconds since 1970 (saturated, never overflowing), and back.
 int64_t ticksFromUnix(int64_t seconds, int64_t nanoseconds);
 void unixFromTicks(int64_t ticks, int64_t *seconds, int64_t *nanoseconds);
 

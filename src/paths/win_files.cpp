@@ -117,10 +117,14 @@ void setCopyProgress(CopyProgressFn receiver) {
   copyProgress = receiver;
 }
 
-// The copy of one file: refusals as CopyFileA has them, then the data, the last-write time and
-// the attributes into a hidden temporary file, then one rename over the destination. Whatever
-// fails, the temporary file is removed and the destination is as it was.
-BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists) {
+namespace {
+
+// The copy of fsCopyFile and copyFileDurably: refusals as CopyFileA has them, then the data,
+// the last-write time and the attributes into a hidden temporary file, then one rename over the
+// destination. With `durable` the data reach the disk before the rename, and the rename before
+// the call returns. Whatever fails, the temporary file is removed and the destination is as it
+// was.
+BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bool durable) {
   HANDLE in = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (in == INVALID_HANDLE_VALUE)
@@ -155,6 +159,10 @@ BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists) 
     code = GetLastError();
     goto done;
   }
+  if (durable && !FlushFileBuffers(out)) {
+    code = GetLastError();
+    goto done;
+  }
   {
     HANDLE file = out;
     out = INVALID_HANDLE_VALUE;
@@ -175,7 +183,9 @@ BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists) 
   code = publishRefusal(destination, info, failIfExists);
   if (code != 0)
     goto done;
-  if (!MoveFileExA(temp, destination, failIfExists ? 0 : MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExA(temp, destination,
+                   (failIfExists ? 0 : MOVEFILE_REPLACE_EXISTING) |
+                       (durable ? MOVEFILE_WRITE_THROUGH : 0))) {
     code = GetLastError();
     if (failIfExists && code == ERROR_ALREADY_EXISTS)
       code = ERROR_FILE_EXISTS;
@@ -196,4 +206,15 @@ done:
     return FALSE;
   }
   return TRUE;
+}
+
+} // namespace
+
+BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists) {
+  return copyFile(source, destination, failIfExists, false);
+}
+
+// The copy of a move: flushed to the disk, data and name, before it returns true.
+bool copyFileDurably(const char *source, const char *destination) {
+  return copyFile(source, destination, FALSE, true) != FALSE;
 }

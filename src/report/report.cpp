@@ -88,7 +88,15 @@ int reportTooLong(const char *head, size_t headLength, const char *tail, uint32_
     beginItemLine();
   printf("%.*s%.*s :path too long\n", static_cast<int>(shownHead), head,
          static_cast<int>(shownTail), tail);
+  flushAfterItem();
   return recordFailure(statusValue);
+}
+
+// Flushes standard output after an item line of a destructive mode. Explicitly, since a line
+// buffer is no help: the Windows runtime buffers a line-buffered stream fully.
+void flushAfterItem() {
+  if (runState.mode == MODE_MOVE || runState.mode == MODE_DELETE)
+    fflush(stdout);
 }
 
 // Starts an item line in verbose mode: ends an open header line and indents one past the block.

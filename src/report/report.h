@@ -17,6 +17,11 @@ void reportError(const char *name, int32_t code);
 int reportTooLong(const char *head, size_t headLength, const char *tail, uint32_t statusValue,
                   bool itemLine);
 
+// In move and delete modes hands the lines printed so far to standard output at once, so that a
+// run killed midway leaves the line of every file it has moved or deleted; called after each
+// completed item line. Copy and compare keep their buffering.
+void flushAfterItem();
+
 // In verbose mode ends an open block-header line, prints the item indentation and returns true;
 // otherwise prints nothing and returns false.
 bool beginItemLine();

@@ -34,5 +34,12 @@ bool shouldStop() {
 int recordFailure(uint32_t statusValue) {
   runState.status |= statusValue;
   runState.errorCount += 1;
+  if (statusValue == ST_SAME_PATH)
+    runState.samePathRefused = true;
   return 0;
+}
+
+void noteSamePath() {
+  runState.status |= ST_SAME_PATH;
+  runState.samePathRefused = true;
 }

@@ -83,6 +83,7 @@ struct RunState {
   int32_t errorCount;     // counted failures; drives shouldStop
 
   uint32_t status;          // OR of the status values met
+  bool samePathRefused;     // a same-path refusal happened (status alone cannot tell: 0xA0|0xD0)
   bool lineOpen;            // a verbose block header's line is still open
   char mismatchDetail[100]; // position and bytes of the last content difference
 };
@@ -99,5 +100,10 @@ const ModeTraits &modeTraits();
 bool shouldStop();
 
 // Records one failure: OR `statusValue` into status, count the error. Returns 0, the result of
-// a failed action, so that workers can `return recordFailure(ST_COPY_FAILED);`.
+// a failed action, so that workers can `return recordFailure(ST_COPY_FAILED);`. Recording
+// ST_SAME_PATH also marks the run as one that met a same-path refusal.
 int recordFailure(uint32_t statusValue);
+
+// The walker's same-path refusal of a whole walk: ORs ST_SAME_PATH and marks the run, without
+// counting an error.
+void noteSamePath();

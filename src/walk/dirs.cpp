@@ -14,6 +14,7 @@ namespace {
 bool reportDirFailure(const char *path, DWORD code, uint32_t statusValue) {
   beginItemLine();
   reportError(path, static_cast<int32_t>(code));
+  flushAfterItem();
   recordFailure(statusValue);
   return false;
 }
@@ -100,6 +101,7 @@ bool makeDir(const char *path, DWORD attributes) {
   if (runState.verbose) {
     beginItemLine();
     std::printf("createdir(%s)\n", path);
+    flushAfterItem();
   }
   return true;
 }
@@ -156,6 +158,7 @@ bool removeSourceDir(const char *path, DWORD attributes) {
   if (runState.verbose) {
     beginItemLine();
     std::printf("removedir(%s)\n", dir);
+    flushAfterItem();
   }
   return true;
 }

@@ -270,7 +270,7 @@ bool prepareLevel(Level &level, const char *source, const char *destination) {
   }
   if (runState.depth == 1 && destinationWithinSource(source, destination, level.sourcePattern,
                                                      level.nameSlot, level.sourceMask)) {
-    runState.status |= ST_SAME_PATH;
+    noteSamePath();
     return false;
   }
   return true;
@@ -438,7 +438,7 @@ int walkTree(const char *source, char *destination, DWORD attributes, const char
   if (modeTraits().needsDestination && destination[0] == 0)
     pathPut(destination, destination, ".\\");
   if (source[0] != 0 && destinationInSourceText(source, destination))
-    runState.status |= ST_SAME_PATH;
+    noteSamePath();
   else if (source[0] != 0 && prepareLevel(level, source, destination)) {
     HANDLE search = FindFirstFileA(level.sourcePattern, &level.entry);
     if (search != INVALID_HANDLE_VALUE) {

@@ -8,6 +8,11 @@
 #include "actions/actions.h"
 #include "state/state.h"
 #include "support/testutil.h"
+#if !defined(_WIN32)
+#include <cerrno>
+
+#include "paths/posix_layer.h"
+#endif
 
 namespace {
 
@@ -185,6 +190,50 @@ TEST_F(FileActionsTest, MoveOntoAnExistingDestinationKeepsBothWhenTheDeleteFails
   EXPECT_EQ(tu::readFile(file("a.txt")), "new");
   EXPECT_EQ(tu::readFile(file("b.txt")), "new");
 }
+
+#if !defined(_WIN32)
+// Writes "appeared" to the path it is given, in the middle of a copy.
+void createNamesake(void *path) {
+  tu::writeFile(*static_cast<fs::path *>(path), "appeared");
+}
+
+// A destination looked up as absent was chosen by no rule: a namesake that appears before the
+// copy is published is kept, and the copy fails with 80 (under /n as in any other mode).
+TEST_F(FileActionsTest, ANamesakeThatAppearsDuringTheCopyIsKept) {
+  tu::writeFile(file("a.txt"), "alpha");
+  fs::path late = file("b.txt");
+  setCopyHookForTest(createNamesake, &late);
+  runState.noOverwrite = true;
+  runState.selectMask = SEL_ABSENT;
+  tu::StdoutCapture out;
+  EXPECT_EQ(handleAbsent(text("a.txt").c_str(), text("b.txt").c_str(), 0x20), 0);
+  setCopyHookForTest(nullptr, nullptr);
+  EXPECT_EQ(out.finish(), text("a.txt") + "\t:error(80) The file exists.  \n");
+  EXPECT_EQ(tu::readFile(file("b.txt")), "appeared");
+  EXPECT_EQ(runState.status, ST_COPY_FAILED);
+}
+
+// A move onto an existing destination deletes its source only once the copy has reached the
+// disk: a failed flush of the directory that names the copy is a failed move.
+TEST_F(FileActionsTest, AMoveWhoseCopyCannotBeFlushedKeepsItsSource) {
+  tu::writeFile(file("a.txt"), "new contents");
+  tu::writeFile(file("b.txt"), "old");
+  FindEntry source = tu::findEntry(file("a.txt"));
+  FindEntry dest = tu::findEntry(file("b.txt"));
+  runState.mode = MODE_MOVE;
+  setFlushFaultForTest(1, EIO);
+  tu::StdoutCapture out;
+  EXPECT_EQ(moveOne(text("a.txt").c_str(), text("b.txt").c_str(), source.dwFileAttributes, &source,
+                    &dest),
+            0);
+  setFlushFaultForTest(-1, 0);
+  EXPECT_EQ(out.finish(), text("a.txt") +
+                              "\t:error(1117) The request could not be performed because of an "
+                              "I/O device error.  \n");
+  EXPECT_EQ(tu::readFile(file("a.txt")), "new contents");
+  EXPECT_EQ(runState.status, ST_MOVE_FAILED);
+}
+#endif
 
 TEST_F(FileActionsTest, MoveToAnAbsentDestinationRenames) {
   tu::writeFile(file("a.txt"), "moved");

@@ -105,6 +105,25 @@ TEST_F(IncrementalTest, CopiesTheSourceTimesAndAttributes) {
   EXPECT_EQ(GetFileAttributesA(dst().c_str()), GetFileAttributesA(src().c_str()));
 }
 
+// A log that grows while it is copied: the copy ends at the size the listing read and carries
+// the times read with that size, so that the source still looks newer than its copy.
+TEST_F(IncrementalTest, SourceGrownAfterListingCarriesTheListedTimes) {
+  GrownPair pair = grownPair(40000, 10);
+  tu::writeFile(srcFile(), pair.source);
+  tu::writeFile(dstFile(), pair.dest);
+  tu::setWriteTicks(srcFile(), 130000000000000000LL);
+  FindEntry listed = tu::findEntry(srcFile());
+  destEntry = tu::findEntry(dstFile());
+  tu::writeFile(srcFile(), pair.source + "more lines\n");
+  tu::setWriteTicks(srcFile(), 131000000000000000LL);
+
+  ASSERT_EQ(runWith(listed), 1);
+  EXPECT_EQ(tu::readFile(dstFile()), updated(pair));
+  EXPECT_EQ(tu::writeTicks(dstFile()), 130000000000000000LL);
+  runState.timeTolerance = DEFAULT_TIME_TOLERANCE;
+  EXPECT_TRUE(isNewer(tu::findEntry(srcFile()), tu::findEntry(dstFile())));
+}
+
 TEST_F(IncrementalTest, EndOfFileMarkMayDifferInTheLastPositionOnly) {
   GrownPair pair = grownPair(40000, 5000);
   pair.source[39999] = 'q';

@@ -82,8 +82,11 @@ TEST_F(SelectTest, GranularityRule) {
   // Both whole multiples: 2 seconds apart is different.
   EXPECT_FALSE(sameAll(pairEntry(NOON), pairEntry(NOON + 2 * SECOND)));
   EXPECT_TRUE(sameAll(pairEntry(NOON), pairEntry(NOON)));
-  // Exactly one whole multiple: within 19,999,999 ticks either way, sizes not compared.
-  EXPECT_TRUE(sameAll(pairEntry(NOON, 1), pairEntry(NOON + 19999999, 2)));
+  // Exactly one whole multiple: within 19,999,999 ticks either way, and the sizes still equal
+  // (a backup half the size of its source is never "the same", whichever time is rounded).
+  EXPECT_TRUE(sameAll(pairEntry(NOON, 1), pairEntry(NOON + 19999999, 1)));
+  EXPECT_FALSE(sameAll(pairEntry(NOON, 1), pairEntry(NOON + 19999999, 2)));
+  EXPECT_FALSE(sameAll(pairEntry(NOON + 7000000, 100000), pairEntry(NOON, 50000)));
   EXPECT_TRUE(sameAll(pairEntry(NOON + 19999999), pairEntry(NOON)));
   EXPECT_TRUE(sameAll(pairEntry(NOON), pairEntry(NOON - 19999999)));
   EXPECT_FALSE(sameAll(pairEntry(NOON), pairEntry(NOON + 20000001)));
@@ -159,9 +162,10 @@ TEST_F(SelectTest, EachRelationSelectsAlone) {
     runState.selectMask = c.mask;
     EXPECT_EQ(isSelected(c.source, base), c.expected) << "mask " << c.mask;
   }
-  // Whole source time, destination 1.5 s later, sizes differ: still "the same".
+  // Whole source time, destination 1.5 s later: "the same" only when the sizes are too.
   runState.selectMask = SEL_SAME;
-  EXPECT_TRUE(isSelected(pairEntry(NOON, 5), pairEntry(NOON + 15000000, 9)));
+  EXPECT_TRUE(isSelected(pairEntry(NOON, 5), pairEntry(NOON + 15000000, 5)));
+  EXPECT_FALSE(isSelected(pairEntry(NOON, 5), pairEntry(NOON + 15000000, 9)));
 }
 
 // The date text (with its leading space) of `ticks` in the local calendar.

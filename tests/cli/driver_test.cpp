@@ -9,6 +9,9 @@
 #include "cli/cli.h"
 #include "cli/parser.h"
 #include "support/testutil.h"
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -182,6 +185,39 @@ TEST_F(DriverTest, SameSourceAndDestinationGiveTheirOwnMessage) {
   EXPECT_EQ(r.out, "Source and destination are the same path.\n");
   EXPECT_EQ(r.exitCode, 0xF0);
 }
+
+#if !defined(_WIN32)
+// Backup mode over time, on the disk file system and on tmpfs: a file copied and cleared is
+// passed over while unchanged, and copied again after every change of its contents, also one
+// that sets an older last-write time (cp -p, tar, rsync -a, a restore).
+TEST_F(DriverTest, BackupModeSeesEveryChangeOfContents) {
+  std::vector<fs::path> places = {dir.path()};
+  if (fs::is_directory("/dev/shm"))
+    places.push_back("/dev/shm");
+  for (const fs::path &place : places) {
+    fs::path root = place / ("tc-backup-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "src");
+    std::string source = tu::programPath(root / "src"), backup = tu::programPath(root / "bak");
+    fs::path doc = root / "src" / "doc.txt";
+    tu::writeFile(doc, "first\n");
+    auto backupRun = [&] {
+      tu::resetAll();
+      return run({source, backup, "/b"});
+    };
+    EXPECT_TRUE(endsWith(backupRun().out, " 1/1.files(1.dirs) copied.\n")) << place;
+    EXPECT_TRUE(endsWith(backupRun().out, " 0/1.files(1.dirs) copied.\n")) << place;
+    for (const char *contents : {"second\n", "third!\n"}) {
+      tu::writeFile(doc, contents);
+      tu::setWriteTicks(doc, 133000000000000000LL); // 2022: older than the copy
+      EXPECT_TRUE(endsWith(backupRun().out, " 1/1.files(1.dirs) copied.\n")) << place;
+      EXPECT_EQ(tu::readFile(root / "bak" / "doc.txt"), contents) << place;
+      EXPECT_TRUE(endsWith(backupRun().out, " 0/1.files(1.dirs) copied.\n")) << place;
+    }
+    fs::remove_all(root);
+  }
+}
+#endif
 
 TEST_F(DriverTest, ReversedPathsWalkTheOtherWay) {
   put("src\\a.txt");

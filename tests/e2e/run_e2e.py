@@ -34,6 +34,8 @@ from scenario import UNCHANGED, Dir, File  # noqa: E402
 TIMEOUT_SECONDS = 120
 ERROR_SUFFIX = re.compile(rb"(\t:error\(-?[0-9]+\)) [^\n]*")
 DEVNULL = subprocess.DEVNULL
+TMPFS = "/dev/shm"  # where scenarios with place="tmpfs" run
+NOBODY = 65534  # the ordinary user of scenarios with as_user
 
 
 def load_scenarios():
@@ -112,10 +114,18 @@ class Runner:
         text = root.replace("/", "\\")
         return "Z:" + text if self.under_wine else text
 
-    def run(self, args, cwd, extra_env):
+    def run(self, args, cwd, extra_env, kill_at=None, as_user=False):
         command = (self.as_user + ["wine", self.program] if self.under_wine else [self.program]) + args
+        if as_user and os.geteuid() == 0:
+            command = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"] + command
         env = dict(self.env)
         env.update(extra_env)
+        if kill_at is not None:
+            call, count = kill_at
+            command = ["strace", "-f", "-qq", "-o", os.devnull, "-e", f"trace={call}",
+                       "-e", f"inject={call}:signal=KILL:when={count}"] + command
+            # The leak checker of a sanitizer build cannot work under a tracer.
+            env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
         return subprocess.run(command, cwd=cwd, env=env, stdin=DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=TIMEOUT_SECONDS)
 
@@ -286,15 +296,29 @@ def unprotect(root):
 def run_scenario(runner, scenario, keep):
     """Runs one scenario; returns a list of failure texts (empty when it passed)."""
     expected_stdout, expected_exit, expected_result = scenario.expected(runner.under_wine)
-    root = os.path.realpath(tempfile.mkdtemp(prefix="tc-e2e-"))
+    base = None
+    if scenario.place == "tmpfs":
+        base = TMPFS
+        if not os.path.isdir(base):
+            return [f"no tmpfs at {base} for this scenario"]
+    root = os.path.realpath(tempfile.mkdtemp(prefix="tc-e2e-", dir=base))
     root_text = runner.root_text(root)
     failures = []
     try:
         build_tree(root, scenario.tree, root_text)
+        if scenario.as_user and os.geteuid() == 0:
+            if shutil.which("setpriv") is None:
+                return ["this scenario needs setpriv (util-linux)"]
+            for dirpath, dirnames, filenames in os.walk(root):
+                for name in dirnames + filenames:
+                    os.lchown(os.path.join(dirpath, name), NOBODY, NOBODY)
+            os.chown(root, NOBODY, NOBODY)
         before = snapshot(root) if expected_result == UNCHANGED else None
         args = [arg.replace("{root}", root_text) for arg in scenario.args]
+        if scenario.kill_at is not None and shutil.which("strace") is None:
+            return ["this scenario needs strace (apt-get install strace)"]
         try:
-            proc = runner.run(args, root, scenario.env)
+            proc = runner.run(args, root, scenario.env, scenario.kill_at, scenario.as_user)
         except subprocess.TimeoutExpired:
             return [f"no end after {TIMEOUT_SECONDS} seconds"]
         stdout = proc.stdout

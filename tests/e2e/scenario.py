@@ -84,14 +84,27 @@ class Scenario:
     env       extra environment variables for the program
     check     an extra test: a function of the scenario directory (a str) that returns a list
               of failure texts (empty when all is well)
+    place     "tmpfs" runs the scenario in a directory on tmpfs (/dev/shm) instead of the disk
+              file system of the temporary directory
+    as_user   runs the program as an ordinary user (nobody, through setpriv) who owns the whole
+              tree, when the tests run as root; native only
+    kill_at   (system call, n): the program is killed (SIGKILL) when it enters that system call
+              for the n-th time, through strace's fault injection; native only. The expected
+              exit status is then -9.
     """
 
     def __init__(self, name, args, stdout=None, exit=0, tree=None, result=None, wine=None,
-                 only=None, env=None, check=None):
+                 only=None, env=None, check=None, place=None, kill_at=None, as_user=False):
         if wine is not None and "reason" not in wine:
             raise ValueError(f"{name}: a Wine difference needs its reason")
         if only not in (None, "native", "wine"):
             raise ValueError(f"{name}: only must be 'native' or 'wine'")
+        if place not in (None, "tmpfs"):
+            raise ValueError(f"{name}: place must be 'tmpfs'")
+        if as_user and only != "native":
+            raise ValueError(f"{name}: as_user works natively only")
+        if kill_at is not None and only != "native":
+            raise ValueError(f"{name}: kill_at works natively only")
         self.name = name
         self.args = list(args)
         self.tree = dict(tree or {})
@@ -102,6 +115,9 @@ class Scenario:
         self.only = only
         self.env = dict(env or {})
         self.check = check
+        self.place = place
+        self.kill_at = kill_at
+        self.as_user = as_user
 
     def expected(self, under_wine):
         """The fields that hold for one build: (stdout, exit, result)."""

@@ -51,6 +51,15 @@ SCENARIOS = [
                           " 1/1.files copied(1.errors)."),
              exit=0xA0, tree=dict(SRC, **{"list.txt": "missing.txt\na.txt\n"}),
              result=dict(SRC, **{"list.txt": "missing.txt\na.txt\n", "dst/a.txt": "alpha\n"})),
+    # A missing name (0xA0) and a destination that is a file (0xD0) add up to the bits of the
+    # same-path status, but no path was the same: the summary stands, the status is their union.
+    Scenario("driver/status-bits-do-not-make-a-same-path-refusal",
+             ["src", "@list.txt", "dst", "/+c"],
+             stdout=lines("src\\missing.txt :file not found.", "Destination must be a path.",
+                          "src\\a.txt\t:error(3) The system cannot find the path specified.  ",
+                          " 0/1.files copied(3.errors)."),
+             exit=0xF1, tree=dict(SRC, **{"list.txt": "missing.txt\na.txt\n", "dst": "a file\n"}),
+             result=UNCHANGED),
     Scenario("driver/empty-list-file", ["src", "@list.txt", "dst"],
              stdout="src\\ :file not found.\n", exit=0xA0,
              tree=dict(SRC, **{"list.txt": "\n\n"}), result=UNCHANGED),

@@ -140,4 +140,16 @@ SCENARIOS = [
                           " 1/2.files(1.dirs) moved(1.errors)."),
              exit=0x03,
              result={"src/a.txt": "a\n", "dst/a.txt/x": "", "dst/b.txt": "b\n"}),
+    # The record of a move survives a kill after the first file, renamed or copied over its
+    # namesake and deleted; the line of each file moved has reached the pipe.
+    Scenario("move/killed-after-a-rename-keeps-its-record", ["src", "dst", "/m", "/s"],
+             only="native", kill_at=("renameat2", 2), tree=TREE, stdout=lines("src\\a.txt"),
+             exit=-9, result=merged(TREE, {"dst/a.txt": File("alpha\n", mtime=T0), "dst/sub": Dir()},
+                                    drop=["src/a.txt"])),
+    Scenario("move/killed-after-a-copy-keeps-its-record", ["src", "dst", "/m"], only="native",
+             kill_at=("unlink", 2),
+             tree={"src/a.txt": "new a\n", "src/b.txt": "new b\n", "dst/a.txt": "old\n",
+                   "dst/b.txt": "old\n"},
+             stdout=lines("src\\a.txt"), exit=-9,
+             result={"src/b.txt": "new b\n", "dst/a.txt": "new a\n", "dst/b.txt": "new b\n"}),
 ]

@@ -103,9 +103,11 @@ SCENARIOS = [
     Scenario("select/near-times-not-selected", ["src", "dst"],
              tree={"src/a.txt": File("a", mtime=T0 + 0.1), "dst/a.txt": File("b", mtime=T0 + 1.3)},
              stdout=lines(" 0/1.files(1.dirs) copied."), result=UNCHANGED),
-    Scenario("select/two-second-rule-ignores-size", ["src", "dst", "/+m"],
-             tree={"src/a.txt": File("a", mtime=T0), "dst/a.txt": File("bbb", mtime=T0 + 1.5)},
-             stdout=lines("src\\a.txt", " 1/1.files(1.dirs) copied.")),
+    # The two-second rule forgives the times, never a difference in size.
+    Scenario("select/two-second-rule-keeps-sizes", ["src", "dst", "/+m"],
+             tree={"src/a.txt": File("a", mtime=T0), "dst/a.txt": File("b", mtime=T0 + 1.5),
+                   "src/b.txt": File("a", mtime=T0), "dst/b.txt": File("bbb", mtime=T0 + 1.5)},
+             stdout=lines("src\\a.txt", " 1/2.files(1.dirs) copied.")),
     Scenario("select/two-seconds-apart-not-matching", ["src", "dst", "/+m"],
              tree={"src/a.txt": File("a", mtime=T0), "dst/a.txt": File("b", mtime=T0 + 2)},
              stdout=lines(" 0/1.files(1.dirs) copied.")),
@@ -159,6 +161,24 @@ SCENARIOS = [
                           " }",
                           " 0/1.files copied."),
              result=UNCHANGED),
+    # A time past the range of file times (tmpfs keeps 1e13 seconds) is the newest of all, and
+    # /+d, which has no calendar date for it, says so with its failure text (counted as an
+    # error, which ends the run without /+c).
+    Scenario("select/far-future-time-is-the-newest", ["src", "dst", "/u"], place="tmpfs",
+             tree={"src/a.txt": File("new", mtime=1e13), "dst/a.txt": File("old", mtime=T0)},
+             stdout=lines("src\\a.txt", " 1/1.files(1.dirs) copied."),
+             result={"src/a.txt": File("new", mtime=1e13), "dst/a.txt": File("new", mtime=1e13)},
+             only="native"),
+    Scenario("select/far-future-time-in-the-detail", ["src", "dst", "/+d", "/+c"], place="tmpfs",
+             tree={"src/a.txt": File("new", mtime=1e13), "dst/a.txt": File("old", mtime=T0),
+                   "src/b.txt": File("b", mtime=T0), "dst/b.txt": File("b", mtime=T0)},
+             stdout=lines("\t:error(87) The parameter is incorrect.  ",
+                          detail("b.txt", "\t" + TWO_TABS, stamp(0), stamp(0)),
+                          "src\\b.txt",
+                          " 1/2.files(1.dirs) copied(1.errors)."),
+             result={"src/a.txt": File("new", mtime=1e13), "dst/a.txt": File("old", mtime=T0),
+                     "src/b.txt": "b", "dst/b.txt": "b"},
+             only="native"),
     # The archive filter: a file whose stored attributes lack the archive bit (and whose
     # contents were not written since) is passed over silently; /b clears the bit after a copy.
     Scenario("select/archive-only", ["src", "dst", "/a"],
@@ -176,4 +196,13 @@ SCENARIOS = [
              wine={"reason": "Wine reports the archive bit on every file and does not store it",
                    "stdout": lines("src\\arch.txt", "src\\clean.txt", " 2/2.files(1.dirs) copied."),
                    "result": None}),
+    # An ordinary user backs up a read-only file of their own: the copy is made and the archive
+    # bit cleared (the store needs the owner's write bit for a moment), on disk and on tmpfs.
+    *[Scenario(f"select/backup-of-a-read-only-file-as-its-owner{suffix}", ["src", "dst", "/b"],
+               only="native", as_user=True, place=place,
+               tree={"src/ro.txt": File("saved\n", readonly=True)},
+               stdout=lines("src\\ro.txt", " 1/1.files(1.dirs) copied."),
+               result={"src/ro.txt": File("saved\n", readonly=True, dosattrib="0x0"),
+                       "dst/ro.txt": File("saved\n", readonly=True)})
+      for suffix, place in (("", None), ("-on-tmpfs", "tmpfs"))],
 ]

@@ -26,6 +26,8 @@ protected:
     setCopyProgress(nullptr);
 #if !defined(_WIN32)
     setCopyFaultForTest(-1, 0);
+    setFlushFaultForTest(-1, 0);
+    setCopyHookForTest(nullptr, nullptr);
     setAnonymousTempsForTest(true);
 #endif
     tu::resetAll();
@@ -243,6 +245,32 @@ TEST_F(FsCopyTest, CopyCarriesModeAndStoredAttributesOnPosix) {
 }
 #endif
 
+// The copy of a move replaces its destination like fsCopyFile, a read-only copy too (the data
+// are flushed before the attribute is set).
+TEST_F(FsCopyTest, DurableCopyReplacesLikeCopyFileA) {
+  std::string src = make("src", "new contents");
+  std::string dst = make("dst", "old");
+  ASSERT_TRUE(SetFileAttributesA(src.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(copyFileDurably(src.c_str(), dst.c_str())) << GetLastError();
+  EXPECT_EQ(tu::readFile(dir.path() / "dst"), "new contents");
+  EXPECT_NE(GetFileAttributesA(dst.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_EQ(namesBesides({"src", "dst"}), std::vector<std::string>{});
+  EXPECT_FALSE(copyFileDurably(dir.text("missing").c_str(), dst.c_str()));
+  EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+}
+
+// The move of a move mode: MoveFileA's rules, written through.
+TEST_F(FsCopyTest, DurableMoveMovesAndNeverReplaces) {
+  std::string a = make("a", "A");
+  std::string b = make("b", "B");
+  EXPECT_FALSE(moveFileDurably(a.c_str(), b.c_str()));
+  EXPECT_LAST_ERROR(ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(tu::readFile(dir.path() / "b"), "B");
+  EXPECT_TRUE(moveFileDurably(a.c_str(), dir.text("c").c_str())) << GetLastError();
+  EXPECT_EQ(tu::readFile(dir.path() / "c"), "A");
+  EXPECT_FALSE(tu::fs::exists(dir.path() / "a"));
+}
+
 TEST_F(FsCopyTest, MoveNeverReplaces) {
   std::string a = make("a", "A");
   std::string b = make("b", "B");
@@ -280,6 +308,77 @@ std::string otherFileSystem(const tu::fs::path &here) {
   return "";
 }
 
+// What a copy meets while it runs: a path and bytes for the hook to write there.
+struct Meanwhile {
+  std::string path;
+  std::string bytes;
+  int64_t ticks;
+};
+void writeMeanwhile(void *context) {
+  Meanwhile *m = static_cast<Meanwhile *>(context);
+  tu::writeFile(m->path, m->bytes);
+  if (m->ticks != 0)
+    tu::setWriteTicks(m->path, m->ticks);
+}
+
+// A namesake that appears between the lookup that found none and the end of the copy is never
+// replaced by a copy asked not to replace anything; the copy fails with 80, for the small files
+// whose destination is examined only by the publishing step and for large ones, examined early
+// as well, with either kind of temporary file.
+TEST_F(FsCopyTest, ANamesakeThatAppearsMeanwhileIsNotReplaced) {
+  for (bool anonymous : {true, false}) {
+    setAnonymousTempsForTest(anonymous);
+    for (size_t size : {size_t{100}, size_t{3} << 20}) {
+      std::string src = make("src", tu::patternBytes(size, 3));
+      Meanwhile late{(dir.path() / "dst").string(), "written meanwhile", 0};
+      setCopyHookForTest(writeMeanwhile, &late);
+      EXPECT_FALSE(CopyFileA(src.c_str(), dir.text("dst").c_str(), TRUE));
+      EXPECT_LAST_ERROR(80u);
+      EXPECT_EQ(tu::readFile(dir.path() / "dst"), "written meanwhile");
+      EXPECT_EQ(namesBesides({"src", "dst"}), std::vector<std::string>{});
+      setCopyHookForTest(nullptr, nullptr);
+      tu::fs::remove(dir.path() / "dst");
+    }
+  }
+}
+
+// A source that grows while it is copied: the copy holds what the size read at the start
+// covers and carries the times read with that size, so that the source looks newer next time.
+TEST_F(FsCopyTest, ACopyCarriesTheTimesReadWithItsSize) {
+  std::string data = tu::patternBytes(300000, 4);
+  std::string src = make("log", data);
+  tu::setWriteTicks(dir.path() / "log", 130000000000000000LL);
+  Meanwhile grown{(dir.path() / "log").string(), data + "a new line\n", 131000000000000000LL};
+  setCopyHookForTest(writeMeanwhile, &grown);
+  ASSERT_TRUE(CopyFileA(src.c_str(), dir.text("copy").c_str(), FALSE)) << GetLastError();
+  std::string copied = tu::readFile(dir.path() / "copy");
+  // A file system that clones takes the whole file as it is now; any other the size read.
+  EXPECT_TRUE(copied == data || copied == data + "a new line\n") << copied.size();
+  EXPECT_EQ(tu::writeTicks(dir.path() / "copy"), 130000000000000000LL);
+}
+
+// The copy of a move reaches the disk before it counts: its data are flushed before it is
+// published, its name after; a failed flush is a failed copy.
+TEST_F(FsCopyTest, ADurableCopyFailsWithItsFlush) {
+  std::string src = make("src", "new contents");
+  std::string dst = make("dst", "old");
+  EXPECT_TRUE(copyFileDurably(src.c_str(), dst.c_str())) << GetLastError();
+  EXPECT_EQ(tu::readFile(dir.path() / "dst"), "new contents");
+
+  make("dst", "old");
+  setFlushFaultForTest(0, EIO); // the data
+  EXPECT_FALSE(copyFileDurably(src.c_str(), dst.c_str()));
+  EXPECT_LAST_ERROR(ERROR_IO_DEVICE);
+  EXPECT_EQ(tu::readFile(dir.path() / "dst"), "old");
+  EXPECT_EQ(namesBesides({"src", "dst"}), std::vector<std::string>{});
+
+  setFlushFaultForTest(1, EIO); // the directory that names the copy
+  EXPECT_FALSE(copyFileDurably(src.c_str(), dst.c_str()));
+  EXPECT_LAST_ERROR(ERROR_IO_DEVICE);
+  EXPECT_EQ(namesBesides({"src", "dst"}), std::vector<std::string>{});
+  EXPECT_EQ(tu::readFile(dir.path() / "src"), "new contents");
+}
+
 // Wine's cross-device move copies and deletes without a flush between; the flush is ours.
 TEST_F(FsCopyTest, MoveAcrossFileSystemsCopiesThenRemoves) {
   std::string other = otherFileSystem(dir.path());
@@ -303,6 +402,18 @@ TEST_F(FsCopyTest, MoveAcrossFileSystemsCopiesThenRemoves) {
   EXPECT_FALSE(MoveFileA(again.c_str(), dst.c_str())); // still never replaces
   EXPECT_LAST_ERROR(ERROR_ALREADY_EXISTS);
   EXPECT_EQ(tu::readFile(target + "/m.bin"), data);
+
+  // A failed flush of the data or of the directory that names the copy is a failed move: the
+  // source stays, the copy goes.
+  for (int at : {0, 1}) {
+    std::string more = make("more.bin", data);
+    setFlushFaultForTest(at, EIO);
+    EXPECT_FALSE(MoveFileA(more.c_str(), tu::programPath(target + "/more.bin").c_str()));
+    EXPECT_LAST_ERROR(ERROR_IO_DEVICE);
+    EXPECT_EQ(tu::readFile(dir.path() / "more.bin"), data);
+    EXPECT_FALSE(tu::fs::exists(target + "/more.bin"));
+  }
+  setFlushFaultForTest(-1, 0);
 
   tu::fs::create_directory(dir.path() / "tree");
   EXPECT_FALSE(MoveFileA(dir.text("tree").c_str(), tu::programPath(target + "/tree").c_str()));

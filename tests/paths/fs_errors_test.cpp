@@ -219,6 +219,22 @@ TEST_F(FsErrorsTest, SystemTimeCoversTheWholeRangeAndRefusesBeyond) {
 }
 
 #if !defined(_WIN32)
+// Times past the range of ticks saturate instead of overflowing: the far future stays the
+// newest, and it has no calendar date.
+TEST_F(FsErrorsTest, FarFutureTimesSaturate) {
+  EXPECT_EQ(ticksFromUnix(0, 0), EPOCH_DIFF_TICKS);
+  EXPECT_EQ(ticksFromUnix(10000000000000LL, 0), TICKS_SATURATED); // 1e13 s, as tmpfs keeps
+  EXPECT_EQ(ticksFromUnix(INT64_MAX, 999999999), TICKS_SATURATED);
+  EXPECT_EQ(ticksFromUnix(INT64_MIN, 0), INT64_MIN);
+  int64_t lastWhole = (INT64_MAX - EPOCH_DIFF_TICKS) / 10000000;
+  EXPECT_LT(ticksFromUnix(lastWhole, 0), TICKS_SATURATED);
+  EXPECT_EQ(ticksFromUnix(lastWhole + 1, 0), TICKS_SATURATED);
+  FILETIME saturated = {0xFFFFFFFFu, 0x7FFFFFFFu};
+  FILETIME local{};
+  EXPECT_FALSE(FileTimeToLocalFileTime(&saturated, &local)); // whatever the local offset
+  EXPECT_LAST_ERROR(ERROR_INVALID_PARAMETER);
+}
+
 // The offset in force now is added, as Windows does; out-of-range results fail.
 TEST_F(FsErrorsTest, LocalFileTimeAddsTheCurrentOffset) {
   const char *saved = getenv("TZ");
