@@ -355,8 +355,12 @@ int replaceWithTemp(TempFile &temp, const char *dst) {
 int copyToTemp(int in, const struct stat &source, int32_t stored, const char *dst,
                const FileFacts *oldDst, bool flush, TempFile &temp) {
   // Set-user-id and set-group-id bits are never carried: the copy belongs to whoever copies.
+  // The new file stays writable for its owner until its stored attributes are written (an
+  // extended attribute of a file without write permission can be written by root alone); the
+  // mode of a read-only source comes after them.
   mode_t mode = source.st_mode & 0777;
-  int err = openTemp(dst, mode, temp);
+  mode_t writable = mode | 0200;
+  int err = openTemp(dst, writable, temp);
   if (err != 0)
     return err;
   int out = temp.fd;
@@ -364,13 +368,13 @@ int copyToTemp(int in, const struct stat &source, int32_t stored, const char *ds
                  static_cast<uint64_t>(source.st_dev));
   if (err == 0 && oldDst != nullptr && (oldDst->uid != geteuid() || oldDst->gid != getegid()))
     (void)!fchown(out, oldDst->uid, oldDst->gid); // keep the replaced file's owner where allowed
-  if (err == 0 && (mode & ~creationMask()) != mode && fchmod(out, mode) != 0)
-    err = errno;
   if (err == 0 && stored >= 0)
     err = writeStoredAttributes(
         out, nullptr,
         (static_cast<uint32_t>(stored) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) |
             FILE_ATTRIBUTE_ARCHIVE);
+  if (err == 0 && (writable & ~creationMask()) != mode && fchmod(out, mode) != 0)
+    err = errno;
   if (err == 0) {
     struct timespec times[2] = {source.st_atim, source.st_mtim};
     if (futimens(out, times) != 0)

@@ -379,6 +379,31 @@ TEST_F(FsAttrTest, AnOrdinaryUserChangesAttributesWholly) {
   }
 }
 
+// An ordinary user copies a read-only, hidden file (a copy stores its attributes before the
+// read-only mode, which would keep anyone but root from storing them), on the disk file system
+// and on tmpfs, plainly and durably; the copies keep both attributes.
+TEST_F(FsAttrTest, AnOrdinaryUserCopiesAReadOnlyHiddenFile) {
+  for (const std::string &place : testPlaces()) {
+    PlacedDir d(place);
+    ASSERT_TRUE(d.ok()) << place;
+    std::string source = d.file("src.txt", "protected"), copy = d.text("copy.txt"),
+                moved = d.text("moved.txt");
+    if (getuid() == 0) {
+      ASSERT_EQ(chmod(d.sys("").c_str(), 0777), 0);
+      ASSERT_EQ(chown(d.sys("src.txt").c_str(), 65534, 65534), 0);
+    }
+    ASSERT_TRUE(SetFileAttributesA(source.c_str(), RO | HID | ARC));
+    EXPECT_TRUE(asOrdinaryUser([&] {
+      return fsCopyFile(source.c_str(), copy.c_str(), FALSE) &&
+             GetFileAttributesA(copy.c_str()) == (RO | HID | ARC) &&
+             copyFileDurably(source.c_str(), moved.c_str()) &&
+             GetFileAttributesA(moved.c_str()) == (RO | HID | ARC);
+    })) << place;
+    EXPECT_EQ(tu::readFile(d.sys("copy.txt")), "protected") << place;
+    EXPECT_EQ(modeOf(d.sys("moved.txt")) & 0222u, 0u) << place;
+  }
+}
+
 // A symbolic link keeps no attributes of its own, and changing it never reaches its target.
 TEST_F(FsAttrTest, AttributeChangesNeverFollowALink) {
   std::string target = make("target.txt");
