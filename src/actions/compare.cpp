@@ -113,7 +113,7 @@ int compareContents(const char *firstPath, const char *secondPath, const FindEnt
 // size or content tail, or with an error.
 int compareOne(const char *sourcePath, const char *destPath, DWORD attributes,
                const FindEntry &sourceEntry, const FindEntry &destEntry) {
-  if (stricmpAscii(sourcePath, destPath) == 0)
+  if (namesEqual(sourcePath, destPath))
     return recordFailure(ST_SAME_PATH);
   if (filteredByArchive(attributes))
     return 0;

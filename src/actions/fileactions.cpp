@@ -27,7 +27,7 @@ int endDestructiveItem() {
 // The start shared by copy and move: the same-path refusal, the archive filter and the item
 // line. 1 when the caller goes on, 0 when it gives 0 (already recorded where that is due).
 int beginTransfer(const char *sourcePath, const char *destPath, DWORD attributes) {
-  if (stricmpAscii(sourcePath, destPath) == 0)
+  if (namesEqual(sourcePath, destPath))
     return recordFailure(ST_SAME_PATH);
   if (filteredByArchive(attributes))
     return 0;

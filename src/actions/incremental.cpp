@@ -69,7 +69,8 @@ bool copyFileTimes(const FindEntry &sourceEntry, const char *destPath) {
 } // namespace
 
 // Updates an existing destination in place from its grown source: 1 done (the line carries
-// "\t*"), -1 declined with nothing changed, 0 failed with the last error saying why.
+// "\t*"), -1 declined with nothing changed (a destination too small, or not a private file),
+// 0 failed with the last error saying why.
 int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attributes,
                     const FindEntry *sourceEntry, const FindEntry *destEntry) {
   if (sourceEntry == nullptr || destEntry == nullptr)
@@ -83,6 +84,14 @@ int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attribut
     return -1;
   if (destSize < LEAST_DEST_SIZE)
     return -1;
+  // Only a private file is updated in place: through a symbolic link the update would change
+  // the link's target, through a hard link every other name of the file. Any other destination
+  // is declined; the full copy then replaces this name alone.
+  int owned = isPrivateFile(destPath);
+  if (owned == 0)
+    return -1;
+  if (owned < 0)
+    return 0;
 
   DWORD destAttributes = destEntry->dwFileAttributes;
   bool protectionCleared = false;
@@ -108,7 +117,7 @@ int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attribut
   source = fsOpen(sourcePath, FS_OPEN_READ);
   if (source < 0)
     goto failed;
-  dest = fsOpen(destPath, FS_OPEN_READWRITE);
+  dest = fsOpen(destPath, FS_OPEN_UPDATE);
   if (dest < 0)
     goto failed;
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "cli/listfile.h"
 #include "cli/parser.h"
 #include "report/report.h"
 #include "walk/walk.h"
@@ -36,41 +37,43 @@ bool ensureSepBounded(char *path) {
 }
 
 // Gives a name without an extension its final dot, so that the search finds the file itself
-// and not a directory pattern. False (reported) when the dot does not fit.
-bool appendDotIfNoExtension(char *path) {
+// and not a directory pattern. False (reported) when the dot does not fit. `marked` tells
+// whether a dot was added to a plain name (one without wildcard): the walk of that source then
+// searches without the dot, which otherwise would name another file where one exists with that
+// dot (on POSIX).
+bool appendDotIfNoExtension(char *path, bool &marked) {
   const char *name = fileNamePart(path);
+  marked = false;
   if (containsChar(name, '.'))
     return true;
-  if (pathAppendChar(path, '.'))
+  if (pathAppendChar(path, '.')) {
+    marked = !containsChar(name, '*') && !containsChar(name, '?');
     return true;
+  }
   reportTooLong(path, ".");
   return false;
 }
 
-// One walk of the current source into the current destination.
-int walkOnce(CommandLine &cl) {
-  return walkTree(cl.sourcePath, cl.destPath, FILE_ATTRIBUTE_DIRECTORY, cl.exclusions);
+// Whether a destination holds a wildcard character. A delete pairs each source file with its
+// namesake in the destination, and a destination with `*` or `?` (a mask written where the
+// destination stands) pairs with nothing, so that every file would go.
+bool refusedDeleteDestination(const char *destination) {
+  return runState.mode == MODE_DELETE &&
+         (containsChar(destination, '*') || containsChar(destination, '?'));
 }
 
-// Cuts a line read from the list file: an opening double quote keeps only the text up to the
-// closing one; the line feed and anything after it go.
-void trimListLine(char *line) {
-  if (line[0] == '"') {
-    std::memmove(line, line + 1, std::strlen(line));
-    for (char *p = line; *p != '\0'; p = nextChar(p)) {
-      if (*p == '"') {
-        *p = '\0';
-        break;
-      }
-    }
-  }
-  char *lineFeed = std::strchr(line, '\n');
-  if (lineFeed != nullptr)
-    *lineFeed = '\0';
+// One walk of the current source into the current destination. `sourceDotAdded` says whether
+// the source's final dot is the driver's (see appendDotIfNoExtension).
+int walkOnce(CommandLine &cl, bool sourceDotAdded = false) {
+  runState.sourceDotAdded = sourceDotAdded;
+  int total = walkTree(cl.sourcePath, cl.destPath, FILE_ATTRIBUTE_DIRECTORY, cl.exclusions);
+  runState.sourceDotAdded = false;
+  return total;
 }
 
-// List-file mode: each non-empty line, after the source prefix, is one walk. Returns false when
-// the list file cannot be opened (the caller then ends the run with its own exit code).
+// List-file mode: each non-empty line, after the source prefix, is one walk. A line too long
+// for the buffer is reported as such and not walked. Returns false when the list file cannot be
+// opened (the caller then ends the run with its own exit code).
 bool runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
   ListFile *file = listFileOpen(cl.listFileName);
   if (file == nullptr) {
@@ -78,9 +81,8 @@ bool runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
     return false;
   }
   // Prefix and line together stay within LIST_TEXT_ROOM bytes, the line's terminator included.
-  // With a prefix that leaves no room for a character of a line, every read would come back
-  // empty, so such a prefix is reported once as too long, counted as a failure, and no line is
-  // read.
+  // With a prefix that leaves no room for a character of a line, every line would be too long,
+  // so such a prefix is reported once as too long, counted as a failure, and no line is read.
   size_t prefixLength = 0;
   bool fits = ensureSepBounded(cl.sourcePath);
   if (fits) {
@@ -93,9 +95,15 @@ bool runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
     return true;
   }
   char *line = cl.sourcePath + prefixLength;
-  int room = static_cast<int>(LIST_TEXT_ROOM - prefixLength);
-  while (listFileGets(line, room, file) != nullptr) {
-    trimListLine(line);
+  size_t room = LIST_TEXT_ROOM - prefixLength;
+  bool tooLong = false;
+  while (readListLine(file, line, room, &tooLong)) {
+    if (tooLong) {
+      reportTooLong(cl.sourcePath, "");
+      if (shouldStop())
+        break;
+      continue;
+    }
     if (line[0] == '\0')
       continue;
     int errorsBefore = runState.errorCount;
@@ -127,8 +135,9 @@ void runMaskList(CommandLine &cl, int &actedTotal) {
     ensureSepBounded(cl.sourcePath);
     slot = cl.sourcePath + std::strlen(cl.sourcePath);
   } else if (*name != '\0') {
-    if (appendDotIfNoExtension(cl.sourcePath))
-      actedTotal = walkOnce(cl);
+    bool marked = false;
+    if (appendDotIfNoExtension(cl.sourcePath, marked))
+      actedTotal = walkOnce(cl, marked);
     else if (shouldStop())
       return; // the refusal counted as an error: the masks follow the stop rule
     *name = '\0';
@@ -175,11 +184,12 @@ void runMaskList(CommandLine &cl, int &actedTotal) {
 // Single-source mode: one walk; a file named without extension gets its final dot first.
 void runSingleSource(CommandLine &cl, int &actedTotal) {
   const char *name = fileNamePart(cl.sourcePath);
-  if (*name != '\0' && probePathKind(cl.sourcePath) == 0 && !containsChar(name, '.')) {
-    if (!appendDotIfNoExtension(cl.sourcePath))
+  bool marked = false;
+  if (*name != '\0' && probeSourceKind(cl.sourcePath) == 0 && !containsChar(name, '.')) {
+    if (!appendDotIfNoExtension(cl.sourcePath, marked))
       return;
   }
-  actedTotal = walkOnce(cl);
+  actedTotal = walkOnce(cl, marked);
 }
 
 // The one decision of what the run does with each file; the conflict test has left at most one
@@ -240,8 +250,9 @@ int printSummary(const char *sourcePath, int actedTotal, int linesWalked) {
 
 } // namespace
 
-// The wildcard may stand in the source's last component (when its first match is a directory)
-// or in the component before the file mask; the destination's `*` takes the name found.
+// The wildcard may stand in the source's last component (when every match is a directory: a
+// pattern that matches a file names files, whatever the order of the matches) or in the
+// component before the file mask; the destination's `*` takes the name found.
 void resolveWildDirs(char *sourcePath, char *destPath) {
   if (!containsChar(sourcePath, '*') && !containsChar(destPath, '*'))
     return;
@@ -253,7 +264,7 @@ void resolveWildDirs(char *sourcePath, char *destPath) {
   tail[0] = '\0';
   char *name = fileNamePart(work);
   char *component;
-  if (*name != '\0' && probePathKind(work) == 0) {
+  if (*name != '\0' && probeSourceKind(work) == 0) {
     // The source names files: the directory part holds the component to resolve.
     char *last;
     std::strcpy(pattern, name);
@@ -327,6 +338,14 @@ int runTreecopy(int argc, char **argv) {
 
   settleMode();
   settleSelectMask();
+  // Checked on the text that the walk will take for the destination, before anything is
+  // touched (and before the wildcard resolution could give it a name).
+  const char *destination = runState.reversePaths ? cl.sourcePath : cl.destPath;
+  if (refusedDeleteDestination(destination)) {
+    std::printf("%s :wildcard in the destination of a delete\n", destination);
+    runState.status |= ST_SYNTAX;
+    return static_cast<int>(runState.status);
+  }
   resolveWildDirs(cl.sourcePath, cl.destPath);
   if (runState.reversePaths) {
     PathBuf swapBuf; // scratch for exchanging the two paths

@@ -27,6 +27,6 @@ bool scanBracketGroup(const char *piece, char *exclusions);
 const char *parseOptionArg(const char *piece);
 
 // Resolves a wildcard in the source's last directory component to the first matching directory
-// and gives a destination whose last component begins with `*` that directory's name. Both are
-// PathBufs, rewritten in place.
+// (in the last component only when it matches directories alone) and gives a destination whose
+// last component begins with `*` that directory's name. Both are PathBufs, rewritten in place.
 void resolveWildDirs(char *sourcePath, char *destPath);

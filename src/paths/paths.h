@@ -73,12 +73,14 @@ struct FindEntry {
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_NOT_ENOUGH_MEMORY 8u
 #define ERROR_NOT_SAME_DEVICE 17u
+#define ERROR_NO_MORE_FILES 18u
 #define ERROR_WRITE_PROTECT 19u
 #define ERROR_GEN_FAILURE 31u
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_HANDLE_EOF 38u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_DISK_FULL 112u
+#define ERROR_INVALID_NAME 123u
 #define ERROR_DIR_NOT_EMPTY 145u
 #define ERROR_ALREADY_EXISTS 183u
 #define ERROR_FILENAME_EXCED_RANGE 206u
@@ -134,13 +136,23 @@ BOOL FileTimeToSystemTime(const FILETIME *fileTime, SYSTEMTIME *systemTime);
 // and the program path (argv[0]) in the program's own path syntax (`/` turned into `\` on POSIX).
 void initPlatform(int argc, char **argv);
 
-// Flags of fsOpen, the values of _O_BINARY|_O_RDONLY and _O_BINARY|_O_RDWR.
+// Flags of fsOpen, the values of _O_BINARY|_O_RDONLY and _O_BINARY|_O_RDWR, and FS_OPEN_UPDATE:
+// read and write like FS_OPEN_READWRITE, for an update in place of a private file only (see
+// isPrivateFile): a symbolic link (or other reparse point) as the final component, or a file
+// with more than one name, is refused with 5 and not opened.
 constexpr int FS_OPEN_READ = 0x8000;
 constexpr int FS_OPEN_READWRITE = 0x8002;
+constexpr int FS_OPEN_UPDATE = 0x108002;
 
 // _open, _read, _write, _lseeki64, _close: the last error is set on failure. fsOpen never
 // creates or truncates. Opening a read-only file for writing is refused with 5.
 int fsOpen(const char *path, int flags);
+
+// Whether `path` names a private file, one that may be updated in place: a regular file that
+// is not reached through a symbolic link (or other reparse point) as its last component and has
+// no other name (hard link). Writing into anything else would change files outside the tree or
+// under other names. 1 yes, 0 no, -1 when it cannot be examined (last error set).
+int isPrivateFile(const char *path);
 int fsRead(int fd, void *buffer, unsigned count);
 int fsWrite(int fd, const void *buffer, unsigned count);
 int64_t fsSeek(int fd, int64_t offset, int whence); // whence: FS_SEEK_SET or FS_SEEK_CUR
@@ -170,11 +182,13 @@ bool fsReadExact(int fd, void *buffer, unsigned count);
 // Writes exactly `count` bytes; false with the last error set otherwise.
 bool fsWriteExact(int fd, const void *buffer, unsigned count);
 
-// The list-file stream: fopen(path, "rt"), fgets, fclose. A carriage return before a line feed
-// is dropped, as text mode does.
+// The list-file stream: fopen(path, "rt"), fgetc, fclose. A carriage return before a line feed
+// is dropped and a Ctrl-Z ends the file, as text mode does. listFileGetc gives the next byte
+// (0 to 255) or LIST_FILE_END.
 struct ListFile;
+constexpr int LIST_FILE_END = -1;
 ListFile *listFileOpen(const char *path);
-char *listFileGets(char *buffer, int size, ListFile *file);
+int listFileGetc(ListFile *file);
 void listFileClose(ListFile *file);
 
 // Looks up one entry by its exact name: no wildcard and no trimming of trailing dots, so a
@@ -196,6 +210,25 @@ bool moveFileDurably(const char *source, const char *destination);
 // Whether two paths name one file (same device and inode; volume serial and file index on
 // Windows): 1 the same file, 0 two files, -1 when either cannot be examined.
 int sameFileIdentity(const char *first, const char *second);
+
+// The identity of a file or directory: device and inode on POSIX, volume serial number and file
+// index on Windows. Two paths name one file exactly when their identities are equal.
+struct FileIdentity {
+  uint64_t volume;
+  uint64_t index;
+};
+inline bool operator==(const FileIdentity &a, const FileIdentity &b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+// Reads the identity of what `path` names, links followed (one system call on POSIX). False with
+// the last error set when it cannot be examined.
+bool readIdentity(const char *path, FileIdentity *identity);
+
+// Whether `path`, resolved through every link (symbolic link or junction) in its nearest
+// existing ancestor, is the directory `dir` or lies inside it, each real ancestor compared by
+// identity: 1 yes, 0 no, -1 when it cannot be told (`dir` cannot be examined, or the missing
+// rest of `path` steps up with "..").
+int isWithinDirectory(const char *path, const char *dir);
 
 // ---------------------------------------------------------------------------------------------
 // The status line: one line of text on standard error while standard error is a terminal, for
@@ -278,14 +311,21 @@ bool looksLikePath(const char *text);
 // ASCII-only case folding, as _stricmp and _strnicmp compare in the C locale.
 int stricmpAscii(const char *a, const char *b);
 int strnicmpAscii(const char *a, const char *b, size_t n);
-// Whether two entry names name one entry of a directory: ASCII case folded on Windows, exact on
-// POSIX, where README and readme are two files.
+// Whether two names, or two paths, name one entry as the file system compares them: ASCII case
+// folded on Windows, exact on POSIX, where README and readme are two files. Every same-path and
+// same-name test of the program compares with these two.
 bool namesEqual(const char *a, const char *b);
+// The same comparison over the first `length` bytes of each text (a path and its prefix).
+bool namesEqualPrefix(const char *a, const char *b, size_t length);
 
 // File-system probes.
 bool pathExists(const char *pattern);
 bool closeFind(HANDLE search);
 int probePathKind(const char *path);
+// What a source's last component names, every match looked at: 1 only directories (a wildcard
+// then stands for a directory), 0 at least one file (a dot entry counts as one: x\* names the
+// files of x), -1 nothing. For a name without wildcard the same as probePathKind.
+int probeSourceKind(const char *path);
 bool matchDirName(char *path, DWORD attributeMask);
 
 // ---------------------------------------------------------------------------------------------

@@ -190,6 +190,15 @@ bool namesEqual(const char *a, const char *b) {
 #endif
 }
 
+// The first `length` bytes compared as namesEqual compares whole texts.
+bool namesEqualPrefix(const char *a, const char *b, size_t length) {
+#if defined(_WIN32)
+  return strnicmpAscii(a, b, length) == 0;
+#else
+  return std::strncmp(a, b, length) == 0;
+#endif
+}
+
 // Whether a search pattern finds anything at all; the search is closed at once.
 bool pathExists(const char *pattern) {
   FindEntry entry;
@@ -204,9 +213,18 @@ bool closeFind(HANDLE search) {
   return true;
 }
 
-// 1 when the path names a directory, 0 something else, -1 nothing. Roots, drives and dot forms
-// are known to be directories without asking; otherwise only the first match counts.
-int probePathKind(const char *path) {
+namespace {
+
+// Whether a listed entry counts as a directory for the probes: the dot entries do not.
+bool probesAsDirectory(const FindEntry &entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         dotsOnlyLength(entry.cFileName) == 0;
+}
+
+// The kind of what a path names: 1 a directory, 0 something else, -1 nothing. Roots, drives and
+// dot forms are known to be directories without asking; otherwise the first match decides, or
+// with `everyMatch` any match that is no directory makes 0.
+int probeKind(const char *path, bool everyMatch) {
   PathBuf scratch; // this call's own copy, trimmed before the search
   scratch[0] = '\0';
   if (!pathPut(scratch, scratch, path))
@@ -228,12 +246,23 @@ int probePathKind(const char *path) {
   HANDLE search = FindFirstFileA(scratch, &entry);
   if (search == INVALID_HANDLE_VALUE)
     return -1;
-  int kind = ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-              dotsOnlyLength(entry.cFileName) == 0)
-                 ? 1
-                 : 0;
+  int kind = probesAsDirectory(entry) ? 1 : 0;
+  while (everyMatch && kind == 1 && FindNextFileA(search, &entry))
+    kind = probesAsDirectory(entry) ? 1 : 0;
   FindClose(search);
   return kind;
+}
+
+} // namespace
+
+// 1 when the path names a directory, 0 something else, -1 nothing; only the first match counts.
+int probePathKind(const char *path) {
+  return probeKind(path, false);
+}
+
+// 1 when every match of the path is a directory, 0 when one is not, -1 when nothing matches.
+int probeSourceKind(const char *path) {
+  return probeKind(path, true);
 }
 
 namespace {
@@ -252,7 +281,11 @@ bool replaceWithMatch(char *path, DWORD attributeMask, size_t reserve) {
     return false;
   bool replaced = false;
   do {
-    if ((entry.dwFileAttributes & attributeMask) != 0) {
+    // A stored name holding `\` (possible on POSIX) cannot be written into a path.
+    const char *p = entry.cFileName;
+    while (*p != '\0' && *p != '\\')
+      p = nextChar(p);
+    if ((entry.dwFileAttributes & attributeMask) != 0 && *p == '\0') {
       size_t offset = static_cast<size_t>(name - path);
       size_t length = std::strlen(entry.cFileName);
       // A stored name too long for the buffer leaves the path as written.

@@ -2,6 +2,7 @@
 // attributes, the attribute word, GetFileAttributesA/SetFileAttributesA and wildcard matching.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -115,19 +116,24 @@ bool isDotEntry(const char *name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// Program path text to a system path: each `\` becomes `/`.
+// Program path text to a system path: each `\` that is a character of its own becomes `/`; the
+// trail byte of a two-byte character is part of that character, whatever its value.
 bool toSystemPath(const char *path, char *out) {
   if (path == nullptr || path[0] == '\0') {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
   }
   size_t i = 0;
-  for (; path[i] != '\0'; ++i) {
-    if (i + 1 >= SYS_PATH) {
+  while (path[i] != '\0') {
+    size_t n = charBytes(path + i);
+    if (i + n >= SYS_PATH) {
       SetLastError(ERROR_FILENAME_EXCED_RANGE);
       return false;
     }
-    out[i] = path[i] == '\\' ? '/' : path[i];
+    out[i] = (n == 1 && path[i] == '\\') ? '/' : path[i];
+    if (n == 2)
+      out[i + 1] = path[i + 1];
+    i += n;
   }
   out[i] = '\0';
   return true;
@@ -211,19 +217,52 @@ bool parseCleanRecord(const char *data, size_t length, int64_t *seconds, uint32_
 
 namespace {
 
+// Clears of the archive bit whose record this process has not yet settled (see
+// SetFileAttributesA): the file, the change time the clear gave it, and the bound recorded.
+struct PendingClear {
+  char sys[PATH_BUF];           // the file's system path
+  uint64_t dev, ino;            // its identity
+  struct statx_timestamp stamp; // the change time the clear gave it
+  struct statx_timestamp bound; // the bound the record holds
+};
+constexpr int PENDING_MAX = 64;
+PendingClear pendingClears[PENDING_MAX]; // oldest first
+int pendingCount = 0;
+
+bool laterThan(const struct statx_timestamp &a, const struct statx_timestamp &b) {
+  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+// Whether a change time lies past a record's bound.
+bool pastRecord(const struct statx_timestamp &a, int64_t seconds, uint32_t nanoseconds) {
+  return a.tv_sec != seconds ? a.tv_sec > seconds : a.tv_nsec > nanoseconds;
+}
+
+// Whether this process cleared the file's archive bit a moment ago and the file has changed
+// since: its change time is no longer the one the clear gave it.
+bool changedSincePendingClear(const struct statx &sx) {
+  uint64_t dev = (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+  for (int i = 0; i < pendingCount; ++i) {
+    const PendingClear &p = pendingClears[i];
+    if (p.dev == dev && p.ino == sx.stx_ino)
+      return p.stamp.tv_sec != sx.stx_ctime.tv_sec || p.stamp.tv_nsec != sx.stx_ctime.tv_nsec;
+  }
+  return false;
+}
+
 // Whether a file whose stored value lacks the archive bit has changed since: its last-write
 // time is not earlier than its change time (the rule for values that Samba and Wine store, and
-// the one that sees a write within the same tick of a coarse clock as the store), or a record
-// exists and the change time differs from it.
+// the one that sees an ordinary write at once), or a record exists and the change time is past
+// the bound it holds (any change after the clear, whatever last-write time it sets).
 bool changedSince(const char *xattrPath, const struct statx &sx) {
-  if (notEarlier(sx.stx_mtime, sx.stx_ctime))
+  if (notEarlier(sx.stx_mtime, sx.stx_ctime) || changedSincePendingClear(sx))
     return true;
   char data[48];
   ssize_t length = getxattr(xattrPath, CLEAN_XATTR_NAME, data, sizeof data);
   int64_t seconds;
   uint32_t nanoseconds;
   if (length > 0 && parseCleanRecord(data, static_cast<size_t>(length), &seconds, &nanoseconds))
-    return sx.stx_ctime.tv_sec != seconds || sx.stx_ctime.tv_nsec != nanoseconds;
+    return pastRecord(sx.stx_ctime, seconds, nanoseconds);
   return length < 0 && errno != ENODATA; // unreadable: never a missed change
 }
 
@@ -294,7 +333,8 @@ int statFacts(int dirFd, const char *name, const char *xattrPath, const char *di
   memset(facts, 0, sizeof *facts);
   if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, mask, &sx) != 0)
     return errno;
-  if (S_ISLNK(sx.stx_mode)) {
+  facts->isLink = S_ISLNK(sx.stx_mode);
+  if (facts->isLink) {
     struct statx target;
     if (statx(dirFd, name, AT_STATX_SYNC_AS_STAT, mask, &target) == 0) {
       sx = target;
@@ -449,28 +489,119 @@ void restoreAttr(AttrTarget &t, const char *name, const SavedAttr &saved) {
     setAttr(t, name, saved.present ? saved.data : nullptr, saved.length);
 }
 
-bool sameStamp(const struct statx_timestamp &a, int64_t seconds, uint32_t nanoseconds) {
-  return a.tv_sec == seconds && a.tv_nsec == nanoseconds;
-}
-
-// Waits until the coarse clock, which the file system stamps changes with, has passed `t`;
-// false when that would take long (a change time in the future).
+// Waits until the coarse clock, which the file system stamps changes with (or with a later,
+// finer time), has passed `t`; false when that would take long (a time in the future).
 bool waitPast(const struct statx_timestamp &t) {
-  for (int i = 0; i < 50; ++i) {
+  for (int i = 0; i < 200; ++i) {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME_COARSE, &now);
     if (now.tv_sec > t.tv_sec || (now.tv_sec == t.tv_sec && now.tv_nsec > t.tv_nsec))
       return true;
     if (t.tv_sec > now.tv_sec + 1)
       return false;
-    struct timespec pause = {0, 1000000};
+    struct timespec pause = {0, 500000};
     nanosleep(&pause, nullptr);
   }
   return false;
 }
 
-// How many times a store of a cleared archive bit is made before the file is left archived.
+// How far ahead of the clock a record's bound lies: room for the stores that follow it.
+constexpr long BOUND_AHEAD_NS = 2000000;
+// How many times a clear is tried before the file is left archived.
 constexpr int CLEAN_ATTEMPTS = 5;
+
+// Settles one pending clear once every later change of the file must be stamped past its
+// bound: a file that changed in between (its change time moved) is marked archived again.
+void settle(const PendingClear &p) {
+  if (!waitPast(p.bound))
+    return;
+  int fd = open(p.sys, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0)
+    return; // gone: nothing to settle
+  struct statx sx;
+  char proc[40];
+  snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+  if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_CTIME | STATX_INO, &sx) == 0 &&
+      sx.stx_ino == p.ino &&
+      ((static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor) == p.dev &&
+      (sx.stx_ctime.tv_sec != p.stamp.tv_sec || sx.stx_ctime.tv_nsec != p.stamp.tv_nsec)) {
+    // Changed while the record could not yet tell: marked archived, and the record goes.
+    char data[16];
+    ssize_t length = getxattr(proc, DOS_XATTR_NAME, data, sizeof data);
+    int32_t stored = length > 0 ? parseStoredAttributes(data, static_cast<size_t>(length)) : -1;
+    if (stored >= 0)
+      writeStoredAttributes(-1, proc, static_cast<uint32_t>(stored) | FILE_ATTRIBUTE_ARCHIVE);
+    removexattr(proc, CLEAN_XATTR_NAME);
+  }
+  close(fd);
+}
+
+// Settles the clears whose bound the coarse clock has passed (all of them with `all`, waiting
+// for the last bounds), oldest first.
+void settlePendingClears(bool all) {
+  int kept = 0;
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  for (int i = 0; i < pendingCount; ++i) {
+    PendingClear &p = pendingClears[i];
+    bool due = now.tv_sec > p.bound.tv_sec ||
+               (now.tv_sec == p.bound.tv_sec && now.tv_nsec > p.bound.tv_nsec);
+    if (all || due)
+      settle(p);
+    else if (kept != i)
+      pendingClears[kept++] = p;
+    else
+      kept++;
+  }
+  pendingCount = kept;
+}
+
+void settleAllPendingClears() {
+  settlePendingClears(true);
+}
+
+// Drops entry `i`, keeping the rest in order.
+void dropPendingClear(int i) {
+  memmove(pendingClears + i, pendingClears + i + 1,
+          sizeof(PendingClear) * static_cast<size_t>(pendingCount - i - 1));
+  pendingCount -= 1;
+}
+
+// Keeps a clear until it can be settled: the oldest is settled at once when the list is full,
+// and whatever is left when the process ends. A later clear of the same file supersedes it.
+void addPendingClear(const char *sys, const struct statx &sx, const struct statx_timestamp &bound) {
+  static bool registered = false;
+  if (!registered)
+    registered = atexit(settleAllPendingClears) == 0;
+  PendingClear entry;
+  entry.dev = (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+  entry.ino = sx.stx_ino;
+  entry.stamp = sx.stx_ctime;
+  entry.bound = bound;
+  size_t length = strlen(sys);
+  if (!registered || length >= sizeof entry.sys) {
+    if (length < sizeof entry.sys) {
+      memcpy(entry.sys, sys, length + 1);
+      settle(entry); // cannot be kept: settled now
+    }
+    return;
+  }
+  memcpy(entry.sys, sys, length + 1);
+  // The earlier clear of this file is superseded (and must not be settled: the change time it
+  // would find moved is this clear's own).
+  for (int i = 0; i < pendingCount; ++i) {
+    if (pendingClears[i].dev == entry.dev && pendingClears[i].ino == entry.ino) {
+      dropPendingClear(i);
+      break;
+    }
+  }
+  settlePendingClears(false);
+  if (pendingCount == PENDING_MAX) {
+    settle(pendingClears[0]);
+    dropPendingClear(0);
+  }
+  pendingClears[pendingCount++] = entry;
+}
 
 } // namespace
 
@@ -480,13 +611,16 @@ constexpr int CLEAN_ATTEMPTS = 5;
 // directory's read-only bit is stored, and clearing it gives the owner's write bit back where
 // the mode has none. Nothing is written when everything already says the same.
 //
-// Clearing a file's archive bit also records the change time that the store gives the file,
-// so that any later change, whatever last-write time it sets, reads as archived again. The
-// record names the change time it expects (the coarse clock that the file system stamps
-// changes with); the store is checked, and repeated on the next tick of that clock when the
-// time came out otherwise (another file may have drawn a finer time meanwhile) or the file was
-// written within the same tick. A record that never comes true leaves the file archived: an
-// extra backup, never a missed change. A last-write time in the future keeps it archived too.
+// Clearing a file's archive bit also records a bound on the change time that the store gives
+// the file, so that any later change, whatever last-write time it sets, reads as archived: its
+// change time lies past the bound. The exact change time cannot be recorded (storing it would
+// move it again, and the kernel may stamp a finer time than any clock a process can read), so
+// the bound lies a little ahead of the clock, and the store is checked to land within it. Until
+// the file system's clock has passed the bound, a change could still be stamped within it: this
+// process keeps each such clear pending and settles it once the clock has passed (at the latest
+// when the process ends), marking a file that changed in between archived again. A record that
+// cannot be made leaves the file archived: an extra backup, never a missed change. A last-write
+// time in the future keeps it archived too.
 //
 // For an ordinary user, extended attributes need write permission: the owner's write bit is
 // lifted for the moment of the store when the file has none.
@@ -545,7 +679,8 @@ BOOL SetFileAttributesA(const char *path, DWORD attributes) {
   bool cleanNeeded =
       recordClean &&
       (storeNeeded || wantedMode != mode || notEarlier(t.sx.stx_mtime, t.sx.stx_ctime) ||
-       !(recorded && sameStamp(t.sx.stx_ctime, recordSeconds, recordNanoseconds)));
+       !(recorded && !pastRecord(t.sx.stx_ctime, recordSeconds, recordNanoseconds) &&
+         !changedSincePendingClear(t.sx)));
   if (!storeNeeded && !cleanNeeded && wantedMode == mode) {
     closeTarget(t);
     return TRUE;
@@ -553,13 +688,18 @@ BOOL SetFileAttributesA(const char *path, DWORD attributes) {
 
   char text[16];
   int textLength = snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(wanted));
-  bool wholeSeconds = false; // the file system keeps change times in whole seconds
   err = 0;
   for (int attempt = 0; attempt < (cleanNeeded ? CLEAN_ATTEMPTS : 1); ++attempt) {
-    struct timespec expected;
-    clock_gettime(CLOCK_REALTIME_COARSE, &expected);
-    if (wholeSeconds)
-      expected.tv_nsec = 0;
+    struct timespec ahead;
+    clock_gettime(CLOCK_REALTIME, &ahead);
+    ahead.tv_nsec += BOUND_AHEAD_NS;
+    if (ahead.tv_nsec >= 1000000000) {
+      ahead.tv_sec += 1;
+      ahead.tv_nsec -= 1000000000;
+    }
+    struct statx_timestamp bound = {};
+    bound.tv_sec = ahead.tv_sec;
+    bound.tv_nsec = static_cast<uint32_t>(ahead.tv_nsec);
     // The owner's write bit, lifted for the stores where the mode has none.
     mode_t current = t.sx.stx_mode & 07777;
     bool lifted = false;
@@ -572,8 +712,8 @@ BOOL SetFileAttributesA(const char *path, DWORD attributes) {
     }
     if (cleanNeeded) {
       char record[48];
-      int length = snprintf(record, sizeof record, "%lld.%09ld",
-                            static_cast<long long>(expected.tv_sec), expected.tv_nsec);
+      int length = snprintf(record, sizeof record, "%lld.%09u",
+                            static_cast<long long>(bound.tv_sec), bound.tv_nsec);
       err = setAttr(t, CLEAN_XATTR_NAME, record, static_cast<size_t>(length));
       if ((err == EACCES || err == EPERM) && !lifted && (current & 0200) == 0 &&
           setMode(t, current | 0200) == 0) {
@@ -613,13 +753,13 @@ BOOL SetFileAttributesA(const char *path, DWORD attributes) {
         !cleanNeeded || t.noXattrs)
       break;
     bool writtenSince = notEarlier(t.sx.stx_mtime, t.sx.stx_ctime);
-    if (!writtenSince &&
-        sameStamp(t.sx.stx_ctime, expected.tv_sec, static_cast<uint32_t>(expected.tv_nsec)))
-      break; // the record is exact
-    if (t.sx.stx_ctime.tv_nsec == 0 && expected.tv_nsec != 0)
-      wholeSeconds = true;
-    // Written within this tick of the clock (or dated ahead): the next store comes after it.
-    if (!waitPast(writtenSince ? t.sx.stx_mtime : t.sx.stx_ctime))
+    if (!writtenSince && !laterThan(t.sx.stx_ctime, bound)) {
+      addPendingClear(sys, t.sx, bound);
+      break;
+    }
+    // Written within this tick of the clock (or dated ahead), or the stores outran the bound:
+    // the next attempt comes after it.
+    if (writtenSince && !waitPast(t.sx.stx_mtime))
       break; // the file stays archived
   }
   closeTarget(t);

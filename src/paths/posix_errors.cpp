@@ -78,6 +78,7 @@ const MessageRow MESSAGES[] = {
     {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
     {ERROR_DISK_FULL, "There is not enough space on the disk."},
     {ERROR_INSUFFICIENT_BUFFER_NUM, "The data area passed to a system call is too small."},
+    {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect."},
     {ERROR_DIR_NOT_EMPTY, "The directory is not empty."},
     {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
     {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},

@@ -577,20 +577,25 @@ constexpr off_t EARLY_CHECK_BYTES = 1 << 20;
 
 // Why an existing destination may not be replaced by a copy of the source: 32 for the source
 // itself, 5 for a directory or a read-only destination, or one hidden or system while the source
-// is not (the Windows rule); 0 when it may.
+// is not (the Windows rule); 0 when it may. A symbolic link in the way is judged as itself: the
+// copy replaces the link, never its target, so the target's read-only, hidden and system bits
+// do not count; only the link's own name can make it hidden.
 DWORD replacementRefusal(const FileFacts &old, const struct stat &st, const char *src,
-                         int32_t stored) {
+                         int32_t stored, const char *dst) {
   if (old.dangling)
     return 0;
   if (old.dev == (static_cast<uint64_t>(major(st.st_dev)) << 32 | minor(st.st_dev)) &&
       old.ino == st.st_ino)
     return ERROR_SHARING_VIOLATION;
+  DWORD attributes = old.attributes;
+  if (old.isLink)
+    attributes = lastComponent(dst)[0] == '.' ? FILE_ATTRIBUTE_HIDDEN : 0;
   bool sourceHidden =
       lastComponent(src)[0] == '.' || (stored >= 0 && (stored & FILE_ATTRIBUTE_HIDDEN) != 0);
   bool sourceSystem = stored >= 0 && (stored & FILE_ATTRIBUTE_SYSTEM) != 0;
-  if (old.isDir || (old.attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
-      ((old.attributes & FILE_ATTRIBUTE_HIDDEN) != 0 && !sourceHidden) ||
-      ((old.attributes & FILE_ATTRIBUTE_SYSTEM) != 0 && !sourceSystem))
+  if (old.isDir || (attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
+      ((attributes & FILE_ATTRIBUTE_HIDDEN) != 0 && !sourceHidden) ||
+      ((attributes & FILE_ATTRIBUTE_SYSTEM) != 0 && !sourceSystem))
     return ERROR_ACCESS_DENIED;
   return 0;
 }
@@ -619,10 +624,10 @@ BOOL copyFile(const char *source, const char *destination, bool failIfExists, bo
   if (st.st_size > EARLY_CHECK_BYTES) {
     err = statFacts(AT_FDCWD, dst, dst, lastComponent(dst), &old);
     if (err == 0) {
-      code = failIfExists ? ERROR_FILE_EXISTS_NUM : replacementRefusal(old, st, src, stored);
+      code = failIfExists ? ERROR_FILE_EXISTS_NUM : replacementRefusal(old, st, src, stored, dst);
       if (code != 0)
         goto done;
-      examined = !old.dangling;
+      examined = !old.dangling && !old.isLink; // a link's facts are its target's
     } else if (err != ENOENT) {
       goto done;
     }
@@ -640,9 +645,10 @@ BOOL copyFile(const char *source, const char *destination, bool failIfExists, bo
     if (err == ENOENT) {
       err = publishTemp(temp, dst); // it went away meanwhile
     } else if (err == 0) {
-      code = failIfExists ? ERROR_FILE_EXISTS_NUM : replacementRefusal(old, st, src, stored);
+      code = failIfExists ? ERROR_FILE_EXISTS_NUM : replacementRefusal(old, st, src, stored, dst);
       if (code == 0) {
-        if (!examined && !old.dangling && (old.uid != geteuid() || old.gid != getegid())) {
+        if (!examined && !old.dangling && !old.isLink &&
+            (old.uid != geteuid() || old.gid != getegid())) {
           // keep the replaced file's owner where allowed
           if (temp.fd >= 0)
             (void)!fchown(temp.fd, old.uid, old.gid);

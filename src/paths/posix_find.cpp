@@ -29,6 +29,7 @@ struct SearchState {
   uint32_t *order; // offsets into names, sorted
   size_t count, orderCapacity;
   size_t next; // the next entry FindNextFileA hands out
+  int denied;  // the errno that refused examining an entry: the directory cannot be searched
   SearchState *nextFree;
 };
 
@@ -59,6 +60,7 @@ SearchState *newState() {
   state->namesLength = 0;
   state->count = 0;
   state->next = 0;
+  state->denied = 0;
   state->nextFree = nullptr;
   return state;
 }
@@ -166,9 +168,10 @@ void fillEntry(const FileFacts &facts, const char *name, FindEntry *entry) {
   entry->cFileName[length] = '\0';
 }
 
-// Hands out the next entry of a wildcard search that still exists; false at the end.
+// Hands out the next entry of a wildcard search that still exists; false at the end, or when
+// the directory turns out not to be searchable (`denied` then holds the errno).
 bool nextEntry(SearchState *state, FindEntry *entry) {
-  while (state->next < state->count) {
+  while (state->denied == 0 && state->next < state->count) {
     const char *name = state->names + state->order[state->next++];
     size_t length = strlen(name);
     if (state->dirLength + length + 1 > SYS_PATH)
@@ -179,6 +182,12 @@ bool nextEntry(SearchState *state, FindEntry *entry) {
         statFacts(state->dirFd, name, state->fullPath, name, &facts, &state->xattrUnsupported);
     if (err == ENOENT || err == ENOTDIR)
       continue; // removed since the directory was read
+    if (err == EACCES || err == EPERM) {
+      // The entry itself was not even reached (a final link is followed only afterwards): the
+      // directory can be read but not searched, and no entry of it can be examined or opened.
+      state->denied = err;
+      return false;
+    }
     if (err != 0) {
       // Listed all the same (an empty file, as an unreachable link is), so that the operation
       // on it reports why it fails instead of the entry being left out without a word.
@@ -309,7 +318,7 @@ HANDLE listDirectory(char *sys, const char *pattern, FindEntry *entry) {
   std::sort(state->order, state->order + state->count,
             [base](uint32_t a, uint32_t b) { return nameBefore(base + a, base + b); });
   if (!nextEntry(state, entry)) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
+    SetLastError(state->denied != 0 ? win32ErrorFromErrno(state->denied) : ERROR_FILE_NOT_FOUND);
     releaseState(state);
     return INVALID_HANDLE_VALUE;
   }
@@ -320,7 +329,9 @@ HANDLE listDirectory(char *sys, const char *pattern, FindEntry *entry) {
 
 // FindFirstFileA: the last component is normalized (trailing dots and spaces dropped, "." and
 // ".." resolved to the directory they name); with `*` or `?` the directory is listed, without
-// them the one entry is looked up exactly.
+// them the one entry is looked up exactly. A name that exists exactly as written is that entry:
+// its trailing dots and spaces are dropped only when it does not (POSIX names may end in them,
+// and readme and readme. may be two files).
 HANDLE FindFirstFileA(const char *pattern, FindEntry *entry) {
   if (pattern == nullptr || entry == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -336,13 +347,19 @@ HANDLE FindFirstFileA(const char *pattern, FindEntry *entry) {
     return lookUpExact(sys, entry);
   }
   size_t length = strlen(component);
+  bool wildcard = strpbrk(component, "*?") != nullptr;
+  if (!wildcard && length > 0 && (component[length - 1] == '.' || component[length - 1] == ' ')) {
+    HANDLE exact = lookUpExact(sys, entry);
+    if (exact != INVALID_HANDLE_VALUE)
+      return exact;
+  }
   while (length > 0 && (component[length - 1] == '.' || component[length - 1] == ' '))
     component[--length] = '\0';
   if (length == 0) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  if (strpbrk(component, "*?") == nullptr)
+  if (!wildcard)
     return lookUpExact(sys, entry);
   return listDirectory(sys, component, entry);
 }
@@ -357,7 +374,7 @@ BOOL FindNextFileA(HANDLE search, FindEntry *entry) {
   }
   if (nextEntry(state, entry))
     return TRUE;
-  SetLastError(ERROR_NO_MORE_FILES_NUM);
+  SetLastError(state->denied != 0 ? win32ErrorFromErrno(state->denied) : ERROR_NO_MORE_FILES_NUM);
   return FALSE;
 }
 

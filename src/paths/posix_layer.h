@@ -12,9 +12,9 @@
 // The extended attribute that Samba and Wine keep DOS attributes in.
 constexpr char DOS_XATTR_NAME[] = "user.DOSATTRIB";
 // The record of a cleared archive bit, beside the stored DOS attributes (whose text Samba and
-// Wine read on, unchanged): the change time that clearing gave the file, "<seconds>.<9 digits>".
-// Every later change of the file (its contents above all) moves the change time away from it,
-// whatever last-write time the writer sets. Never copied with the file.
+// Wine read on, unchanged): a bound on the change time that clearing gave the file,
+// "<seconds>.<9 digits>". Every later change of the file (its contents above all) moves the
+// change time past it, whatever last-write time the writer sets. Never copied with the file.
 constexpr char CLEAN_XATTR_NAME[] = "user.treecopy.clean";
 
 // A system path (with `/`) is at most this long, terminator included.
@@ -35,6 +35,7 @@ constexpr int64_t EPOCH_DIFF_TICKS = 116444736000000000LL;
 // What the layer knows about one file after one stat and one extended-attribute read.
 struct FileFacts {
   bool isDir;
+  bool isLink;              // the name is a symbolic link: the other facts describe its target
   bool dangling;            // a symbolic link whose target cannot be reached (an empty file)
   int targetError;          // why a dangling link's target cannot be reached (errno)
   uint32_t mode;            // st_mode

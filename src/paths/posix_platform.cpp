@@ -89,26 +89,34 @@ void initPlatform(int argc, char **argv) {
 
 // _open(path, _O_BINARY|_O_RDONLY or _O_RDWR): never creates. A directory, or a read-only
 // file opened for writing, is refused with 5 as on Windows; a pipe, device or socket with 1
-// (opening a pipe would wait for a writer).
+// (opening a pipe would wait for a writer). FS_OPEN_UPDATE does not follow a final link and
+// refuses a file with other names, on the opened file itself, so that nothing can be put in
+// the name's place between a check and the open.
 int fsOpen(const char *path, int flags) {
   char sys[SYS_PATH];
   if (!toSystemPath(path, sys))
     return -1;
-  if (flags != FS_OPEN_READ && flags != FS_OPEN_READWRITE) {
+  if (flags != FS_OPEN_READ && flags != FS_OPEN_READWRITE && flags != FS_OPEN_UPDATE) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return -1;
   }
-  bool writing = flags == FS_OPEN_READWRITE;
-  int fd = open(sys, (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  bool writing = flags != FS_OPEN_READ;
+  bool update = flags == FS_OPEN_UPDATE;
+  int fd = open(sys, (writing ? O_RDWR : O_RDONLY) | (update ? O_NOFOLLOW : 0) | O_CLOEXEC |
+                         O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
-    setLastErrorFromErrno(errno, sys);
+    if (update && errno == ELOOP)
+      SetLastError(ERROR_ACCESS_DENIED); // the name is a link
+    else
+      setLastErrorFromErrno(errno, sys);
     return -1;
   }
   struct stat st;
   DWORD code = 0;
   if (fstat(fd, &st) != 0)
     code = win32ErrorFromErrno(errno);
-  else if (S_ISDIR(st.st_mode) || (writing && (st.st_mode & 0222) == 0))
+  else if (S_ISDIR(st.st_mode) || (writing && (st.st_mode & 0222) == 0) ||
+           (update && st.st_nlink != 1))
     code = ERROR_ACCESS_DENIED;
   else if (!S_ISREG(st.st_mode))
     code = ERROR_INVALID_FUNCTION_NUM;
@@ -118,6 +126,19 @@ int fsOpen(const char *path, int flags) {
     return -1;
   }
   return fd;
+}
+
+// One lstat: a regular file with one name, the name no link.
+int isPrivateFile(const char *path) {
+  char sys[SYS_PATH];
+  if (!toSystemPath(path, sys))
+    return -1;
+  struct stat st;
+  if (lstat(sys, &st) != 0) {
+    setLastErrorFromErrno(errno, sys);
+    return -1;
+  }
+  return S_ISREG(st.st_mode) && st.st_nlink == 1 ? 1 : 0;
 }
 
 // _read.
@@ -196,35 +217,26 @@ ListFile *listFileOpen(const char *path) {
   return reinterpret_cast<ListFile *>(text);
 }
 
-// fgets in text mode: CR LF reads as LF, and a Ctrl-Z ends the file.
-char *listFileGets(char *buffer, int size, ListFile *file) {
+// fgetc in text mode: CR LF reads as LF, and a Ctrl-Z ends the file.
+int listFileGetc(ListFile *file) {
   TextStream *text = reinterpret_cast<TextStream *>(file);
-  if (text == nullptr || buffer == nullptr || size <= 0)
-    return nullptr;
-  int n = 0;
-  while (n < size - 1 && !text->ended) {
-    int c = getc(text->stream);
-    if (c == EOF)
-      break;
-    if (c == 0x1A) {
-      text->ended = true;
-      break;
-    }
-    if (c == '\r') {
-      int following = getc(text->stream);
-      if (following == '\n')
-        c = '\n';
-      else if (following != EOF)
-        ungetc(following, text->stream);
-    }
-    buffer[n++] = static_cast<char>(c);
-    if (c == '\n')
-      break;
+  if (text == nullptr || text->ended)
+    return LIST_FILE_END;
+  int c = getc(text->stream);
+  if (c == EOF)
+    return LIST_FILE_END;
+  if (c == 0x1A) {
+    text->ended = true;
+    return LIST_FILE_END;
   }
-  if (n == 0 && size > 1)
-    return nullptr;
-  buffer[n] = '\0';
-  return buffer;
+  if (c == '\r') {
+    int following = getc(text->stream);
+    if (following == '\n')
+      return '\n';
+    if (following != EOF)
+      ungetc(following, text->stream);
+  }
+  return c;
 }
 
 // fclose.
@@ -234,6 +246,79 @@ void listFileClose(ListFile *file) {
     return;
   fclose(text->stream);
   free(text);
+}
+
+// Device and inode, links followed.
+bool readIdentity(const char *path, FileIdentity *identity) {
+  char sys[SYS_PATH];
+  if (!toSystemPath(path, sys))
+    return false;
+  struct stat st;
+  if (stat(sys, &st) != 0) {
+    setLastErrorFromErrno(errno, sys);
+    return false;
+  }
+  identity->volume = static_cast<uint64_t>(st.st_dev);
+  identity->index = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+namespace {
+
+// Cuts the last component off the system path `sys` (trailing slashes first): "a/b" gives "a",
+// "/a" gives "/", "a" gives ".". False when nothing can be cut ("/" or ".").
+bool cutLastComponent(char *sys) {
+  size_t length = strlen(sys);
+  while (length > 1 && sys[length - 1] == '/')
+    sys[--length] = '\0';
+  if (strcmp(sys, "/") == 0 || strcmp(sys, ".") == 0)
+    return false;
+  char *slash = strrchr(sys, '/');
+  if (slash == nullptr)
+    strcpy(sys, ".");
+  else if (slash == sys)
+    sys[1] = '\0';
+  else
+    *slash = '\0';
+  return true;
+}
+
+} // namespace
+
+// The nearest existing ancestor is resolved by realpath, which follows every link on the way;
+// its real ancestors are then climbed to the root, one stat each.
+int isWithinDirectory(const char *path, const char *dir) {
+  char sys[SYS_PATH], sysDir[SYS_PATH];
+  if (!toSystemPath(path, sys) || !toSystemPath(dir, sysDir))
+    return -1;
+  struct stat target;
+  if (stat(sysDir, &target) != 0) {
+    setLastErrorFromErrno(errno, sysDir);
+    return -1;
+  }
+  char resolved[PATH_MAX];
+  while (realpath(sys, resolved) == nullptr) {
+    if (errno != ENOENT && errno != ENOTDIR)
+      return -1;
+    // The missing rest is made below the existing part, unless it steps up out of it.
+    size_t length = strlen(sys);
+    while (length > 1 && sys[length - 1] == '/')
+      --length;
+    const char *name = sys + length;
+    while (name > sys && name[-1] != '/')
+      --name;
+    if (static_cast<size_t>(sys + length - name) == 2 && name[0] == '.' && name[1] == '.')
+      return -1;
+    if (!cutLastComponent(sys))
+      return -1;
+  }
+  for (;;) {
+    struct stat st;
+    if (stat(resolved, &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino)
+      return 1;
+    if (!cutLastComponent(resolved))
+      return 0;
+  }
 }
 
 // Same device and inode, links followed.

@@ -4,6 +4,7 @@
 // error left readable), the list-file stream and file identity.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 
@@ -58,9 +59,54 @@ void initPlatform(int argc, char **argv) {
   }
 }
 
-// _open: the flag values are the runtime's own; CreateFile's error stays the last error.
+namespace {
+
+// Whether an open file is private: no reparse point (it was opened without following one), no
+// directory, one name.
+bool isPrivateHandle(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info))
+    return false;
+  return (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+         info.nNumberOfLinks == 1;
+}
+
+} // namespace
+
+// _open: the flag values are the runtime's own; CreateFile's error stays the last error. For
+// FS_OPEN_UPDATE the file is opened without following a reparse point and checked through that
+// very handle before the runtime takes it over.
 int fsOpen(const char *path, int flags) {
-  return _open(path, flags);
+  if (flags != FS_OPEN_UPDATE)
+    return _open(path, flags);
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return -1;
+  if (!isPrivateHandle(file)) {
+    CloseHandle(file);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return -1;
+  }
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDWR | _O_BINARY);
+  if (fd < 0) {
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+  }
+  return fd;
+}
+
+// A reparse point is looked at itself, not followed.
+int isPrivateFile(const char *path) {
+  HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return -1;
+  bool owned = isPrivateHandle(file);
+  CloseHandle(file);
+  return owned ? 1 : 0;
 }
 
 // _read.
@@ -88,9 +134,10 @@ ListFile *listFileOpen(const char *path) {
   return reinterpret_cast<ListFile *>(fopen(path, "rt"));
 }
 
-// fgets.
-char *listFileGets(char *buffer, int size, ListFile *file) {
-  return fgets(buffer, size, reinterpret_cast<FILE *>(file));
+// fgetc.
+int listFileGetc(ListFile *file) {
+  int c = fgetc(reinterpret_cast<FILE *>(file));
+  return c == EOF ? LIST_FILE_END : c;
 }
 
 // fclose.
@@ -115,6 +162,78 @@ bool identityOf(const char *path, BY_HANDLE_FILE_INFORMATION *info) {
 }
 
 } // namespace
+
+// Volume serial number and file index; a link or junction leads to what it names.
+bool readIdentity(const char *path, FileIdentity *identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!identityOf(path, &info))
+    return false;
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+namespace {
+
+// Cuts the last component off `path` (trailing separators first), keeping the separator or
+// colon before it, so that C:\a gives C:\ and \\?\C:\a gives \\?\C:\. False when there is
+// no component left to cut (a drive, a root, a single relative name).
+bool cutLastComponent(char *path) {
+  while (path[0] != '\0' && *lastCharPtr(path) == '\\')
+    *lastCharPtr(path) = '\0';
+  char *name = fileNamePart(path);
+  if (*name == '\0' || name == path)
+    return false;
+  *name = '\0';
+  return true;
+}
+
+} // namespace
+
+// The nearest existing ancestor is opened and its final path (every link and junction
+// resolved) read back; its ancestors are then climbed to the root by identity.
+int isWithinDirectory(const char *path, const char *dir) {
+  BY_HANDLE_FILE_INFORMATION target;
+  if (!identityOf(dir, &target))
+    return -1;
+  PathBuf probe;
+  if (!pathPut(probe, probe, path))
+    return -1;
+  HANDLE file;
+  for (;;) {
+    file = CreateFileA(probe, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+      break;
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+      return -1;
+    while (probe[1] != '\0' && *lastCharPtr(probe) == '\\')
+      *lastCharPtr(probe) = '\0';
+    const char *name = fileNamePart(probe);
+    if (dotsOnlyLength(name) >= 1)
+      return -1; // the missing rest steps up out of the existing part, or "." is missing
+    if (name == probe) {
+      pathPut(probe, probe, "."); // a relative name below the current directory
+      continue;
+    }
+    if (!cutLastComponent(probe))
+      return -1;
+  }
+  char resolved[PATH_BUF];
+  DWORD length = GetFinalPathNameByHandleA(file, resolved, sizeof resolved, FILE_NAME_NORMALIZED);
+  CloseHandle(file);
+  if (length == 0 || length >= sizeof resolved)
+    return -1;
+  for (;;) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (identityOf(resolved, &info) && info.dwVolumeSerialNumber == target.dwVolumeSerialNumber &&
+        info.nFileIndexHigh == target.nFileIndexHigh && info.nFileIndexLow == target.nFileIndexLow)
+      return 1;
+    if (!cutLastComponent(resolved))
+      return 0;
+  }
+}
 
 // Whether two paths name one file: same volume serial number and file index.
 int sameFileIdentity(const char *first, const char *second) {

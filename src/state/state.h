@@ -75,6 +75,11 @@ struct RunState {
   int64_t timeTolerance; // /+t<sec> in 100-ns ticks; 2 seconds by default
   uint32_t selectMask;   // /+e /+n /+o /+L /+s /+a /+m; settled by the driver
   RunMode mode;          // settled by the driver from /m, /c and /del; copy by default
+  // Set by the driver for the walk of a source whose plain file name (no extension, no
+  // wildcard) it gave a final dot, so that the name is a mask carried down by /s: the walk
+  // searches for the name without that dot, which is never the user's (on POSIX, readme and
+  // readme. can be two files).
+  bool sourceDotAdded;
 
   int32_t depth;          // nesting level of the walk (1 at the top)
   int32_t fileCount;      // files considered

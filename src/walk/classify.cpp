@@ -49,6 +49,14 @@ bool nameMatchesExclusion(const char *name, const char *mask, DWORD attributes) 
   return stricmpAscii(name, mask) == 0;
 }
 
+// Whether a name holds `\` as a character of its own (never as a trail byte).
+bool holdsSeparator(const char *name) {
+  for (const char *p = name; *p != '\0'; p = nextChar(p))
+    if (*p == '\\')
+      return true;
+  return false;
+}
+
 // Whether any item of the TAB-ended exclusion list excludes the entry.
 bool isExcluded(const char *name, const char *exclusions, DWORD attributes) {
   if (exclusions == nullptr)
@@ -81,8 +89,9 @@ bool matchesExclusion(char *name, const char *mask, DWORD attributes) {
 
 // Classifies one listed entry and writes its long name at `nameSlot`. The named test looks at
 // the slot before it is overwritten: the mask as typed for the first entry, else the previous
-// name. A rejected entry's name is written only when it fits; an accepted one that does not fit
-// is refused with ENTRY_TOO_LONG and the slot is left as it was.
+// name. A rejected entry's name is written only when it fits; an accepted one whose name holds
+// `\` is refused with ENTRY_BAD_NAME, and one that does not fit with ENTRY_TOO_LONG, the slot
+// then left as it was.
 int classifyEntry(const FindEntry &entry, char *pattern, char *nameSlot, const char *exclusions) {
   int provisional = ENTRY_MATCHED;
   if (namesEqual(entry.cFileName, nameSlot) ||
@@ -103,6 +112,8 @@ int classifyEntry(const FindEntry &entry, char *pattern, char *nameSlot, const c
     result = ENTRY_HIDDEN;
 
   bool written = pathPut(pattern, nameSlot, name);
+  if (result > 0 && holdsSeparator(name))
+    return ENTRY_BAD_NAME;
   if (result > 0 && !written)
     return ENTRY_TOO_LONG;
   return result;

@@ -123,8 +123,9 @@ int countEntries(const char *directory) {
   int count = 0;
   do {
     int r = classifyEntry(entry, pattern, slot, "");
-    // An entry whose path does not fit the buffer is content all the same.
-    if (r > 0 || r == ENTRY_TOO_LONG)
+    // An entry whose path does not fit the buffer, or whose name cannot be spelled, is content
+    // all the same.
+    if (r > 0 || r == ENTRY_TOO_LONG || r == ENTRY_BAD_NAME)
       count += 1;
   } while (FindNextFileA(search, &entry));
   FindClose(search);

@@ -1,9 +1,12 @@
 // The tree walker: one call lists one level of one source, pairs each accepted file with its
 // destination namesake, hands the pair to the actions and descends into subdirectories by
 // calling itself. Each level keeps one Level record (three PathBufs and two FindEntrys) in its
-// frame and nothing else of size. The walk itself allocates nothing; the one allocation is the
-// file-system layer's for an open listing (the names of one directory, on POSIX), which is
-// released, or kept for reuse, when the listing is closed.
+// frame and nothing else of size; the records of the open levels form a chain through their
+// parent pointers, which lets the walk refuse a directory it is already inside (a link to an
+// ancestor would otherwise be followed until the paths outgrow their buffers). The walk itself
+// allocates nothing; the one allocation is the file-system layer's for an open listing (the
+// names of one directory, on POSIX), which is released, or kept for reuse, when the listing is
+// closed.
 #include <cstdio>
 #include <cstring>
 
@@ -32,13 +35,13 @@ uint32_t blockedDirStatus() {
 }
 
 // The text test of the same-path refusal: the destination equals the source or lies inside it,
-// judged on the texts alone with ASCII letters folded.
+// judged on the texts alone with names compared as the file system compares them.
 bool destinationInSourceText(const char *source, const char *destination) {
-  if (stricmpAscii(source, destination) == 0)
+  if (namesEqual(source, destination))
     return true;
   size_t sourceLength = std::strlen(source);
   if (sourceLength > std::strlen(destination) ||
-      strnicmpAscii(destination, source, sourceLength) != 0)
+      !namesEqualPrefix(destination, source, sourceLength))
     return false;
   return *lastCharPtr(source) == '\\' || destination[sourceLength] == '\\';
 }
@@ -100,7 +103,8 @@ bool destinationWithinDirIdentity(const char *dir, char *destination) {
 // The checks of the top of a walk that the text test misses. When the source names a directory
 // (an empty mask, or a plain name that is a directory), or under /s carries a mask down through
 // every subdirectory, a destination that is that directory or lies inside it would be filled by
-// the walk from inside itself: refuse it by text (the source's directory part) and by identity.
+// the walk from inside itself: refuse it by text (the source's directory part), by identity, and
+// by identity again where the destination leads through a link.
 // Kept out of walkTree so that its two buffers never sit in the recursive frames.
 WALK_NOINLINE bool destinationWithinSource(const char *source, const char *destination,
                                            const char *sourcePattern, const char *nameSlot,
@@ -127,10 +131,13 @@ WALK_NOINLINE bool destinationWithinSource(const char *source, const char *desti
     return false;
   if (destinationWithinDirText(dir, probe))
     return true;
-  return destinationWithinDirIdentity(dir, probe);
+  if (destinationWithinDirIdentity(dir, probe))
+    return true;
+  // Through links: the destination's real place, resolved from its nearest existing ancestor.
+  return isWithinDirectory(destination, dir[0] != 0 ? dir : ".") == 1;
 }
 
-// The working storage of one level of the walk. It lives in the frame of walkTree, one per
+// The working storage of one level of the walk. It lives in the frame of walkLevel, one per
 // level of nesting; the named steps below work on it and keep nothing of size in their own
 // frames, so that the recursion costs only this record per level.
 struct Level {
@@ -144,9 +151,30 @@ struct Level {
   bool sameNameDest;     // the destination's last component stands for each entry's own name
   bool destDirExists;    // the destination directory exists (or was made)
   bool destDirFresh;     // made by this level just now: no namesake can be in it
+  bool unlisted;         // the directory could not be listed (reported): its content is unknown
+  bool identityKnown;    // `identity` could be read
+  FileIdentity identity; // the identity of the directory this level lists
+  const Level *parent;   // the level that descended into this one; null at the top
   const char *exclusions;
   int total; // files acted on in the subtree so far
 };
+
+// What a level that descends hands to the level it starts, and what it learns back.
+struct Descent {
+  const Level *parent;   // the descending level, and through it every open level above
+  bool identityKnown;    // `identity` could be read
+  FileIdentity identity; // the identity of the directory descended into
+  bool unlisted;         // set by the new level when its directory could not be listed
+};
+
+// Whether the directory of identity `id` is open in the walk already: the directory of `level`
+// or of a level above it.
+bool isOpenInWalk(const Level &level, const FileIdentity &id) {
+  for (const Level *open = &level; open != nullptr; open = open->parent)
+    if (open->identityKnown && open->identity == id)
+      return true;
+  return false;
+}
 
 // Reports a path of this level that would outgrow its buffer: the text up to `slot`, then
 // `tail`, as the failure `statusValue` of the entry it belongs to.
@@ -155,9 +183,92 @@ void reportEntryTooLong(const char *text, const char *slot, const char *tail,
   reportTooLong(text, static_cast<size_t>(slot - text), tail, statusValue, true);
 }
 
+// Reports a listed entry whose name holds `\`, which the path syntax cannot spell: the path as
+// the name would make it, with the error of a name of bad syntax, as the failure of the action
+// it blocks.
+void reportBadName(const Level &level) {
+  beginItemLine();
+  std::printf("%.*s", static_cast<int>(level.nameSlot - level.sourcePattern), level.sourcePattern);
+  reportError(level.entry.cFileName, static_cast<int32_t>(ERROR_INVALID_NAME));
+  recordFailure(blockedActionStatus());
+}
+
 // Reports a whole path that would outgrow its buffer.
 void reportPathTooLong(const char *path, uint32_t statusValue) {
   reportTooLong(path, std::strlen(path), "", statusValue, true);
+}
+
+// Whether a search that failed with `code` only found nothing: no such entry, no such directory
+// on the way, no more entries. Any other failure means that the directory could not be listed.
+bool foundNothing(DWORD code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+         code == ERROR_NO_MORE_FILES;
+}
+
+// Whether the text holds a wildcard character (never a trail byte).
+bool holdsWildcard(const char *text) {
+  for (const char *p = text; *p != 0; p = nextChar(p))
+    if (*p == '*' || *p == '?')
+      return true;
+  return false;
+}
+
+// Reports that the directory of this level cannot be listed (or its listing broke off), as the
+// failure of the file actions it blocks. The item line names the directory (the pattern up to
+// the name slot, with its separator), or for a search of one name without wildcard, the whole
+// path looked up, which may be what failed (a name too long for the file system).
+void reportUnlisted(Level &level, DWORD code, bool wholePattern) {
+  char kept = *level.nameSlot;
+  if (!wholePattern)
+    *level.nameSlot = 0;
+  beginItemLine();
+  reportError(level.sourcePattern[0] != 0 ? level.sourcePattern : ".\\",
+              static_cast<int32_t>(code));
+  *level.nameSlot = kept;
+  level.unlisted = true;
+  recordFailure(blockedActionStatus());
+}
+
+// Starts a listing of this level's pattern. INVALID_HANDLE_VALUE when it finds nothing, or when
+// the directory cannot be listed, which is then reported.
+HANDLE listFirst(Level &level) {
+  HANDLE search = FindFirstFileA(level.sourcePattern, &level.entry);
+  if (search == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    if (!foundNothing(code))
+      reportUnlisted(level, code, !holdsWildcard(level.nameSlot));
+  }
+  return search;
+}
+
+// Starts the listing of the level's first pass. A final dot that the driver gave a plain file
+// name (RunState::sourceDotAdded) stays out of the search, in every directory the name is
+// carried into: the name is meant as written without it, even where a file of that name with
+// the dot exists too.
+HANDLE listFirstPass(Level &level) {
+  char *dot = nullptr;
+  if (runState.sourceDotAdded && level.sourceMask[0] != 0) {
+    dot = lastCharPtr(level.sourcePattern);
+    if (*dot == '.')
+      *dot = 0;
+    else
+      dot = nullptr;
+  }
+  HANDLE search = listFirst(level);
+  if (dot != nullptr)
+    *dot = '.';
+  return search;
+}
+
+// The next entry of a listing of this level; false at its end. A listing that breaks off for
+// another reason than its end is reported.
+bool listNext(Level &level, HANDLE search) {
+  if (FindNextFileA(search, &level.entry))
+    return true;
+  DWORD code = GetLastError();
+  if (code != ERROR_NO_MORE_FILES)
+    reportUnlisted(level, code, false);
+  return false;
 }
 
 } // namespace
@@ -192,12 +303,12 @@ char *prepareDestSpec(char *destPattern, const char *mask, bool &sameNameOut) {
     if (*slot == 0 && *last == '\\') {
       *last = 0;
       char *component = fileNamePart(destPattern);
-      if (stricmpAscii(component, mask) == 0)
+      if (namesEqual(component, mask))
         slot = component;
       else
         *last = '\\';
     }
-    if (stricmpAscii(slot, mask) == 0) {
+    if (namesEqual(slot, mask)) {
       slot[0] = '*';
       slot[1] = 0;
     }
@@ -222,6 +333,9 @@ char *prepareDestSpec(char *destPattern, const char *mask, bool &sameNameOut) {
 }
 
 namespace {
+
+int walkLevel(const char *source, char *destination, DWORD attributes, const char *exclusions,
+              Descent *from);
 
 // Turns the source and destination of a level into its search pattern, mask and destination
 // pattern. False when the level is not walked: a text too long (reported) or, at the top, a
@@ -333,11 +447,22 @@ enum DescentKind {
 
 // Walks the listed subdirectory: its source path gets its separator (and the carried mask),
 // its destination is set, and after the walk an emptied source directory is removed where the
-// mode says so.
+// mode says so. A subdirectory that is one of the directories open in the walk (reached again
+// through a link or junction) is refused: walking it would repeat the walk inside itself.
 void descend(Level &level, DescentKind kind) {
   if (!pathAppendChar(level.sourcePattern, '\\')) {
     reportTooLong(level.sourcePattern, std::strlen(level.sourcePattern), "\\",
                   blockedActionStatus(), true);
+    return;
+  }
+  Descent into;
+  into.parent = &level;
+  into.unlisted = false;
+  into.identityKnown = readIdentity(level.sourcePattern, &into.identity);
+  if (into.identityKnown && isOpenInWalk(level, into.identity)) {
+    beginItemLine();
+    reportError(level.sourcePattern, static_cast<int32_t>(ERROR_CANT_RESOLVE_FILENAME));
+    recordFailure(blockedActionStatus());
     return;
   }
   if (level.destPattern[0] != 0) {
@@ -355,8 +480,10 @@ void descend(Level &level, DescentKind kind) {
   }
   DWORD attributes = level.entry.dwFileAttributes;
   runState.dirCount += 1;
-  level.total += walkTree(level.sourcePattern, level.destPattern, attributes, level.exclusions);
-  if (modeTraits().removesSourceDirs)
+  level.total +=
+      walkLevel(level.sourcePattern, level.destPattern, attributes, level.exclusions, &into);
+  // A directory whose listing failed is not known to be empty: it is left alone.
+  if (modeTraits().removesSourceDirs && !into.unlisted)
     removeSourceDir(level.sourcePattern, attributes);
 }
 
@@ -378,6 +505,14 @@ void firstPass(Level &level, HANDLE search) {
                            blockedActionStatus());
       continue;
     }
+    if (r == ENTRY_BAD_NAME) {
+      // Seen, and lost like a path too long: a file, or a directory /s would descend.
+      if (!isDir)
+        runState.fileCount += 1;
+      if (!isDir || wholeTree)
+        reportBadName(level);
+      continue;
+    }
     if (r <= 0)
       continue;
     if (!isDir) {
@@ -391,7 +526,7 @@ void firstPass(Level &level, HANDLE search) {
         level.sourceMask[0] = 0;
     }
     *level.destNameSlot = 0;
-  } while (!shouldStop() && FindNextFileA(search, &level.entry));
+  } while (!shouldStop() && listNext(level, search));
 }
 
 // The subdirectory pass carries a wildcard or dotted mask down into every subdirectory.
@@ -400,7 +535,7 @@ void subdirectoryPass(Level &level) {
     reportEntryTooLong(level.sourcePattern, level.nameSlot, "*.*", blockedActionStatus());
     return;
   }
-  HANDLE search = FindFirstFileA(level.sourcePattern, &level.entry);
+  HANDLE search = listFirst(level);
   if (search == INVALID_HANDLE_VALUE)
     return;
   do {
@@ -412,23 +547,41 @@ void subdirectoryPass(Level &level) {
                          blockedActionStatus());
       continue;
     }
+    if (r == ENTRY_BAD_NAME) {
+      reportBadName(level);
+      continue;
+    }
     if (r > 0)
       descend(level, DESCEND_MASKED);
-  } while (!shouldStop() && FindNextFileA(search, &level.entry));
+  } while (!shouldStop() && listNext(level, search));
   FindClose(search);
 }
 
-} // namespace
+// Reads the identity of the directory that the level lists (the pattern up to its name slot; an
+// empty directory part is the current directory).
+void readLevelIdentity(Level &level) {
+  char kept = *level.nameSlot;
+  *level.nameSlot = 0;
+  level.identityKnown =
+      readIdentity(level.sourcePattern[0] != 0 ? level.sourcePattern : ".", &level.identity);
+  *level.nameSlot = kept;
+}
 
 // Walks one level of one source into its destination and returns the number of files acted on
-// in the whole subtree.
-int walkTree(const char *source, char *destination, DWORD attributes, const char *exclusions) {
+// in the whole subtree. `from` is what the descending level hands over (null at the top).
+int walkLevel(const char *source, char *destination, DWORD attributes, const char *exclusions,
+              Descent *from) {
   Level level; // this level's working storage
   level.nameSlot = nullptr;
   level.destNameSlot = nullptr;
   level.sameNameDest = false;
   level.destDirExists = false;
   level.destDirFresh = false;
+  level.unlisted = false;
+  level.identityKnown = from != nullptr && from->identityKnown;
+  if (level.identityKnown)
+    level.identity = from->identity;
+  level.parent = from != nullptr ? from->parent : nullptr;
   level.exclusions = exclusions;
   level.total = 0;
 
@@ -440,18 +593,31 @@ int walkTree(const char *source, char *destination, DWORD attributes, const char
   if (source[0] != 0 && destinationInSourceText(source, destination))
     noteSamePath();
   else if (source[0] != 0 && prepareLevel(level, source, destination)) {
-    HANDLE search = FindFirstFileA(level.sourcePattern, &level.entry);
+    if (from == nullptr)
+      readLevelIdentity(level); // the top of the chain of open directories
+    HANDLE search = listFirstPass(level);
     if (search != INVALID_HANDLE_VALUE) {
       readyDestination(level, destination, attributes);
       firstPass(level, search);
       FindClose(search);
     }
-    if (!shouldStop() && runState.recurse && level.sourceMask[0] != 0 &&
+    // A directory that cannot be listed is reported once, not again by the second pass.
+    if (!level.unlisted && !shouldStop() && runState.recurse && level.sourceMask[0] != 0 &&
         !looksLikePath(level.sourceMask))
       subdirectoryPass(level);
   }
   if (runState.verbose)
     closeBlock();
   runState.depth -= 1;
+  if (from != nullptr)
+    from->unlisted = level.unlisted;
   return level.total;
+}
+
+} // namespace
+
+// Walks one source into one destination: the top level, whose listing failure is reported
+// like any other.
+int walkTree(const char *source, char *destination, DWORD attributes, const char *exclusions) {
+  return walkLevel(source, destination, attributes, exclusions, nullptr);
 }

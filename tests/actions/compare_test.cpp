@@ -121,17 +121,24 @@ TEST_F(CompareTest, CompareLinesForEqualAndDifferentContents) {
   EXPECT_EQ(runState.status, 0u);
 }
 
-TEST_F(CompareTest, SamePathInOtherCaseIsRefusedSilently) {
+// One path text twice is refused without a line; in other letters it is the same path only
+// where the file system folds case (on POSIX it names another file).
+TEST_F(CompareTest, SamePathTextIsRefusedSilently) {
   FindEntry entry = writePair("x", "x");
   std::string upper = src();
   for (char &c : upper)
     if (c >= 'a' && c <= 'z')
       c = static_cast<char>(c - 'a' + 'A');
   tu::StdoutCapture out;
+  EXPECT_EQ(compareOne(src().c_str(), src().c_str(), 0x20, entry, entry), 0);
+#if defined(_WIN32)
   EXPECT_EQ(compareOne(src().c_str(), upper.c_str(), 0x20, entry, entry), 0);
+  EXPECT_EQ(runState.errorCount, 2);
+#else
+  EXPECT_EQ(runState.errorCount, 1);
+#endif
   EXPECT_EQ(out.finish(), "");
   EXPECT_EQ(runState.status, ST_SAME_PATH);
-  EXPECT_EQ(runState.errorCount, 1);
 }
 
 TEST_F(CompareTest, ArchiveFilterAndEchoMode) {

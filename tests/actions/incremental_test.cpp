@@ -232,4 +232,28 @@ TEST_F(IncrementalTest, ProtectedDestinationUnderRetry) {
   EXPECT_EQ(GetFileAttributesA(dst().c_str()), sourceEntry.dwFileAttributes);
 }
 
+// A destination that is not a private file is declined untouched: a file with a second name
+// (an older snapshot's), and on POSIX a symbolic link to a file elsewhere, even a protected one
+// under /x. The full copy that follows replaces the name alone.
+TEST_F(IncrementalTest, DeclinesADestinationThatIsNotPrivate) {
+  GrownPair pair = grownPair(40000, 100);
+  tu::writeFile(srcFile(), pair.source);
+  tu::writeFile(dir.path() / "other.log", pair.dest);
+  std::filesystem::create_hard_link(dir.path() / "other.log", dstFile());
+  EXPECT_EQ(runListed(), -1);
+  EXPECT_EQ(printed, "");
+  EXPECT_EQ(tu::readFile(dir.path() / "other.log"), pair.dest);
+  std::filesystem::remove(dstFile());
+#if !defined(_WIN32)
+  runState.includeHidden = true;
+  ASSERT_TRUE(SetFileAttributesA(dir.text("other.log").c_str(),
+                                 FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+  DWORD targetWord = GetFileAttributesA(dir.text("other.log").c_str());
+  std::filesystem::create_symlink("other.log", dstFile());
+  EXPECT_EQ(runListed(), -1);
+  EXPECT_EQ(tu::readFile(dir.path() / "other.log"), pair.dest);
+  EXPECT_EQ(GetFileAttributesA(dir.text("other.log").c_str()), targetWord);
+#endif
+}
+
 } // namespace

@@ -133,6 +133,29 @@ TEST_F(DriverTest, SelectionIsSettledOnce) {
   }
 }
 
+// A delete's destination names the namesakes that decide; a wildcard there (a mask written
+// where the destination stands) would pair with nothing and delete every file. It is refused
+// before anything is touched, also when /+r makes the written source the destination.
+TEST_F(DriverTest, DeleteRefusesAWildcardDestination) {
+  put("src\\a.log");
+  put("src\\sub\\b.txt");
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{src(), "*.log", "/del", "/s"},
+        std::vector<std::string>{src(), dst("?"), "/del"},
+        std::vector<std::string>{dst("x*"), src(), "/del", "/+r"}}) {
+    RunResult r = run(args);
+    const std::string &shown = args[args.size() > 3 && args[3] == "/+r" ? 0 : 1];
+    EXPECT_EQ(r.out, shown + " :wildcard in the destination of a delete\n");
+    EXPECT_EQ(r.exitCode, 0x80);
+    EXPECT_TRUE(has("src\\a.log"));
+    EXPECT_TRUE(has("src\\sub\\b.txt"));
+  }
+  // Other modes keep the destination's wildcard, which takes the name found.
+  RunResult copy = run({src("*.log"), dst("*")});
+  EXPECT_EQ(copy.exitCode, 0);
+  EXPECT_TRUE(has("dst\\src\\a.log"));
+}
+
 // ----------------------------------------------------------------------------------------------
 // Single source
 
@@ -171,6 +194,39 @@ TEST_F(DriverTest, AFileNamedWithoutExtensionGetsItsDot) {
   EXPECT_TRUE(has("dst\\noext"));
   EXPECT_FALSE(has("dst\\noext.txt"));
 }
+
+#if !defined(_WIN32)
+// The final dot the driver adds to a plain name is its own, never the user's: with readme and
+// readme. side by side, each source acts on the file it names, at the top and, under /s, in the
+// subdirectories too; in single-source and in mask-list mode.
+TEST_F(DriverTest, TheAddedDotNeverNamesTheFileThatEndsInADot) {
+  struct Case {
+    std::vector<std::string> args;
+    const char *gone; // the name that goes in src and src\sub
+  };
+  const Case cases[] = {
+      {{src("readme"), "/del"}, "readme"},
+      {{src("readme."), "/del"}, "readme."},
+      {{src("readme"), "/del", "/s"}, "readme"},
+      {{src("readme."), "/del", "/s"}, "readme."},
+      {{src("readme"), "*.none", dst(), "/m", "/s"}, "readme"},
+  };
+  for (const Case &c : cases) {
+    tu::resetAll();
+    for (const char *name :
+         {"src\\readme", "src\\readme.", "src\\sub\\readme", "src\\sub\\readme."})
+      put(name, name);
+    RunResult r = run(c.args);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    bool recurse = c.args.back() == "/s";
+    for (std::string name : {"readme", "readme."}) {
+      bool gone = name == c.gone;
+      EXPECT_EQ(has("src\\" + name), !gone) << c.args[0] << " " << name;
+      EXPECT_EQ(has("src\\sub\\" + name), !(gone && recurse)) << c.args[0] << " " << name;
+    }
+  }
+}
+#endif
 
 TEST_F(DriverTest, ASourceThatMatchesNothing) {
   std::string missing = src("none.txt");
@@ -251,6 +307,25 @@ TEST_F(DriverTest, FilePatternKeepsItsDirectoryName) {
   RunResult r = run({src("data\\*.txt"), dst("*")});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_TRUE(has("dst\\data\\a.txt"));
+}
+
+// A last component that matches a file names files even when a directory matches first: the
+// source stays a pattern and the destination's `*` takes the directory's name.
+TEST_F(DriverTest, WildcardMatchingAFileNamesFiles) {
+  put("src\\archive.txt\\important.doc");
+  put("src\\b.txt");
+  PathBuf source, dest;
+  std::snprintf(source, sizeof source, "%s", src("*.txt").c_str());
+  std::snprintf(dest, sizeof dest, "%s", dst("*").c_str());
+  resolveWildDirs(source, dest);
+  EXPECT_STREQ(source, src("*.txt").c_str());
+  EXPECT_STREQ(dest, dst("src").c_str());
+
+  RunResult r = run({src("*.txt"), "/del"});
+  EXPECT_EQ(r.out, src("b.txt") + "\n 1/1.files deleted.\n");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(has("src\\archive.txt\\important.doc"));
+  EXPECT_FALSE(has("src\\b.txt"));
 }
 
 TEST_F(DriverTest, WildcardBeforeTheLastComponentStaysAsWritten) {

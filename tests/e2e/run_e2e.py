@@ -19,6 +19,7 @@ import hashlib
 import importlib.util
 import os
 import re
+import resource
 import shutil
 import stat
 import subprocess
@@ -29,13 +30,14 @@ import traceback
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from scenario import UNCHANGED, Dir, File  # noqa: E402
+from scenario import UNCHANGED, Dir, File, HardLink, Link  # noqa: E402
 
 TIMEOUT_SECONDS = 120
 ERROR_SUFFIX = re.compile(rb"(\t:error\(-?[0-9]+\)) [^\n]*")
 DEVNULL = subprocess.DEVNULL
 TMPFS = "/dev/shm"  # where scenarios with place="tmpfs" run
-NOBODY = 65534  # the ordinary user of scenarios with as_user
+# The ordinary user (and group) that scenarios with as_user run as when the suite runs as root.
+ORDINARY_ID = 65534
 
 
 def load_scenarios():
@@ -114,10 +116,15 @@ class Runner:
         text = root.replace("/", "\\")
         return "Z:" + text if self.under_wine else text
 
-    def run(self, args, cwd, extra_env, kill_at=None, as_user=False):
+    def run(self, args, cwd, extra_env, kill_at=None, as_user=False, nofile=None):
+        """Runs the program once. With `as_user` (native only) it runs as an ordinary user: as
+        ORDINARY_ID when the suite runs as root, else as the suite's own user. `nofile` limits
+        the open files of the program. With `kill_at` (a system call and a count) strace kills
+        it when it enters that call for that time."""
         command = (self.as_user + ["wine", self.program] if self.under_wine else [self.program]) + args
         if as_user and os.geteuid() == 0:
-            command = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"] + command
+            command = ["setpriv", f"--reuid={ORDINARY_ID}", f"--regid={ORDINARY_ID}",
+                       "--clear-groups", "--"] + command
         env = dict(self.env)
         env.update(extra_env)
         if kill_at is not None:
@@ -126,12 +133,17 @@ class Runner:
                        "-e", f"inject={call}:signal=KILL:when={count}"] + command
             # The leak checker of a sanitizer build cannot work under a tracer.
             env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile))
+
         return subprocess.run(command, cwd=cwd, env=env, stdin=DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=TIMEOUT_SECONDS)
+                              stderr=subprocess.PIPE, timeout=TIMEOUT_SECONDS,
+                              preexec_fn=limit if nofile is not None else None)
 
 
 def as_item(item):
-    if isinstance(item, (File, Dir)):
+    if isinstance(item, (File, Dir, Link, HardLink)):
         return item
     return File(item)
 
@@ -149,13 +161,26 @@ def build_tree(root, tree, root_text):
         target = full_path(root, path)
         if isinstance(item, Dir):
             os.makedirs(target, exist_ok=True)
+        elif isinstance(item, (Link, HardLink)):
+            continue  # made once every file and directory exists
         else:
             os.makedirs(os.path.dirname(target), exist_ok=True)
             with open(target, "wb") as out:
                 out.write(item.content.replace(b"{root}", root_text.encode()))
+    for path in sorted(items):
+        item = items[path]
+        target = full_path(root, path)
+        if isinstance(item, (Link, HardLink)):
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+        if isinstance(item, Link):
+            os.symlink(item.target.replace("{root}", root), target)
+        elif isinstance(item, HardLink):
+            os.link(full_path(root, item.path), target)
     for path in sorted(items, key=lambda p: (-p.count("/"), p)):
         item = items[path]
         target = full_path(root, path)
+        if isinstance(item, (Link, HardLink)):
+            continue
         if item.dosattrib is not None:
             os.setxattr(target, "user.DOSATTRIB", item.dosattrib.encode())
         if item.mtime is not None:
@@ -165,6 +190,19 @@ def build_tree(root, tree, root_text):
             os.chmod(target, mode & ~(stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH))
             if item.mtime is not None:
                 os.utime(target, (item.mtime, item.mtime))
+    # Permission bits that shut a directory come last, when nothing more is made below it.
+    for path in sorted(items, key=lambda p: (-p.count("/"), p)):
+        item = items[path]
+        if isinstance(item, Dir) and item.mode is not None:
+            os.chmod(full_path(root, path), item.mode)
+
+
+def hand_to_ordinary_user(root):
+    """Makes the scenario directory and everything in it belong to the ordinary user."""
+    for dirpath, dirnames, filenames in os.walk(root):
+        for name in dirnames + filenames:
+            os.lchown(os.path.join(dirpath, name), ORDINARY_ID, ORDINARY_ID)
+    os.chown(root, ORDINARY_ID, ORDINARY_ID)
 
 
 def read_dosattrib(path):
@@ -175,21 +213,36 @@ def read_dosattrib(path):
 
 
 def snapshot(root):
-    """The tree below `root`: {relative path: (kind, content, stat, dosattrib)}."""
+    """The tree below `root`: {relative path: (kind, content, stat, dosattrib)}. A directory
+    that the suite's user may not list or search (when it is not root) is opened to its owner
+    for the look and shut again afterwards, its stat taken as it was."""
     entries = {}
-    for dirpath, dirnames, filenames in os.walk(root):
-        for name in dirnames + filenames:
-            path = os.path.join(dirpath, name)
-            relative = os.path.relpath(path, root).replace(os.sep, "/")
-            info = os.lstat(path)
-            if stat.S_ISLNK(info.st_mode):
-                entries[relative] = ("link", os.readlink(path).encode(), info, None)
-            elif stat.S_ISDIR(info.st_mode):
-                entries[relative] = ("dir", b"", info, read_dosattrib(path))
-            else:
-                with open(path, "rb") as source:
-                    entries[relative] = ("file", source.read(), info, read_dosattrib(path))
+    shut = []  # (path, mode) of the directories opened for the look
+    try:
+        for dirpath, dirnames, filenames in os.walk(root):
+            for name in dirnames + filenames:
+                path = os.path.join(dirpath, name)
+                relative = os.path.relpath(path, root).replace(os.sep, "/")
+                info = os.lstat(path)
+                if (stat.S_ISDIR(info.st_mode) and os.geteuid() != 0
+                        and not os.access(path, os.R_OK | os.X_OK)):
+                    shut.append((path, info.st_mode))
+                    os.chmod(path, info.st_mode | stat.S_IRUSR | stat.S_IXUSR)
+                entries[relative] = entry_of(path, info)
+    finally:
+        for path, mode in reversed(shut):
+            os.chmod(path, stat.S_IMODE(mode))
     return entries
+
+
+def entry_of(path, info):
+    """One entry of a snapshot: (kind, content, stat, dosattrib)."""
+    if stat.S_ISLNK(info.st_mode):
+        return ("link", os.readlink(path).encode(), info, None)
+    if stat.S_ISDIR(info.st_mode):
+        return ("dir", b"", info, read_dosattrib(path))
+    with open(path, "rb") as source:
+        return ("file", source.read(), info, read_dosattrib(path))
 
 
 def show_bytes(content):
@@ -226,11 +279,16 @@ def with_parents(tree):
     return full
 
 
-def expected_tree_lines(tree, root_text):
+def expected_tree_lines(tree, root_text, root):
     lines = []
     for path in sorted(tree):
         item = as_item(tree[path])
-        if isinstance(item, Dir):
+        if isinstance(item, Link):
+            target = item.target.replace("{root}", root)
+            lines.append(f"{path}: " + describe("link", target.encode(), None, None, None))
+        elif isinstance(item, HardLink):
+            raise ValueError(f"{path}: a hard link belongs to an initial tree only")
+        elif isinstance(item, Dir):
             lines.append(f"{path}: " + describe("dir", b"", item.mtime, item.readonly, item.dosattrib))
         else:
             content = item.content.replace(b"{root}", root_text.encode())
@@ -250,7 +308,7 @@ def actual_tree_lines(entries, tree, everything=False):
             mtime = info.st_mtime_ns if kind == "file" else None
             readonly = (info.st_mode & (stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH)) == 0
             shown_attrib = dosattrib
-        elif want is not None:
+        elif want is not None and not isinstance(want, Link):
             if want.mtime is not None:
                 close = abs(info.st_mtime - want.mtime) < 0.001
                 mtime = want.mtime if close else f"{info.st_mtime:.6f}".rstrip("0").rstrip(".")
@@ -307,18 +365,14 @@ def run_scenario(runner, scenario, keep):
     try:
         build_tree(root, scenario.tree, root_text)
         if scenario.as_user and os.geteuid() == 0:
-            if shutil.which("setpriv") is None:
-                return ["this scenario needs setpriv (util-linux)"]
-            for dirpath, dirnames, filenames in os.walk(root):
-                for name in dirnames + filenames:
-                    os.lchown(os.path.join(dirpath, name), NOBODY, NOBODY)
-            os.chown(root, NOBODY, NOBODY)
+            hand_to_ordinary_user(root)
         before = snapshot(root) if expected_result == UNCHANGED else None
         args = [arg.replace("{root}", root_text) for arg in scenario.args]
         if scenario.kill_at is not None and shutil.which("strace") is None:
             return ["this scenario needs strace (apt-get install strace)"]
         try:
-            proc = runner.run(args, root, scenario.env, scenario.kill_at, scenario.as_user)
+            proc = runner.run(args, root, scenario.env, scenario.kill_at, scenario.as_user,
+                              scenario.nofile)
         except subprocess.TimeoutExpired:
             return [f"no end after {TIMEOUT_SECONDS} seconds"]
         stdout = proc.stdout
@@ -345,13 +399,13 @@ def run_scenario(runner, scenario, keep):
                 got_lines = actual_tree_lines(after, {}, everything=True)
             else:
                 expected_full = with_parents(expected_result)
-                want_lines = expected_tree_lines(expected_full, root_text)
+                want_lines = expected_tree_lines(expected_full, root_text, root)
                 got_lines = actual_tree_lines(after, expected_full)
             if want_lines != got_lines:
                 failures.append("resulting tree differs:")
                 failures.extend(unified(want_lines, got_lines))
         if scenario.check is not None:
-            failures.extend(scenario.check(root))
+            failures.extend(scenario.check(root, stdout.decode("utf-8", "surrogateescape")))
         if failures and expected_stdout is None:
             failures.append("standard output was:")
             failures.extend(output_lines(stdout)[:40])

@@ -52,12 +52,32 @@ class File:
 
 
 class Dir:
-    """A directory of a tree (its contents are listed by their own paths)."""
+    """A directory of a tree (its contents are listed by their own paths). `mode`, when given,
+    sets its permission bits after the whole tree is made (0o000: nobody but root may list it);
+    it is not checked in an expected tree."""
 
-    def __init__(self, mtime=None, readonly=None, dosattrib=None):
+    def __init__(self, mtime=None, readonly=None, dosattrib=None, mode=None):
         self.mtime = mtime
         self.readonly = readonly
         self.dosattrib = dosattrib
+        self.mode = mode
+
+
+class Link:
+    """A symbolic link of a tree with the text `target` (relative to the link's directory, or
+    absolute; "{root}" stands for the scenario directory's system path). In an expected tree it
+    must still be that link; what it leads to is checked through the target's own path."""
+
+    def __init__(self, target):
+        self.target = target
+
+
+class HardLink:
+    """Another name of the file at `path` (which the same tree lists as a File), made by a hard
+    link. In an expected tree only its contents are checked, as for a File."""
+
+    def __init__(self, path):
+        self.path = path
 
 
 # As the expected tree: the tree must be exactly as it was before the run.
@@ -82,27 +102,31 @@ class Scenario:
               the known difference of Wine that makes the result differ
     only      "native" or "wine" when the scenario means one build only
     env       extra environment variables for the program
-    check     an extra test: a function of the scenario directory (a str) that returns a list
-              of failure texts (empty when all is well)
+    check     an extra test: a function of the scenario directory (a str) and the standard
+              output (a str) that returns a list of failure texts (empty when all is well)
     place     "tmpfs" runs the scenario in a directory on tmpfs (/dev/shm) instead of the disk
               file system of the temporary directory
-    as_user   runs the program as an ordinary user (nobody, through setpriv) who owns the whole
-              tree, when the tests run as root; native only
+    as_user   run as an ordinary user: when the suite runs as root, the program runs as user
+              and group 65534 (setpriv) and the scenario directory is handed to that user first;
+              otherwise it runs as the suite's own user. Native only (the scenario must say
+              only="native")
+    nofile    the limit of open files (RLIMIT_NOFILE) for the program; native only
     kill_at   (system call, n): the program is killed (SIGKILL) when it enters that system call
               for the n-th time, through strace's fault injection; native only. The expected
               exit status is then -9.
     """
 
     def __init__(self, name, args, stdout=None, exit=0, tree=None, result=None, wine=None,
-                 only=None, env=None, check=None, place=None, kill_at=None, as_user=False):
+                 only=None, env=None, check=None, place=None, kill_at=None, as_user=False,
+                 nofile=None):
         if wine is not None and "reason" not in wine:
             raise ValueError(f"{name}: a Wine difference needs its reason")
         if only not in (None, "native", "wine"):
             raise ValueError(f"{name}: only must be 'native' or 'wine'")
         if place not in (None, "tmpfs"):
             raise ValueError(f"{name}: place must be 'tmpfs'")
-        if as_user and only != "native":
-            raise ValueError(f"{name}: as_user works natively only")
+        if (as_user or nofile is not None) and only != "native":
+            raise ValueError(f"{name}: as_user and nofile hold for the native build only")
         if kill_at is not None and only != "native":
             raise ValueError(f"{name}: kill_at works natively only")
         self.name = name
@@ -118,6 +142,7 @@ class Scenario:
         self.place = place
         self.kill_at = kill_at
         self.as_user = as_user
+        self.nofile = nofile
 
     def expected(self, under_wine):
         """The fields that hold for one build: (stdout, exit, result)."""

@@ -98,6 +98,21 @@ SCENARIOS = [
              result=merged(PAIRS, drop=["src/same.txt", "src/diff.txt"])),
     Scenario("delete/with-missing-destination", ["src", "nowhere", "/del", "/o"], tree=PAIRS,
              stdout=lines(" 0/3.files(1.dirs) deleted."), result=UNCHANGED),
+    # A mask written where the destination stands: the delete would pair each file with a
+    # namesake in a directory named *.log, find none, and take every file. Refused before
+    # anything is touched; the mask belongs to the source.
+    Scenario("delete/wildcard-destination-refused", ["src", "*.log", "/del", "/s"],
+             tree={**TMP, "src/x.log": "x\n"},
+             stdout=lines("*.log :wildcard in the destination of a delete"),
+             exit=0x80, result=UNCHANGED),
+    Scenario("delete/wildcard-destination-question-mark", ["src", "dst\\a?", "/del"], tree=PAIRS,
+             stdout=lines("dst\\a? :wildcard in the destination of a delete"),
+             exit=0x80, result=UNCHANGED),
+    Scenario("delete/mask-in-the-source", ["{root}\\src\\*.log", "/del", "/s"],
+             tree={**TMP, "src/x.log": "x\n", "src/sub/y.log": "y\n"},
+             stdout=lines("{root}\\src\\x.log", "{root}\\src\\sub\\y.log",
+                          " 2/2.files(1.dirs) deleted."),
+             result=TMP),
     # A read-only file: refused without /x (status 0x02), deleted with it.
     Scenario("delete/read-only-refused", ["src", "/del"],
              tree={"src/a.txt": "a\n", "src/ro.txt": File("ro\n", readonly=True), "src/z.txt": "z\n"},

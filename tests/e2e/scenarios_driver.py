@@ -37,6 +37,25 @@ SCENARIOS = [
              tree={"logs/run-01/x.log": "x\n", "logs/run-02/y.log": "y\n"},
              result={"logs/run-01/x.log": "x\n", "logs/run-02/y.log": "y\n",
                      "bak/run-01/x.log": "x\n"}),
+    # A wildcard that matches a file names files, even when a directory matches first: the
+    # directory archive.txt and what it holds stay.
+    Scenario("driver/wildcard-matching-files-and-a-directory", ["{root}\\src\\*.txt", "/del"],
+             tree={"src/archive.txt/important.doc": "keep\n", "src/b.txt": "b\n"},
+             stdout=lines("{root}\\src\\b.txt", " 1/1.files deleted."),
+             result={"src/archive.txt/important.doc": "keep\n"}),
+    Scenario("driver/wildcard-matching-files-and-a-directory-with-s",
+             ["{root}\\src\\*.txt", "dst", "/s"],
+             tree={"src/archive.txt/important.doc": "keep\n", "src/archive.txt/in.txt": "in\n",
+                   "src/b.txt": "b\n"},
+             stdout=lines("{root}\\src\\b.txt", "{root}\\src\\archive.txt\\in.txt",
+                          " 2/2.files(1.dirs) copied."),
+             result={"src/archive.txt/important.doc": "keep\n", "src/archive.txt/in.txt": "in\n",
+                     "src/b.txt": "b\n", "dst/b.txt": "b\n", "dst/archive.txt/in.txt": "in\n"}),
+    # Only directories match: the wildcard stands for the first of them, as before.
+    Scenario("driver/wildcard-matching-only-directories", ["{root}\\src\\proj*", "dst"],
+             tree={"src/proj1/a.txt": "a\n", "src/proj2/b.txt": "b\n"},
+             stdout=lines("{root}\\src\\proj1\\a.txt", " 1/1.files(1.dirs) copied."),
+             result={"src/proj1/a.txt": "a\n", "src/proj2/b.txt": "b\n", "dst/a.txt": "a\n"}),
     # List files: one path per line relative to the source; quotes, empty lines, CR LF ends.
     Scenario("driver/list-file", ["src", "@list.txt", "dst"],
              stdout=lines("src\\a.txt", "src\\c.log", " 2/2.files copied."),

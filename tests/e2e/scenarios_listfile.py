@@ -2,7 +2,7 @@
 empty lines; a line that finds nothing stops the run without /+c and is passed over with it;
 masks given beside a list file are ignored."""
 
-from scenario import Scenario, lines
+from scenario import UNCHANGED, Dir, Scenario, lines
 
 
 def merged(tree, add=None, drop=()):
@@ -31,6 +31,12 @@ def with_list(content):
 # Windows line ends, a quoted name with a blank and text after its closing quote, an empty line.
 MIXED = b'a.txt\r\n"b c.txt" and a remark\r\n\r\nsub\\d.txt\r\n'
 MISSING = b"a.txt\nmissing.txt\nb c.txt\n"
+
+# A line longer than a path can be (511 bytes fit after the prefix src\\), whose tail names a
+# file: the tail must never be read as a line of its own.
+LONG = ("x" * 511 + "a.txt\n").encode()
+LONG_SHOWN = "src\\" + "x" * 511 + " :path too long"
+SLASHES = {"src/old/config.ini": "old\n", "src/config.ini": "current\n"}
 
 SCENARIOS = [
     Scenario("listfile/mixed-lines-verbose", ["src", "@files.lst", "dst", "/+v"],
@@ -112,5 +118,34 @@ SCENARIOS = [
              tree=with_list(b"a.txt\nsub\\e.log\n"),
              stdout=lines("src\\a.txt", "src\\sub\\e.log", " 2/2.files deleted."),
              result=merged(with_list(b"a.txt\nsub\\e.log\n"), drop=["src/a.txt", "src/sub/e.log"])),
+    # An over-long line is reported once, as far as it fits; its tail is dropped unread.
+    Scenario("listfile/overlong-line-stops", ["src", "@files.lst", "/del"],
+             tree=with_list(LONG + b"b c.txt\n"),
+             stdout=lines(LONG_SHOWN), exit=0xA0, result=UNCHANGED),
+    Scenario("listfile/overlong-line-continues", ["src", "@files.lst", "/del", "/+c"],
+             tree=with_list(LONG + b"x.c\n"),
+             stdout=lines(LONG_SHOWN, "src\\x.c", " 1/1.files deleted(1.errors)."),
+             exit=0xA0, result=merged(with_list(LONG + b"x.c\n"), drop=["src/x.c"])),
+    # A line that fits exactly is walked (the system refuses a name that long); a quoted path is
+    # not too long for a long remark.
+    Scenario("listfile/line-that-just-fits", ["src", "@files.lst", "dst", "/+c"],
+             tree=with_list(("x" * 511 + "\n").encode() + b'"a.txt" ' + b"r" * 600 + b"\n"),
+             stdout=lines("src\\" + "x" * 511 + "\t:error(206) The filename or extension is too long.  ",
+                          "src\\a.txt", " 1/1.files copied(1.errors)."),
+             exit=0x01),
+    # A / is a separator, as \\ is: the line names the file below old, not the one above it.
+    Scenario("listfile/slash-is-a-separator", ["src", "@files.lst", "/del"],
+             tree={**SLASHES, "files.lst": b"old/config.ini\n"},
+             stdout=lines("src\\old\\config.ini", " 1/1.files deleted."),
+             result={"src/old": Dir(), "src/config.ini": "current\n", "files.lst": b"old/config.ini\n"}),
+    Scenario("listfile/slash-in-quotes-and-verbose", ["src", "@files.lst", "dst", "/+v"],
+             tree={**SLASHES, "files.lst": b'"old/config.ini" the old one\r\n'},
+             stdout=lines(" copy(src\\old\\config.ini --> dst){",
+                          "  createdir(dst)",
+                          "  src\\old\\config.ini\t--> dst\\config.ini",
+                          " }",
+                          " 1/1.files copied."),
+             result={**SLASHES, "files.lst": b'"old/config.ini" the old one\r\n',
+                     "dst/config.ini": "old\n"}),
 ]
 

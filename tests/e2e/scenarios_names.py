@@ -1,48 +1,76 @@
-"""File names outside any one ANSI code page (Greek, Cyrillic, Chinese): they are listed,
-copied and printed byte for byte as UTF-8. Natively names are bytes; the Windows program sees
-them through the manifest that makes UTF-8 its code page (without it, the names would reach it
-as question marks and could not be copied). The switch of the console to UTF-8 output is not
-seen here: the program's output is a pipe, and the console code page only applies to a console."""
+"""Names the path syntax spells one way only: a POSIX name that ends in a dot is that entry when
+it exists as written (readme and readme. may be two files), and the final dot that the
+program gives a plain name for its own use never names the file with the dot. A POSIX name
+that holds a backslash cannot be spelled at all: it is never acted on, paired or descended,
+and is reported instead."""
 
-from scenario import T0, File, Scenario, lines
+from scenario import Dir, Scenario, lines
 
-TREE = {
-    "src/Ελληνικά.txt": File("alpha\n", mtime=T0),
-    "src/Русский/файл.txt": File("beta\n", mtime=T0),
-    "src/中文/文件.txt": File("gamma\n", mtime=T0),
-}
+DOTS = {"src/readme": "plain\n", "src/readme.": "dotted\n",
+        "src/sub/readme": "sub plain\n", "src/sub/readme.": "sub dotted\n"}
 
 
-def with_copies(tree, copies):
-    out = dict(tree)
-    out.update(copies)
-    return out
+
+# A file named a\\b beside the directory a, which holds b.
+BACKSLASH = {"src/a/b": "keep\n", "src/a\\b": "odd\n", "src/c.txt": "c\n"}
+BAD = "\t:error(123) The filename, directory name, or volume label syntax is incorrect.  "
+
+
+def without(tree, *paths):
+    return {path: item for path, item in tree.items() if path not in paths}
 
 
 SCENARIOS = [
-    Scenario("names/tree-copy", ["src", "dst", "/s"], tree=TREE,
-             stdout=lines("src\\Ελληνικά.txt",
-                          "src\\Русский\\файл.txt",
-                          "src\\中文\\文件.txt",
-                          " 3/3.files(3.dirs) copied."),
-             result=with_copies(TREE, {"dst/Ελληνικά.txt": File("alpha\n", mtime=T0),
-                                       "dst/Русский/файл.txt": File("beta\n", mtime=T0),
-                                       "dst/中文/文件.txt": File("gamma\n", mtime=T0)})),
-    # A name on the command line, and a destination that takes it from the source directory
-    # as the file system spells it.
-    Scenario("names/named-directory-verbose", ["src\\中文", "dst\\*", "/+v"], tree=TREE,
-             stdout=lines(" copy(src\\中文 --> dst\\中文){",
-                          "  createdir(dst)",
-                          "  (src\\中文\\ --> dst\\中文\\){",
-                          "   createdir(dst\\中文)",
-                          "   src\\中文\\文件.txt\t--> dst\\中文\\文件.txt",
+    # Native only: Windows names cannot end in a dot, so readme and readme. cannot both exist.
+    Scenario("names/trailing-dot-names-its-own-entry", ["{root}\\src\\readme.", "/del"], tree=DOTS,
+             stdout=lines("{root}\\src\\readme.", " 1/1.files deleted."),
+             result=without(DOTS, "src/readme."), only="native"),
+    Scenario("names/plain-name-names-the-entry-without-dot", ["{root}\\src\\readme", "/del"],
+             tree=DOTS,
+             stdout=lines("{root}\\src\\readme", " 1/1.files deleted."),
+             result=without(DOTS, "src/readme"), only="native"),
+    Scenario("names/trailing-dot-carried-down", ["{root}\\src\\readme.", "/del", "/s"], tree=DOTS,
+             stdout=lines("{root}\\src\\readme.", "{root}\\src\\sub\\readme.",
+                          " 2/2.files(1.dirs) deleted."),
+             result=without(DOTS, "src/readme.", "src/sub/readme."), only="native"),
+    Scenario("names/plain-name-carried-down", ["{root}\\src\\readme", "dst", "/s"], tree=DOTS,
+             stdout=lines("{root}\\src\\readme", "{root}\\src\\sub\\readme",
+                          " 2/2.files(1.dirs) copied."),
+             result={**DOTS, "dst/readme": "plain\n", "dst/sub/readme": "sub plain\n"},
+             only="native"),
+    # Native only below: Windows names cannot hold a backslash (Wine shows such a file under
+    # another name).
+    # The directory a is excluded, so src\\a\\b would have been deleted only through a\\b.
+    Scenario("names/backslash-delete-stops", ["src", "/del", "/s", "[a]"], tree=BACKSLASH,
+             stdout=lines("src\\a\\b" + BAD, " 0/1.files(1.dirs) deleted(1.errors)."),
+             exit=0x02, result=BACKSLASH, only="native"),
+    Scenario("names/backslash-delete-continues", ["src", "/del", "/s", "/+c", "[a]"],
+             tree=BACKSLASH,
+             stdout=lines("src\\a\\b" + BAD, "src\\c.txt", " 1/2.files(1.dirs) deleted(1.errors)."),
+             exit=0x02, result=without(BACKSLASH, "src/c.txt"), only="native"),
+    # A move would have taken src/a/b into dst/a/b.
+    Scenario("names/backslash-move", ["src", "dst", "/m", "/+c"],
+             tree={**BACKSLASH, "dst/a": Dir()},
+             stdout=lines("src\\a\\b" + BAD, "src\\c.txt", " 1/2.files(1.dirs) moved(1.errors)."),
+             exit=0x03,
+             result={**without(BACKSLASH, "src/c.txt"), "dst/a": Dir(), "dst/c.txt": "c\n"},
+             only="native"),
+    # A directory whose name holds a backslash is reported where /s would descend it; the
+    # directory that holds it is not removed, as it is not empty.
+    Scenario("names/backslash-directory-verbose", ["src", "/del", "/s", "/+c", "/+v"],
+             tree={"src/x/y/g.txt": "g\n", "src/x\\y/f.txt": "f\n"},
+             stdout=lines(" delete(src){",
+                          "  (src\\){",
+                          "   (src\\x\\){",
+                          "    (src\\x\\y\\){",
+                          "     src\\x\\y\\g.txt",
+                          "    }",
+                          "    removedir(src\\x\\y\\)",
+                          "   }",
+                          "   removedir(src\\x\\)",
+                          "   src\\x\\y" + BAD,
                           "  }",
                           " }",
-                          " 1/1.files(1.dirs) copied."),
-             result=with_copies(TREE, {"dst/中文/文件.txt": File("gamma\n", mtime=T0)})),
-    # A mask holding such a name, and a compare that finds the copies equal.
-    Scenario("names/mask-and-compare", ["src", "Ελληνικά.txt", "dst", "/c"],
-             tree=with_copies(TREE, {"dst/Ελληνικά.txt": File("alpha\n", mtime=T0)}),
-             stdout=lines("src\\Ελληνικά.txt", " 1/1.files compared."),
-             result="unchanged"),
+                          " 1/1.files(3.dirs) deleted(1.errors)."),
+             exit=0x02, result={"src/x\\y/f.txt": "f\n"}, only="native"),
 ]

@@ -243,6 +243,43 @@ TEST_F(FsCopyTest, CopyCarriesModeAndStoredAttributesOnPosix) {
   EXPECT_EQ(GetFileAttributesA(dir.text("copy").c_str()),
             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
 }
+
+// A symbolic link in the way is replaced as itself: its target's read-only, hidden and system
+// bits are not its own, and the target never changes; small and large copies alike (a large
+// one examines the destination before the data are copied). Only the link's own dot name, a
+// link to a directory, or a link to the source itself refuse the copy.
+TEST_F(FsCopyTest, CopyReplacesALinkNeverItsTargetOnPosix) {
+  for (size_t size : {size_t{4}, size_t{(1u << 20) + 1}}) {
+    std::string bytes = tu::patternBytes(size, 3);
+    std::string src = make("src", bytes);
+    std::string target = make("target", "outside");
+    // The stored bits first: an ordinary user cannot store them on a file already read-only.
+    const DWORD stored = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(SetFileAttributesA(target.c_str(), stored));
+    ASSERT_TRUE(SetFileAttributesA(target.c_str(), stored | FILE_ATTRIBUTE_READONLY));
+    DWORD targetWord = GetFileAttributesA(target.c_str());
+    tu::fs::create_symlink("target", dir.path() / "link");
+    EXPECT_TRUE(CopyFileA(src.c_str(), dir.text("link").c_str(), FALSE)) << size;
+    EXPECT_FALSE(tu::fs::is_symlink(dir.path() / "link"));
+    EXPECT_EQ(tu::readFile(dir.path() / "link"), bytes);
+    EXPECT_EQ(tu::readFile(dir.path() / "target"), "outside");
+    EXPECT_EQ(GetFileAttributesA(target.c_str()), targetWord);
+    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    tu::fs::remove(dir.path() / "link");
+  }
+  std::string src = make("src", "data");
+  tu::fs::create_symlink("target", dir.path() / ".hidden");
+  EXPECT_FALSE(CopyFileA(src.c_str(), dir.text(".hidden").c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+  tu::fs::create_directory(dir.path() / "d");
+  tu::fs::create_directory_symlink("d", dir.path() / "dirlink");
+  EXPECT_FALSE(CopyFileA(src.c_str(), dir.text("dirlink").c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+  tu::fs::create_symlink("src", dir.path() / "self");
+  EXPECT_FALSE(CopyFileA(src.c_str(), dir.text("self").c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(tu::readFile(dir.path() / "target"), "outside");
+}
 #endif
 
 // The copy of a move replaces its destination like fsCopyFile, a read-only copy too (the data

@@ -147,6 +147,22 @@ TEST_F(FsFindTest, ExactLookupIsCaseSensitiveOnPosix) {
   EXPECT_EQ(fst::listNames(dir.text("readm?")), (Names{"README", "readme"}));
 }
 
+// A POSIX name may end in dots or spaces: a name that exists exactly as written is that entry,
+// and the trailing dots and spaces are dropped only when none does. A wildcard is trimmed as
+// before.
+TEST_F(FsFindTest, ANameThatExistsAsWrittenIsThatEntryOnPosix) {
+  tu::writeFile(dir.path() / "readme", "plain");
+  tu::writeFile(dir.path() / "readme.", "dotted");
+  tu::writeFile(dir.path() / "beta ", "blank");
+  EXPECT_EQ(fst::listNames(dir.text("readme.")), (Names{"readme."}));
+  EXPECT_EQ(fst::listNames(dir.text("readme")), (Names{"readme"}));
+  EXPECT_EQ(fst::listNames(dir.text("readme..")), (Names{"readme"}));
+  EXPECT_EQ(fst::listNames(dir.text("beta ")), (Names{"beta "}));
+  EXPECT_EQ(fst::listNames(dir.text("beta. ")), (Names{"beta"}));
+  EXPECT_EQ(fst::listNames(dir.text("readm*.")), (Names{"readme", "readme."}));
+  EXPECT_EQ(fst::lookupError(dir.text("none.")), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 // `:` is an ordinary character on POSIX.
 TEST_F(FsFindTest, ColonsInNamesAreOrdinaryOnPosix) {
   tu::writeFile(dir.path() / "12:00.log", "noon");
@@ -200,10 +216,11 @@ TEST_F(FsFindTest, LinkLoopIsListedAndFailsToCopyOnPosix) {
             static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE));
 }
 
-// A directory that may be read but not searched (no x bit) lists its names, each of which then
-// fails to copy with 5: its files are never dropped without a word. Checked as another user,
-// since root searches every directory.
-TEST_F(FsFindTest, EntriesThatCannotBeExaminedAreStillListedOnPosix) {
+// A directory that may be read but not searched (no x bit) cannot be listed: its names could be
+// read, but nothing about its entries, so the listing fails with 5 as a whole (the walk reports
+// the directory once), and so do an exact lookup and a copy of one of its files. Checked as
+// another user, since root searches every directory.
+TEST_F(FsFindTest, DirectoryThatCannotBeSearchedCannotBeListedOnPosix) {
   tu::fs::create_directory(dir.path() / "sub" / "inner");
   tu::writeFile(dir.path() / "sub" / "a.txt", "a");
   chmod(dir.path().c_str(), 0755);
@@ -212,7 +229,9 @@ TEST_F(FsFindTest, EntriesThatCannotBeExaminedAreStillListedOnPosix) {
   std::string copy = dir.text("copy");
   // As root the check runs in a child that has become another user; 0 when it holds.
   auto check = [&] {
-    return fst::listNames(pattern) == Names{".", "..", "a.txt", "inner"} &&
+    DWORD listError = 0, lookupError = 0;
+    return fst::listNames(pattern, &listError).empty() && listError == ERROR_ACCESS_DENIED &&
+           fst::listNames(file, &lookupError).empty() && lookupError == ERROR_ACCESS_DENIED &&
            !fsCopyFile(file.c_str(), copy.c_str(), FALSE) && GetLastError() == ERROR_ACCESS_DENIED;
   };
   if (getuid() != 0) {
@@ -227,6 +246,25 @@ TEST_F(FsFindTest, EntriesThatCannotBeExaminedAreStillListedOnPosix) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   chmod((dir.path() / "sub").c_str(), 0755);
+}
+
+// A `\` that is the trail byte of a two-byte character is part of that character: the system
+// path keeps it, so that such a name is the entry it spells and not a directory and a name.
+TEST_F(FsFindTest, SystemPathsKeepTrailBytesWhole) {
+  char out[SYS_PATH];
+  ASSERT_TRUE(toSystemPath("dir\\\x95\x5c.txt", out));
+  EXPECT_STREQ(out, "dir/\x95/.txt"); // no two-byte table: the byte is a separator
+  setLeadByteTable(LEAD_SHIFT_JIS);
+  ASSERT_TRUE(toSystemPath("dir\\\x95\x5c.txt", out));
+  EXPECT_STREQ(out, "dir/\x95\x5c.txt");
+  ASSERT_TRUE(toSystemPath("\\\x95\x5c\\\x81", out)); // a lead byte at the end stands alone
+  EXPECT_STREQ(out, "/\x95\x5c/\x81");
+  std::string name = "\x95\x5c.txt";
+  EXPECT_TRUE(CopyFileA(dir.text("beta").c_str(), dir.text(name).c_str(), FALSE));
+  EXPECT_EQ(tu::readFile(dir.path() / name), "beta");
+  EXPECT_EQ(fst::listNames(dir.text("\x95\x5c*")), (Names{name}));
+  EXPECT_TRUE(DeleteFileA(dir.text(name).c_str()));
+  EXPECT_FALSE(tu::fs::exists(dir.path() / name));
 }
 
 // The matcher itself: ASCII folding only, and a two-byte or UTF-8 character is one character.

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "state/state.h"
 #include "paths/paths.h"
+#include "state/state.h"
 #include "support/testutil.h"
 
 namespace {
@@ -171,12 +171,25 @@ TEST_F(PathTextTest, CaseFoldingComparesAsTheCLocaleDoes) {
   EXPECT_NE(strnicmpAscii("abX", "ABY", 3), 0);
   EXPECT_EQ(strnicmpAscii("ab", "AB", 10), 0);
   EXPECT_NE(strnicmpAscii("ab", "ABC", 10), 0);
-#if defined(_WIN32)
-  EXPECT_TRUE(namesEqual("README", "readme"));
-#else
-  EXPECT_FALSE(namesEqual("README", "readme"));
-#endif
   EXPECT_TRUE(namesEqual("a.txt", "a.txt"));
+  EXPECT_FALSE(namesEqual("a.txt", "a.txt2"));
+  EXPECT_TRUE(namesEqualPrefix("src\\sub", "src", 3));
+  EXPECT_FALSE(namesEqualPrefix("src\\sub", "srd", 3));
+  EXPECT_TRUE(namesEqualPrefix("ab", "ab", 10)); // the texts end together
+  EXPECT_FALSE(namesEqualPrefix("ab", "abc", 10));
+}
+
+// Names and paths compare as the platform's file system does: folded on Windows, exact on POSIX.
+TEST_F(PathTextTest, NamesCompareAsTheFileSystemDoes) {
+#if defined(_WIN32)
+  const bool folded = true;
+#else
+  const bool folded = false;
+#endif
+  EXPECT_EQ(namesEqual("README", "readme"), folded);
+  EXPECT_EQ(namesEqual("C:\\Photos", "C:\\photos"), folded);
+  EXPECT_EQ(namesEqualPrefix("photos\\2020", "Photos", 6), folded);
+  EXPECT_FALSE(namesEqual("\xC4", "\xE4")); // beyond ASCII never folded
 }
 
 TEST_F(PathTextTest, BoundedWritesStopAtTheBufferEnd) {
@@ -236,6 +249,24 @@ TEST_F(ProbeTest, KindOfFilesDirectoriesAndMissingNames) {
   EXPECT_EQ(probePathKind(dir.text("x*").c_str()), -1);
 }
 
+// A wildcard names files as soon as one match is a file, whatever the order of the matches; it
+// stands for a directory only when every match is one.
+TEST_F(ProbeTest, SourceKindLooksAtEveryMatch) {
+  tu::fs::create_directory(dir.path() / "archive.txt");
+  tu::writeFile(dir.path() / "b.txt", "x");
+  tu::fs::create_directory(dir.path() / "sub2");
+  EXPECT_EQ(probePathKind(dir.text("*.txt").c_str()), 1); // the directory archive.txt comes first
+  EXPECT_EQ(probeSourceKind(dir.text("*.txt").c_str()), 0);
+  EXPECT_EQ(probeSourceKind(dir.text("a*.txt").c_str()), 1); // only the directory
+  EXPECT_EQ(probeSourceKind(dir.text("s*").c_str()), 1);     // sub and sub2
+  EXPECT_EQ(probeSourceKind(dir.text("s*\\").c_str()), 1);
+  EXPECT_EQ(probeSourceKind(dir.text("*").c_str()), 0); // the dot entries and files
+  EXPECT_EQ(probeSourceKind(dir.text("x*").c_str()), -1);
+  EXPECT_EQ(probeSourceKind(dir.text("f.txt").c_str()), 0);
+  EXPECT_EQ(probeSourceKind(dir.text("sub").c_str()), 1);
+  EXPECT_EQ(probeSourceKind(dir.text("sub\\.").c_str()), 1);
+}
+
 TEST_F(ProbeTest, MatchDirNameTakesTheFirstMatchingDirectory) {
   Buf wild(dir.text("S*"));
   EXPECT_TRUE(matchDirName(wild.b, FILE_ATTRIBUTE_DIRECTORY));
@@ -249,6 +280,22 @@ TEST_F(ProbeTest, MatchDirNameTakesTheFirstMatchingDirectory) {
   EXPECT_TRUE(matchDirName(star.b, FILE_ATTRIBUTE_DIRECTORY));
   EXPECT_EQ(star.str(), dir.text("."));
 }
+
+#if !defined(_WIN32)
+// A stored name that holds `\` (a POSIX name may) is never written into a path: the next
+// matching directory is taken, or none.
+TEST_F(ProbeTest, MatchDirNamePassesOverNamesThatHoldABackslash) {
+  tu::fs::create_directory(dir.path() / "a\\b");
+  tu::fs::create_directory(dir.path() / "a_b");
+  Buf wild(dir.text("a*"));
+  EXPECT_TRUE(matchDirName(wild.b, FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(wild.str(), dir.text("a_b"));
+  tu::fs::remove(dir.path() / "a_b");
+  Buf only(dir.text("a*"));
+  EXPECT_FALSE(matchDirName(only.b, FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(only.str(), dir.text("a*"));
+}
+#endif
 
 TEST_F(ProbeTest, MatchDirNameLeavesUnmatchedTextAlone) {
   Buf file(dir.text("f*")); // only a file matches

@@ -193,4 +193,23 @@ TEST_F(ClassifyTest, NameThatDoesNotFitLeavesTheSlotAlone) {
   EXPECT_EQ(std::string(pattern), before);
 }
 
+// A name holding `\` (a POSIX name may) cannot be spelled in a path: refused, but only where it
+// would otherwise be accepted; a trail byte 0x5C of a two-byte character is no `\`.
+TEST_F(ClassifyTest, NameHoldingABackslashIsRefused) {
+  char pattern[PATH_BUF] = "src\\*.*";
+  char *slot = pattern + 4;
+  EXPECT_EQ(classifyEntry(entryNamed("a\\b", FILE), pattern, slot, ""), ENTRY_BAD_NAME);
+  EXPECT_STREQ(pattern, "src\\a\\b"); // written, for the report
+  EXPECT_EQ(classifyEntry(entryNamed("x\\y", DIR), pattern, slot, ""), ENTRY_BAD_NAME);
+  EXPECT_EQ(classifyEntry(entryNamed("a\\b", FILE | FILE_ATTRIBUTE_HIDDEN), pattern, slot, ""),
+            ENTRY_HIDDEN);
+  EXPECT_EQ(classifyEntry(entryNamed("a\\b.bak", FILE), pattern, slot, ".bak\t"), ENTRY_EXCLUDED);
+  EXPECT_EQ(classifyEntry(entryNamed("\\", FILE), pattern, slot, ""), ENTRY_BAD_NAME);
+  EXPECT_EQ(classifyEntry(entryNamed("\x95\x5c.txt", FILE), pattern, slot, ""), ENTRY_BAD_NAME);
+  setLeadByteTable(LEAD_SHIFT_JIS);
+  strcpy(slot, "*.*");
+  EXPECT_EQ(classifyEntry(entryNamed("\x95\x5c.txt", FILE), pattern, slot, ""), ENTRY_MATCHED);
+  EXPECT_EQ(classifyEntry(entryNamed("\x95\x5c\\x", FILE), pattern, slot, ""), ENTRY_BAD_NAME);
+}
+
 } // namespace

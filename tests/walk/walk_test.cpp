@@ -122,18 +122,26 @@ struct DestCase {
 TEST_F(WalkTest, PrepareDestSpecTable) {
   colonSeparates = true;
   const DestCase cases[] = {
-      {"D:\\dst", "sub", "D:\\dst\\*.*", false, "*.*"},
-      {"D:\\dst\\", "sub", "D:\\dst\\*.*", false, "*.*"},
-      {"D:\\dst\\sub", "sub", "D:\\dst\\*", true, "*"},
-      {"D:\\dst\\SUB\\", "sub", "D:\\dst\\*", true, "*"},
-      {"D:\\dst\\*", "sub", "D:\\dst\\*", true, "*"},
-      {"D:\\dst\\*", "", "D:\\dst\\*", true, "*"},
-      {"D:\\dst\\other\\", "sub", "D:\\dst\\other\\*.*", false, "*.*"},
-      {"D:", "sub", "D:*.*", false, "*.*"},
-      {"D:\\dst\\..", "sub", "D:\\dst\\..\\*.*", false, "*.*"},
-      {"D:\\dst\\sub", "", "D:\\dst\\sub\\*.*", false, "*.*"},
-      {"a.txt", "A.TXT", "*", true, "*"},
-      {"", "sub", "", false, ""},
+    {"D:\\dst", "sub", "D:\\dst\\*.*", false, "*.*"},
+    {"D:\\dst\\", "sub", "D:\\dst\\*.*", false, "*.*"},
+    {"D:\\dst\\sub", "sub", "D:\\dst\\*", true, "*"},
+    {"D:\\dst\\sub\\", "sub", "D:\\dst\\*", true, "*"},
+    {"D:\\dst\\*", "sub", "D:\\dst\\*", true, "*"},
+    {"D:\\dst\\*", "", "D:\\dst\\*", true, "*"},
+    {"D:\\dst\\other\\", "sub", "D:\\dst\\other\\*.*", false, "*.*"},
+    {"D:", "sub", "D:*.*", false, "*.*"},
+    {"D:\\dst\\..", "sub", "D:\\dst\\..\\*.*", false, "*.*"},
+    {"D:\\dst\\sub", "", "D:\\dst\\sub\\*.*", false, "*.*"},
+    {"a.txt", "a.txt", "*", true, "*"},
+    {"", "sub", "", false, ""},
+  // The same name in other letters is the same name only where the file system folds case.
+#if defined(_WIN32)
+    {"D:\\dst\\SUB\\", "sub", "D:\\dst\\*", true, "*"},
+    {"a.txt", "A.TXT", "*", true, "*"},
+#else
+    {"D:\\dst\\SUB\\", "sub", "D:\\dst\\SUB\\*.*", false, "*.*"},
+    {"a.txt", "A.TXT", "a.txt\\*.*", false, "*.*"},
+#endif
   };
   for (const DestCase &c : cases) {
     PathBuf pattern;
@@ -225,7 +233,7 @@ TEST_F(WalkTest, SameNameDestinationForms) {
   file("x/sub/f.txt");
   file("x/sub/inner/g.txt");
   runState.recurse = true;
-  const char *forms[] = {"d1\\sub", "d2\\*", "d3\\SUB\\"};
+  const char *forms[] = {"d1\\sub", "d2\\*", "d3\\sub\\"};
   const char *made[] = {"d1/sub", "d2/sub", "d3/sub"};
   for (int i = 0; i < 3; ++i) {
     tu::StdoutCapture capture;
@@ -299,6 +307,32 @@ TEST_F(WalkTest, SamePathRefusedByText) {
   again.finish();
   EXPECT_EQ(runState.status, 0u);
   EXPECT_TRUE(exists("ab/f.txt"));
+}
+
+// The text test compares names as the file system does: on POSIX, Photos and photos are two
+// directories, and a destination spelled like the mask in other letters is a directory of its
+// own; on Windows both are one.
+TEST_F(WalkTest, SamePathAndSameNameFollowTheFileSystemsLetterCase) {
+  file("Photos/p.jpg");
+  file("x/sub/f.txt");
+  runState.recurse = true;
+  {
+    tu::StdoutCapture capture;
+    walk(t("Photos"), t("photos"));
+  }
+  {
+    tu::StdoutCapture capture;
+    walk(t("x\\sub"), t("d\\SUB"));
+  }
+#if defined(_WIN32)
+  EXPECT_EQ(runState.status, ST_SAME_PATH);
+  EXPECT_TRUE(exists("d/sub/f.txt"));
+#else
+  EXPECT_EQ(runState.status, 0u);
+  EXPECT_TRUE(exists("photos/p.jpg"));
+  EXPECT_TRUE(exists("d/SUB/f.txt"));
+  EXPECT_FALSE(exists("d/sub"));
+#endif
 }
 
 // Under /s a masked source would walk into the destination it is filling, one level deeper each
@@ -410,6 +444,73 @@ TEST_F(WalkTest, SubdirectoryNamedLikeTheMaskKeepsItsOwnDirectory) {
   capture.finish();
   EXPECT_EQ(tu::readFile(tmp.path() / "dst/x/README.TXT/readme.txt"), "inner");
   EXPECT_FALSE(fs::is_regular_file(tmp.path() / "dst/x/readme.txt"));
+}
+#endif
+
+#if !defined(_WIN32)
+// The chain of open directories: a link back to a directory the walk is inside (the parent, the
+// top of the walk, or round through a second link) is refused with 1921 as the failure of the
+// action it blocks, and not counted as a directory walked; a link elsewhere is followed.
+TEST_F(WalkTest, DirectoryAlreadyOpenInTheWalkIsRefused) {
+  file("src/a/f.txt");
+  dir("src/b");
+  dir("src/c");
+  dir("src/d");
+  fs::create_directory_symlink("..", tmp.path() / "src" / "a" / "up");
+  fs::create_directory_symlink(tmp.path() / "src", tmp.path() / "src" / "a" / "top");
+  fs::create_directory_symlink("../c", tmp.path() / "src" / "b" / "toc");
+  fs::create_directory_symlink("../b", tmp.path() / "src" / "c" / "tob");
+  fs::create_directory_symlink("../a", tmp.path() / "src" / "d" / "toa");
+  const std::string loop = "\t:error(1921) The name of the file cannot be resolved by the "
+                           "system.  \n";
+  runState.recurse = true;
+  runState.continueOnError = true;
+  tu::StdoutCapture capture;
+  // a, b, b\toc, c, c\tob, d, d\toa: seven directories walked, f.txt twice.
+  EXPECT_EQ(walk(t("src\\"), t("dst")), 2);
+  EXPECT_EQ(capture.finish(), t("src\\a\\f.txt\n") + t("src\\a\\top\\") + loop + t("src\\a\\up\\") +
+                                  loop + t("src\\b\\toc\\tob\\") + loop + t("src\\c\\tob\\toc\\") +
+                                  loop + t("src\\d\\toa\\f.txt\n") + t("src\\d\\toa\\top\\") +
+                                  loop + t("src\\d\\toa\\up\\") + loop);
+  EXPECT_EQ(runState.dirCount, 7);
+  EXPECT_EQ(runState.fileCount, 2);
+  EXPECT_EQ(runState.errorCount, 6);
+  EXPECT_EQ(runState.status, ST_COPY_FAILED);
+  EXPECT_TRUE(exists("dst/d/toa/f.txt"));
+  EXPECT_FALSE(exists("dst/a/up"));
+}
+
+// A directory that cannot be listed (here: a link that leads to itself, refused with too many
+// link levels) is a failure of that directory, reported once with the status value of the
+// action it blocks; a mask carried down by /s does not list it a second time.
+TEST_F(WalkTest, DirectoryThatCannotBeListedIsReportedOnce) {
+  file("src/a.txt");
+  fs::create_symlink("loop", tmp.path() / "src" / "loop");
+  const std::string failure = t("src\\loop\\") +
+                              "\t:error(1921) The name of the file cannot be resolved by the "
+                              "system.  \n";
+  runState.recurse = true;
+  runState.continueOnError = true;
+  {
+    tu::StdoutCapture capture;
+    EXPECT_EQ(walk(t("src\\loop\\*.txt"), t("dst")), 0);
+    EXPECT_EQ(capture.finish(), failure);
+  }
+  EXPECT_EQ(runState.status, ST_COPY_FAILED);
+  EXPECT_EQ(runState.errorCount, 1);
+  EXPECT_FALSE(exists("dst"));
+
+  tu::resetAll();
+  runState.mode = MODE_DELETE;
+  runState.selectMask = SEL_DEFAULT;
+  {
+    tu::StdoutCapture capture;
+    EXPECT_EQ(walk(t("src\\loop\\"), ""), 0);
+    EXPECT_EQ(capture.finish(), failure);
+  }
+  EXPECT_EQ(runState.status, ST_DELETE_FAILED);
+  EXPECT_EQ(runState.errorCount, 1);
+  EXPECT_TRUE(exists("src/a.txt"));
 }
 #endif
 

@@ -1,0 +1,129 @@
+"""Symbolic links in the trees: a link to a directory that the walk is already inside is refused
+(one failure, error 1921), while a link to any other directory is followed as the directory. A
+destination that leads into the source through a link is the same path."""
+
+from scenario import T0, UNCHANGED, File, HardLink, Link, Scenario, lines
+
+LOOP = "\t:error(1921) The name of the file cannot be resolved by the system.  "
+
+UP = {"src/a/f.txt": "x\n", "src/a/up": Link(".."), "dst/keep": "keep\n"}
+
+TOP = {"src/a/f.txt": "x\n", "src/a/top": Link("{root}/src"), "src/b.txt": "b\n"}
+
+# Two links that lead into each other's directory.
+CROSS = {"src/x/f.txt": "f\n", "src/x/toy": Link("../y"), "src/y/g.txt": "g\n",
+         "src/y/tox": Link("../x")}
+
+# A link to a directory beside it: followed, as the directory it leads to.
+BESIDE = {"src/a/f.txt": "x\n", "src/b/toa": Link("../a")}
+
+# Destinations that are links: into the source, to the source, and to a directory elsewhere.
+INTO = {"src/a.txt": "a\n", "src/sub/c.txt": "c\n", "dlink": Link("src/sub"), "slink": Link("src"),
+        "other/keep": "keep\n", "olink": Link("other")}
+SAME = lines("Source and destination are the same path.")
+
+# A destination file that is a link to a read-only file outside the destination tree.
+RO_OUTSIDE = {"src/f.txt": "new\n", "dst/f.txt": Link("../outside/ro.txt"),
+              "outside/ro.txt": File("outside\n", readonly=True)}
+RO_RESULT = {"src/f.txt": "new\n", "dst/f.txt": "new\n",
+             "outside/ro.txt": File("outside\n", readonly=True)}
+# Wine shows a POSIX symbolic link as the file it leads to, with no reparse point to tell it by:
+# its SetFileAttributesA acts on the target (so the retry under /x clears the target's read-only
+# attribute, and the copy refused without /x), and an update in place cannot see the link. The
+# copy itself replaces the link by a rename, as natively.
+WINE_LINK = "Wine shows a POSIX symbolic link as its target, without a reparse point"
+
+# A grown source whose destination an incremental copy could append to: through a link, and
+# through a hard link shared with an older snapshot. The destination is large enough (32 KiB).
+OLD = b"L" * 40000
+GROWN = OLD + b"new tail\n"
+THROUGH_LINK = {"src/link.bin": File(GROWN, mtime=T0 + 100), "dst/link.bin": Link("../outside/victim.bin"),
+                "outside/victim.bin": File(OLD, mtime=T0)}
+SNAPSHOTS = {"src/log": File(GROWN, mtime=T0 + 100), "bak1/log": File(OLD, mtime=T0),
+             "bak0/log": HardLink("bak1/log")}
+
+SCENARIOS = [
+    # The link leads back to src: without the refusal the walk copied f.txt 41 times.
+    Scenario("links/to-parent-refused", ["src", "dst", "/s"], tree=UP,
+             stdout=lines("src\\a\\f.txt",
+                          "src\\a\\up\\" + LOOP,
+                          " 1/1.files(2.dirs) copied(1.errors)."),
+             exit=0x01,
+             result={**UP, "dst/a/f.txt": "x\n"}),
+    # A delete records the delete's status; the directories stay, as their content is not
+    # all gone.
+    Scenario("links/to-parent-delete-verbose", ["src", "/del", "/s", "/+c", "/+v"], tree=UP,
+             stdout=lines(" delete(src){",
+                          "  (src\\){",
+                          "   (src\\a\\){",
+                          "    src\\a\\f.txt",
+                          "    src\\a\\up\\" + LOOP,
+                          "   }",
+                          "  }",
+                          " }",
+                          " 1/1.files(2.dirs) deleted(1.errors)."),
+             exit=0x02,
+             result={"src/a/up": Link(".."), "dst/keep": "keep\n"}),
+    # An absolute link to the top source directory, walked as a whole directory.
+    Scenario("links/to-top-source-refused", ["{root}\\src\\", "dst", "/s", "/+c"], tree=TOP,
+             stdout=lines("{root}\\src\\a\\f.txt",
+                          "{root}\\src\\a\\top\\" + LOOP,
+                          "{root}\\src\\b.txt",
+                          " 2/2.files(1.dirs) copied(1.errors)."),
+             exit=0x01,
+             result={**TOP, "dst/a/f.txt": "x\n", "dst/b.txt": "b\n"}),
+    # A loop through two links: each is followed once, then refused where it leads back.
+    Scenario("links/two-link-loop-refused", ["src", "dst", "/s", "/+c"], tree=CROSS,
+             stdout=lines("src\\x\\f.txt",
+                          "src\\x\\toy\\g.txt",
+                          "src\\x\\toy\\tox\\" + LOOP,
+                          "src\\y\\g.txt",
+                          "src\\y\\tox\\f.txt",
+                          "src\\y\\tox\\toy\\" + LOOP,
+                          " 4/4.files(5.dirs) copied(2.errors)."),
+             exit=0x01,
+             result={**CROSS, "dst/x/f.txt": "f\n", "dst/x/toy/g.txt": "g\n",
+                     "dst/y/g.txt": "g\n", "dst/y/tox/f.txt": "f\n"}),
+    Scenario("links/to-directory-beside-followed", ["src", "dst", "/s"], tree=BESIDE,
+             stdout=lines("src\\a\\f.txt", "src\\b\\toa\\f.txt", " 2/2.files(4.dirs) copied."),
+             result={**BESIDE, "dst/a/f.txt": "x\n", "dst/b/toa/f.txt": "x\n"}),
+    # Moved into src/sub/sub, a.txt counted twice, before the refusal.
+    Scenario("links/destination-into-source-refused", ["src", "dlink", "/s", "/m"], tree=INTO,
+             stdout=SAME, exit=0xF0, result=UNCHANGED),
+    Scenario("links/destination-is-the-source-refused", ["src", "slink", "/s"], tree=INTO,
+             stdout=SAME, exit=0xF0, result=UNCHANGED),
+    Scenario("links/destination-below-a-link-into-source-refused", ["src", "dlink\\new\\deeper"],
+             tree=INTO, stdout=SAME, exit=0xF0, result=UNCHANGED),
+    Scenario("links/destination-masked-into-source-refused", ["{root}\\src\\*.txt", "dlink", "/s"],
+             tree=INTO, stdout=SAME, exit=0xF0, result=UNCHANGED),
+    Scenario("links/destination-elsewhere-followed", ["src", "olink", "/s"], tree=INTO,
+             stdout=lines("src\\a.txt", "src\\sub\\c.txt", " 2/2.files(2.dirs) copied."),
+             result={**INTO, "other/a.txt": "a\n", "other/sub/c.txt": "c\n"}),
+    # A copy replaces a destination link as itself: the read-only bit of its target is the
+    # target's, and the target never changes (it became writable under /x).
+    Scenario("links/destination-link-to-read-only-replaced", ["src", "dst", "/x"], tree=RO_OUTSIDE,
+             stdout=lines("src\\f.txt", " 1/1.files(1.dirs) copied."), result=RO_RESULT,
+             wine={"reason": WINE_LINK,
+                   "result": {"src/f.txt": "new\n", "dst/f.txt": "new\n",
+                              "outside/ro.txt": File("outside\n", readonly=False)}}),
+    Scenario("links/destination-link-to-read-only-without-x", ["src", "dst"], tree=RO_OUTSIDE,
+             stdout=lines("src\\f.txt", " 1/1.files(1.dirs) copied."), result=RO_RESULT,
+             wine={"reason": WINE_LINK,
+                   "stdout": lines("src\\f.txt\t:error(5) Access is denied.  ",
+                                   " 0/1.files(1.dirs) copied(1.errors)."),
+                   "exit": 0x01, "result": UNCHANGED}),
+    # An incremental copy never appends through a link or a hard link: the full copy replaces
+    # the name, and the file outside, or the other snapshot's name, stays as it was.
+    Scenario("links/incremental-never-writes-through-a-link", ["src", "dst", "/i"],
+             tree=THROUGH_LINK,
+             stdout=lines("src\\link.bin", " 1/1.files(1.dirs) copied."),
+             result={"src/link.bin": GROWN, "dst/link.bin": GROWN, "outside/victim.bin": OLD},
+             wine={"reason": WINE_LINK,
+                   "stdout": lines("src\\link.bin\t*", " 1/1.files(1.dirs) copied."),
+                   "result": {"src/link.bin": GROWN, "dst/link.bin": Link("../outside/victim.bin"),
+                              "outside/victim.bin": GROWN}}),
+    Scenario("links/incremental-never-writes-into-a-hard-link", ["src", "bak0", "/i"],
+             tree=SNAPSHOTS,
+             stdout=lines("src\\log", " 1/1.files(1.dirs) copied."),
+             result={"src/log": GROWN, "bak1/log": OLD, "bak0/log": GROWN}),
+]
