@@ -1,36 +1,35 @@
 #!/usr/bin/env bash
-# Builds and tests treecopy: first the native build with AddressSanitizer and UndefinedBehavior-
-# Sanitizer (build/test-native), then the Windows build, cross-compiled with MinGW-w64 and run
-# under Wine (build/test-windows), when the cross compiler and Wine are installed.
+# Installs what the tests need and runs every test, leg by leg:
+#   native   the native build with AddressSanitizer and UndefinedBehaviorSanitizer
+#            (build/test-native): unit tests, end-to-end scenarios, manual page, install and
+#            Debian package
+#   windows  the Windows build, cross-compiled with MinGW-w64 (build/test-windows): the same
+#            tests under Wine, and the zip
+#   fuzz     each libFuzzer target for a short time over its corpus (build/fuzz, clang++)
 #
-#   ./test.sh                    a missing Windows tool skips the Windows leg, saying so
-#   ./test.sh --require-windows  a missing Windows tool is a failure
+#   ./test.sh [OPTIONS] [LEG...]   all legs, or only the ones named
+#     --no-install        install nothing; a leg whose tools are missing is skipped
+#     --require-windows   a Windows leg that cannot run is a failure, not a skip
+#     --require-all       every leg that cannot run is a failure (continuous integration)
 #
-# Exits non-zero when any build or test fails.
+# Missing packages are installed first with apt-get (through sudo when not root), saying what.
+# A leg that still cannot run is skipped, saying why (the native leg fails instead). The last
+# line sums up every leg; the exit status is non-zero when any leg failed.
+#
+# Adding a leg: define packages_<leg> (the Debian packages it needs), missing_<leg> (prints the
+# tools still missing, nothing when it can run) and run_<leg> (runs it; its exit status is the
+# result), and add <leg> to LEGS.
 set -uo pipefail
 
 cd "$(dirname "$0")" || exit 1
 
-require_windows=0
-for arg in "$@"; do
-  case "$arg" in
-    --require-windows) require_windows=1 ;;
-    -h | --help)
-      sed -n '2,9s/^# \{0,1\}//p' "$0"
-      exit 0
-      ;;
-    *)
-      echo "test.sh: unknown argument: $arg" >&2
-      exit 2
-      ;;
-  esac
-done
+LEGS=(native windows fuzz)
 
 jobs="${TREECOPY_JOBS:-2}"
 
-# Configures (with Ninja for a new build directory when it is installed), builds and tests one
-# build directory; the remaining arguments go to the configure step.
-run_leg() {
+# The first argument names the build directory; the rest go to the configure step. Configures
+# (with Ninja for a new build directory when it is installed), builds and runs ctest.
+run_cmake_leg() {
   local dir="$1"
   shift
   local generator=()
@@ -42,50 +41,128 @@ run_leg() {
     ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs"
 }
 
-native_result=failed
-windows_result=failed
+# Prints the commands of the list that are not installed.
+missing_commands() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null 2>&1 || printf '%s ' "$tool"
+  done
+}
 
-echo "== native build with sanitizers (build/test-native)"
-if run_leg build/test-native -DTREECOPY_SANITIZE=ON; then
-  native_result=passed
-fi
+# --- native leg ---
+packages_native=(cmake g++ ninja-build libgtest-dev python3 strace groff-base man-db dpkg-dev file)
+missing_native() {
+  missing_commands cmake c++ python3 strace man groff dpkg-shlibdeps file
+  [ -f /usr/include/gtest/gtest.h ] || printf '%s ' "GoogleTest(libgtest-dev)"
+}
+run_native() {
+  run_cmake_leg build/test-native -DTREECOPY_SANITIZE=ON
+}
 
-missing=()
-for tool in x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix wine wineserver; do
-  command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
-done
-[ -f /usr/src/googletest/CMakeLists.txt ] || missing+=("/usr/src/googletest")
+# --- windows leg ---
+packages_windows=(cmake ninja-build python3 g++-mingw-w64-x86-64 googletest wine wine64 groff-base)
+missing_windows() {
+  missing_commands cmake python3 x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix \
+    x86_64-w64-mingw32-windres wine wineserver groff
+  [ -f /usr/src/googletest/CMakeLists.txt ] || printf '%s ' "GoogleTest-sources(googletest)"
+}
+run_windows() {
+  run_cmake_leg build/test-windows -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake"
+}
 
-if [ "${#missing[@]}" -gt 0 ]; then
-  if [ "$require_windows" = 1 ]; then
-    echo "Windows leg failed: missing ${missing[*]}"
-  else
-    echo "Windows leg skipped: missing ${missing[*]}"
-    windows_result=skipped
-  fi
-else
-  echo "== Windows build under Wine (build/test-windows)"
-  if run_leg build/test-windows -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake"; then
-    windows_result=passed
-  fi
-fi
-
+# --- fuzz leg ---
 # The fuzz smoke run: each libFuzzer target for a short time (TREECOPY_FUZZ_SECONDS, 20 by
-# default, 60 at most) over the corpus in fuzz/corpus, when clang++ with libFuzzer is installed.
-run_fuzz_smoke() {
+# default, 60 at most) over the corpus in fuzz/corpus.
+packages_fuzz=(clang libclang-rt-dev cmake ninja-build)
+missing_fuzz() {
+  missing_commands clang++ cmake
+  compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
+    printf '%s ' "libFuzzer(libclang-rt-dev)"
+}
+run_fuzz() {
   local seconds="${TREECOPY_FUZZ_SECONDS:-20}"
   [[ "$seconds" =~ ^[0-9]+$ ]] && [ "$seconds" -le 60 ] || seconds=60
-  echo "== fuzz smoke run (build/fuzz)"
   fuzz/run.sh --smoke "$seconds"
-  case $? in
-    0) fuzz_result=passed ;;
-    77) fuzz_result="skipped (no clang++ with libFuzzer)" ;;
-    *) fuzz_result=failed ;;
-  esac
 }
-fuzz_result=failed
-run_fuzz_smoke
 
-echo "native leg: $native_result; Windows leg: $windows_result"
-echo "fuzz smoke run: $fuzz_result"
-[ "$native_result" = passed ] && [ "$windows_result" != failed ] && [ "$fuzz_result" != failed ]
+install=1
+required=(native)
+chosen=()
+for arg in "$@"; do
+  case "$arg" in
+    --no-install) install=0 ;;
+    --require-windows) required+=(windows) ;;
+    --require-all) required+=("${LEGS[@]}") ;;
+    -h | --help)
+      sed -n '2,21s/^# \{0,1\}//p' "$0"
+      exit 0
+      ;;
+    -*)
+      echo "test.sh: unknown option: $arg" >&2
+      exit 2
+      ;;
+    *)
+      if ! declare -F "run_$arg" >/dev/null; then
+        echo "test.sh: unknown leg: $arg (legs: ${LEGS[*]})" >&2
+        exit 2
+      fi
+      chosen+=("$arg")
+      ;;
+  esac
+done
+[ "${#chosen[@]}" -gt 0 ] || chosen=("${LEGS[@]}")
+
+is_required() {
+  local leg
+  for leg in "${required[@]}"; do
+    [ "$leg" = "$1" ] && return 0
+  done
+  return 1
+}
+
+# One installation for every chosen leg that lacks something.
+if [ "$install" = 1 ]; then
+  wanted=()
+  for leg in "${chosen[@]}"; do
+    if [ -n "$("missing_$leg")" ]; then
+      eval "wanted+=(\"\${packages_$leg[@]}\")"
+    fi
+  done
+  if [ "${#wanted[@]}" -gt 0 ]; then
+    # The same package named by two legs is installed once.
+    mapfile -t wanted < <(printf '%s\n' "${wanted[@]}" | awk '!seen[$0]++')
+    scripts/ensure-packages "${wanted[@]}" ||
+      echo "test.sh: not everything could be installed; legs that lack a tool are skipped"
+  fi
+fi
+
+summary=()
+failed=0
+for leg in "${chosen[@]}"; do
+  missing="$("missing_$leg")"
+  if [ -n "$missing" ]; then
+    if is_required "$leg"; then
+      echo "== $leg leg failed: missing ${missing% }"
+      summary+=("$leg failed (missing ${missing% })")
+      failed=1
+    else
+      echo "== $leg leg skipped: missing ${missing% }"
+      summary+=("$leg skipped (missing ${missing% })")
+    fi
+    continue
+  fi
+  echo "== $leg leg"
+  if "run_$leg"; then
+    summary+=("$leg passed")
+  else
+    summary+=("$leg failed")
+    failed=1
+  fi
+done
+
+line=""
+for item in "${summary[@]}"; do
+  line+="${line:+; }$item"
+done
+echo "test.sh summary: $line"
+exit "$failed"

@@ -208,8 +208,8 @@ void prepareDest(char *dest, const char *mask) {
 }
 
 // classifyEntry writes the name at the slot exactly when it fits, refuses an accepted entry
-// that does not fit, and leaves the exclusion list and the entry alone; matchesExclusion only
-// reads the name.
+// whose name holds a `\` (a character of its own, never a trail byte) or that does not fit,
+// and leaves the exclusion list and the entry alone; matchesExclusion only reads the name.
 void classify(char *pattern, const char *exclusions, fuzz::Input &in) {
   FindEntry *entry = static_cast<FindEntry *>(std::calloc(1, sizeof(FindEntry)));
   in.text(entry->cFileName, sizeof entry->cFileName);
@@ -220,7 +220,12 @@ void classify(char *pattern, const char *exclusions, fuzz::Input &in) {
   size_t offset = boundaryOffset(in, pattern);
   std::string before = snapshot(pattern);
   int r = classifyEntry(*entry, pattern, pattern + offset, exclusions);
-  FUZZ_CHECK(r >= ENTRY_TOO_LONG && r <= ENTRY_MATCHED);
+  FUZZ_CHECK(r >= ENTRY_BAD_NAME && r <= ENTRY_MATCHED);
+  bool holdsSeparator = false;
+  for (const char *p = entry->cFileName; *p != '\0'; p = nextChar(p))
+    holdsSeparator = holdsSeparator || (charBytes(p) == 1 && *p == '\\');
+  if (r == ENTRY_BAD_NAME)
+    FUZZ_CHECK(holdsSeparator);
   FUZZ_CHECK(std::memcmp(entry, &entryBefore, sizeof entryBefore) == 0);
   FUZZ_CHECK(snapshot(exclusions) == listBefore);
   bool fits = offset + std::strlen(entry->cFileName) + 1 <= BUF;

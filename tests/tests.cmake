@@ -75,6 +75,50 @@ if(NOT CMAKE_CROSSCOMPILING)
   set_tests_properties(kill_trials PROPERTIES TIMEOUT 900)
 endif()
 
+# A copy killed halfway leaves the old destination whole (tests/kill): the copy is a small
+# program of its own, killed from outside once it has written part of the data.
+add_executable(copy_child ${CMAKE_SOURCE_DIR}/tests/kill/copy_child.cpp)
+target_link_libraries(copy_child PRIVATE treecopy_core)
+if(CMAKE_CROSSCOMPILING)
+  set(kill_flags --wine)
+else()
+  set(kill_flags)
+endif()
+add_test(NAME killed_copy
+  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/kill/check_killed_copy.py
+          --child $<TARGET_FILE:copy_child> ${kill_flags})
+set_tests_properties(killed_copy PROPERTIES TIMEOUT 600)
+list(APPEND TREECOPY_TEST_NAMES killed_copy)
+
+# The progress line of long file operations (tests/progress): on a pseudo-terminal natively, and
+# without a terminal on both builds.
+add_test(NAME progress
+  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/progress/check_progress.py
+          --program $<TARGET_FILE:treecopy> ${kill_flags})
+set_tests_properties(progress PROPERTIES TIMEOUT 600)
+list(APPEND TREECOPY_TEST_NAMES progress)
+
+# What `cmake --install` and cpack deliver (tests/package); natively also the manual page
+# against the program it describes.
+if(CMAKE_CROSSCOMPILING)
+  set(package_flags --windows)
+elseif(TREECOPY_SANITIZE)
+  set(package_flags --sanitized)
+else()
+  set(package_flags)
+endif()
+add_test(NAME package
+  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/package/check_package.py --build ${CMAKE_BINARY_DIR}
+          ${package_flags})
+set_tests_properties(package PROPERTIES TIMEOUT 300)
+list(APPEND TREECOPY_TEST_NAMES package)
+if(NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME manual
+    COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/package/check_manual.py
+            --program $<TARGET_FILE:treecopy> --manual ${CMAKE_SOURCE_DIR}/doc/treecopy.1)
+  set_tests_properties(manual PROPERTIES TIMEOUT 300)
+endif()
+
 # Under Wine every test runs in the build's own prefix, with one persistent wineserver started
 # before the first test and stopped after the last (a server per program start costs seconds).
 if(CMAKE_CROSSCOMPILING AND WIN32)

@@ -68,10 +68,12 @@ int compareContents(const char *firstPath, const char *secondPath, const FindEnt
     return 0;
   }
 
+  const uint64_t total = remaining;
   uint64_t offset = 0;
   unsigned index = 0;
   int result = 1;
   DWORD saved = 0;
+  progressBegin(firstPath);
   while (remaining > 0 && result == 1) {
     unsigned chunk = remaining < COMPARE_CHUNK ? static_cast<unsigned>(remaining) : COMPARE_CHUNK;
     // A file shortened since it was listed ends the comparison with error 38.
@@ -89,7 +91,9 @@ int compareContents(const char *firstPath, const char *secondPath, const FindEnt
     }
     offset += index;
     remaining -= chunk;
+    progressUpdate(total - remaining, total);
   }
+  progressEnd();
   fsClose(first);
   fsClose(second);
 

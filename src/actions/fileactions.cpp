@@ -49,13 +49,13 @@ enum CopyKind {
 bool copyAs(CopyKind kind, const char *sourcePath, const char *destPath) {
   switch (kind) {
   case COPY_NEW_ONLY:
-    return CopyFileA(sourcePath, destPath, TRUE) != FALSE;
+    return fsCopyFile(sourcePath, destPath, TRUE) != FALSE;
   case COPY_FOR_MOVE:
     return copyFileDurably(sourcePath, destPath);
   case COPY_REPLACING:
     break;
   }
-  return CopyFileA(sourcePath, destPath, FALSE) != FALSE;
+  return fsCopyFile(sourcePath, destPath, FALSE) != FALSE;
 }
 
 // Copies the file to its destination, with one more attempt under /x after the destination
@@ -167,7 +167,10 @@ int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
   }
 
   CopyKind kind = destEntry != nullptr ? COPY_REPLACING : COPY_NEW_ONLY;
-  if (!copyOver(kind, sourcePath, destPath, attributes))
+  progressBegin(sourcePath);
+  bool copied = copyOver(kind, sourcePath, destPath, attributes);
+  progressEnd();
+  if (!copied)
     return failAction(ST_COPY_FAILED);
   // verifyOne has ended the line and recorded the failure itself.
   if (runState.verifyCopy && verifyOne(sourcePath, destPath, attributes) != 1)
@@ -190,13 +193,19 @@ int moveOne(const char *sourcePath, const char *destPath, DWORD attributes,
   if (sourceEntry != nullptr && destEntry != nullptr) {
     // The source is deleted only after a copy that succeeded and has reached the disk. One
     // file under two spellings never gets here: the copy onto itself is refused.
-    if (!copyOver(COPY_FOR_MOVE, sourcePath, destPath, attributes) ||
-        !deleteWithRetry(sourcePath, attributes))
+    progressBegin(sourcePath);
+    bool copied = copyOver(COPY_FOR_MOVE, sourcePath, destPath, attributes);
+    progressEnd();
+    if (!copied || !deleteWithRetry(sourcePath, attributes))
       return failAction(ST_MOVE_FAILED);
     return endDestructiveItem();
   }
 
-  if (!renameWithRetry(sourcePath, destPath, attributes))
+  // A rename to another file system copies the data: its progress shows too.
+  progressBegin(sourcePath);
+  bool moved = renameWithRetry(sourcePath, destPath, attributes);
+  progressEnd();
+  if (!moved)
     return failAction(ST_MOVE_FAILED);
   return endDestructiveItem();
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "actions/actions.h"
+#include "report/report.h"
 #include "state/state.h"
 
 namespace {
@@ -23,15 +24,41 @@ unsigned char sourceTail[TAIL_WINDOW];
 unsigned char destTail[TAIL_WINDOW];
 unsigned char copyChunk[COPY_CHUNK];
 
-// Copies `count` bytes from the current position of `source` to the current position of
-// `dest`. Each chunk is read in full before any of it is written, so a source that ends early
-// stops the copy (error 38) without writing bytes the source no longer has.
-bool copyRange(int source, int dest, uint64_t count) {
+// Where an update in place stands, for what a failure has to put back.
+enum UpdateStage {
+  STAGE_UNTOUCHED, // nothing written yet
+  STAGE_TAIL,      // appending the new tail: a failure cuts it off again
+  STAGE_HEAD,      // the tail is complete, the head being rewritten
+  STAGE_WRITTEN,   // all written and closed: only the times are left
+};
+
+// One update in place: the two files, the sizes that decide it, and where it stands.
+struct Update {
+  const char *sourcePath;
+  const char *destPath;
+  const FindEntry *sourceEntry;
+  const FindEntry *destEntry;
+  uint64_t destSize;     // the destination's size as listed: where the new tail begins
+  uint64_t growth;       // the bytes the source has grown by
+  uint64_t headerLength; // the bytes of the head written again (/+h), at most destSize
+  int source = -1;
+  int dest = -1;
+  UpdateStage stage = STAGE_UNTOUCHED;
+  uint64_t done = 0;  // bytes written so far, for the progress
+  uint64_t total = 0; // bytes the update writes
+};
+
+// Copies `count` bytes from the current position of the source to the current position of the
+// destination. Each chunk is read in full before any of it is written, so a source that ends
+// early stops the copy (error 38) without writing bytes the source no longer has.
+bool copyRange(Update &u, uint64_t count) {
   while (count > 0) {
     unsigned chunk = count < COPY_CHUNK ? static_cast<unsigned>(count) : COPY_CHUNK;
-    if (!fsReadExact(source, copyChunk, chunk) || !fsWriteExact(dest, copyChunk, chunk))
+    if (!fsReadExact(u.source, copyChunk, chunk) || !fsWriteExact(u.dest, copyChunk, chunk))
       return false;
     count -= chunk;
+    u.done += chunk;
+    progressUpdate(u.done, u.total);
   }
   return true;
 }
@@ -62,14 +89,6 @@ bool copyFileTimes(const FindEntry &sourceEntry, const char *destPath) {
   return done;
 }
 
-// Where an update in place stands, for what a failure has to put back.
-enum UpdateStage {
-  STAGE_UNTOUCHED, // nothing written yet
-  STAGE_TAIL,      // appending the new tail: a failure cuts it off again
-  STAGE_HEAD,      // the tail is complete, the head being rewritten
-  STAGE_WRITTEN,   // all written and closed: only the times are left
-};
-
 // Puts the destination's old end back after a failed append: the old size and the old last
 // byte (which the append rewrites first). Space taken on a full disk is given back; failures
 // here are not reported (the caller reports the error that stopped the update).
@@ -78,6 +97,93 @@ void cutOffTail(int dest, uint64_t destSize) {
     return;
   if (fsSeek(dest, static_cast<int64_t>(destSize - 1), FS_SEEK_SET) >= 0)
     fsWriteExact(dest, &destTail[TAIL_WINDOW - 1], 1);
+}
+
+// Whether the update applies to the pair: a source grown from a destination large enough to be
+// checked (or any with /+h); sets the sizes. Nothing is touched.
+bool updateApplies(Update &u) {
+  if (isSmaller(*u.sourceEntry, *u.destEntry))
+    return false;
+  uint64_t sourceSize = static_cast<uint64_t>(fileSize64(*u.sourceEntry));
+  u.destSize = static_cast<uint64_t>(fileSize64(*u.destEntry));
+  u.growth = sourceSize - u.destSize;
+  if (u.growth == 0 && runState.headerSizeKB <= 0)
+    return false;
+  if (u.destSize < LEAST_DEST_SIZE)
+    return false;
+  u.headerLength = 0;
+  if (runState.headerSizeKB > 0) {
+    u.headerLength = static_cast<uint64_t>(runState.headerSizeKB) * HEADER_UNIT;
+    if (u.headerLength > u.destSize)
+      u.headerLength = u.destSize;
+  }
+  u.total = u.growth + 1 + u.headerLength;
+  return true;
+}
+
+// Opens both files and compares the destination's last window with the source at the same
+// place: 1 they match (both files then stand at the destination's last byte), -1 they do not,
+// 0 failed.
+int openAndCheckTail(Update &u) {
+  u.source = fsOpen(u.sourcePath, FS_OPEN_READ);
+  if (u.source < 0)
+    return 0;
+  u.dest = fsOpen(u.destPath, FS_OPEN_UPDATE);
+  if (u.dest < 0)
+    return 0;
+  int64_t window = static_cast<int64_t>(u.destSize - TAIL_WINDOW);
+  if (fsSeek(u.source, window, FS_SEEK_SET) < 0 || fsSeek(u.dest, window, FS_SEEK_SET) < 0)
+    return 0;
+  if (!fsReadExact(u.source, sourceTail, TAIL_WINDOW) ||
+      !fsReadExact(u.dest, destTail, TAIL_WINDOW))
+    return 0;
+  if (!tailMatches())
+    return -1;
+  // The destination's last byte is always written again: an end-of-file mark there gives way
+  // to the source's byte.
+  if (fsSeek(u.source, -1, FS_SEEK_CUR) < 0 || fsSeek(u.dest, -1, FS_SEEK_CUR) < 0)
+    return 0;
+  return 1;
+}
+
+// Appends the new tail, then writes the head again under /+h (only up to the old size: the
+// bytes just appended are not copied twice), and closes the destination.
+bool writeUpdate(Update &u) {
+  u.stage = STAGE_TAIL;
+  if (!copyRange(u, u.growth + 1))
+    return false;
+  u.stage = STAGE_HEAD;
+  if (u.headerLength > 0) {
+    if (fsSeek(u.source, 0, FS_SEEK_SET) < 0 || fsSeek(u.dest, 0, FS_SEEK_SET) < 0)
+      return false;
+    if (!copyRange(u, u.headerLength))
+      return false;
+  }
+  fsClose(u.source);
+  u.source = -1;
+  // A destination whose close fails may not hold what was written: a failure, not a success.
+  int closed = fsClose(u.dest);
+  u.dest = -1;
+  if (closed != 0)
+    return false;
+  u.stage = STAGE_WRITTEN;
+  return true;
+}
+
+// Closes what is open after an update that did not go through. A failed append is cut off and
+// the destination's old times put back; the last error stays the one that stopped the update.
+void endUpdate(Update &u) {
+  DWORD saved = GetLastError();
+  if (u.source >= 0)
+    fsClose(u.source);
+  if (u.dest >= 0) {
+    if (u.stage == STAGE_TAIL)
+      cutOffTail(u.dest, u.destSize);
+    fsClose(u.dest);
+  }
+  if (u.stage == STAGE_TAIL || u.stage == STAGE_HEAD)
+    copyFileTimes(*u.destEntry, u.destPath);
+  SetLastError(saved);
 }
 
 } // namespace
@@ -93,23 +199,19 @@ int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attribut
                     const FindEntry *sourceEntry, const FindEntry *destEntry) {
   if (sourceEntry == nullptr || destEntry == nullptr)
     return -1;
-  if (isSmaller(*sourceEntry, *destEntry))
-    return -1;
-  uint64_t sourceSize = static_cast<uint64_t>(fileSize64(*sourceEntry));
-  uint64_t destSize = static_cast<uint64_t>(fileSize64(*destEntry));
-  uint64_t growth = sourceSize - destSize;
-  if (growth == 0 && runState.headerSizeKB <= 0)
-    return -1;
-  if (destSize < LEAST_DEST_SIZE)
+  Update u;
+  u.sourcePath = sourcePath;
+  u.destPath = destPath;
+  u.sourceEntry = sourceEntry;
+  u.destEntry = destEntry;
+  if (!updateApplies(u))
     return -1;
   // Only a private file is updated in place: through a symbolic link the update would change
   // the link's target, through a hard link every other name of the file. Any other destination
   // is declined; the full copy then replaces this name alone.
   int owned = isPrivateFile(destPath);
-  if (owned == 0)
-    return -1;
-  if (owned < 0)
-    return 0;
+  if (owned <= 0)
+    return owned == 0 ? -1 : 0;
 
   DWORD destAttributes = destEntry->dwFileAttributes;
   bool protectionCleared = false;
@@ -119,82 +221,21 @@ int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attribut
     protectionCleared = true;
   }
 
-  int source = -1;
-  int dest = -1;
-  DWORD saved = 0;
-  uint64_t headerLength = 0;
-  UpdateStage stage = STAGE_UNTOUCHED;
-
-  source = fsOpen(sourcePath, FS_OPEN_READ);
-  if (source < 0)
-    goto failed;
-  dest = fsOpen(destPath, FS_OPEN_UPDATE);
-  if (dest < 0)
-    goto failed;
-
-  if (fsSeek(source, static_cast<int64_t>(destSize - TAIL_WINDOW), FS_SEEK_SET) < 0 ||
-      fsSeek(dest, static_cast<int64_t>(destSize - TAIL_WINDOW), FS_SEEK_SET) < 0)
-    goto failed;
-  if (!fsReadExact(source, sourceTail, TAIL_WINDOW) || !fsReadExact(dest, destTail, TAIL_WINDOW))
-    goto failed;
-  if (!tailMatches()) {
-    fsClose(source);
-    fsClose(dest);
-    if (protectionCleared)
-      SetFileAttributesA(destPath, destAttributes);
-    return -1;
+  int result = openAndCheckTail(u);
+  if (result == 1) {
+    progressBegin(sourcePath);
+    result = writeUpdate(u) && copyFileTimes(*sourceEntry, destPath) ? 1 : 0;
+    progressEnd();
   }
-
-  // Both files stand at the destination's last byte, which is always written again: an
-  // end-of-file mark there gives way to the source's byte.
-  if (fsSeek(source, -1, FS_SEEK_CUR) < 0 || fsSeek(dest, -1, FS_SEEK_CUR) < 0)
-    goto failed;
-  stage = STAGE_TAIL;
-  if (!copyRange(source, dest, growth + 1))
-    goto failed;
-  stage = STAGE_HEAD;
-
-  // The head is rewritten only up to the old size: the bytes just appended are not copied twice.
-  if (runState.headerSizeKB > 0) {
-    headerLength = static_cast<uint64_t>(runState.headerSizeKB) * HEADER_UNIT;
-    if (headerLength > destSize)
-      headerLength = destSize;
-    if (fsSeek(source, 0, FS_SEEK_SET) < 0 || fsSeek(dest, 0, FS_SEEK_SET) < 0)
-      goto failed;
-    if (!copyRange(source, dest, headerLength))
-      goto failed;
-  }
-
-  fsClose(source);
-  source = -1;
-  // A destination whose close fails may not hold what was written: a failure, not a success.
-  if (fsClose(dest) != 0) {
-    dest = -1;
-    goto failed;
-  }
-  dest = -1;
-  stage = STAGE_WRITTEN;
-
-  if (!copyFileTimes(*sourceEntry, destPath))
-    goto failed;
-
-  printf("\t*");
-  SetFileAttributesA(destPath, attributes);
-  return 1;
-
-failed:
-  saved = GetLastError();
-  if (source >= 0)
-    fsClose(source);
-  if (dest >= 0) {
-    if (stage == STAGE_TAIL)
-      cutOffTail(dest, destSize);
-    fsClose(dest);
-  }
-  if (stage == STAGE_TAIL || stage == STAGE_HEAD)
-    copyFileTimes(*destEntry, destPath);
-  if (protectionCleared)
+  if (result != 1)
+    endUpdate(u);
+  if (result == 1) {
+    printf("\t*");
+    SetFileAttributesA(destPath, attributes);
+  } else if (protectionCleared) {
+    DWORD saved = GetLastError();
     SetFileAttributesA(destPath, destAttributes);
-  SetLastError(saved);
-  return 0;
+    SetLastError(saved);
+  }
+  return result;
 }

@@ -162,6 +162,22 @@ int fsTruncate(int fd, int64_t size);
 constexpr int FS_SEEK_SET = 0;
 constexpr int FS_SEEK_CUR = 1;
 
+// The copy of one file, CopyFileA's contract on both platforms: refused with 80 when the
+// destination exists and `failIfExists` is set, with 32 when both name one file, with 5 when the
+// source is a directory or the destination is a directory, read-only, or hidden or system while
+// the source is not. The copy carries the source's last-write time and its read-only, hidden and
+// system attributes (with archive set). It is published atomically: the data go into a hidden
+// temporary file in the destination's directory, which replaces the destination in one rename
+// only when complete, so a failed or killed copy never leaves a partial destination. False with
+// the last error set.
+BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists);
+
+// Receives the progress of the data copy of fsCopyFile: the bytes done and the total (the size
+// seen at the start), after each piece of a bounded size. While one is set, copies go in such
+// pieces; without one the layer copies the fastest way it knows, in as few calls as it can.
+typedef void (*CopyProgressFn)(uint64_t done, uint64_t total);
+void setCopyProgress(CopyProgressFn receiver); // nullptr: none
+
 // Reads exactly `count` bytes (repeating short reads). False with the last error set when it
 // cannot: the system's error, or ERROR_HANDLE_EOF (38) when the file ends first.
 bool fsReadExact(int fd, void *buffer, unsigned count);
@@ -191,7 +207,7 @@ void listFileClose(ListFile *file);
 // for callers that never look at those bits.
 bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes);
 
-// CopyFileA(source, destination, FALSE) whose result is on the disk when it returns true: the
+// fsCopyFile(source, destination, FALSE) whose result is on the disk when it returns true: the
 // copy's data and the directory entry naming it are flushed. A move that copies calls it before
 // it deletes the source, so that a power cut never leaves neither. False with the last error
 // when the copy or a flush fails (after a failed flush the destination may hold the new copy).
@@ -222,6 +238,24 @@ bool readIdentity(const char *path, FileIdentity *identity);
 // identity: 1 yes, 0 no, -1 when it cannot be told (`dir` cannot be examined, or the missing
 // rest of `path` steps up with "..").
 int isWithinDirectory(const char *path, const char *dir);
+
+// ---------------------------------------------------------------------------------------------
+// The status line: one line of text on standard error while standard error is a terminal, for
+// people watching a long operation. Standard output is never touched (only flushed).
+
+// The width of the terminal that standard error writes to, in columns; 0 when standard error is
+// not a terminal (or one that understands no cursor control). Read again on every call.
+int statusColumns();
+// The longest status line, in bytes.
+constexpr size_t STATUS_MAX = 512;
+// Draws the status line, or draws it anew: `text` (`length` bytes, at most STATUS_MAX and
+// narrower than the terminal) replaces what the line showed. The first call flushes standard
+// output; when that goes to the same terminal, the line is drawn on the row below the place where
+// standard output stands.
+void statusShow(const char *text, size_t length);
+// Erases the status line and puts the cursor back where standard output left it. Nothing when
+// no line is shown.
+void statusClear();
 
 // ---------------------------------------------------------------------------------------------
 // Two-byte characters of the active code page.

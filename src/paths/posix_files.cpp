@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -64,6 +65,32 @@ int flushDescriptor(int fd) {
 constexpr size_t COPY_CHUNK = 1u << 20;
 alignas(4096) unsigned char copyBuffer[COPY_CHUNK];
 
+// Receives the bytes done while a copy runs (none: nullptr). Kernel copies then go in pieces
+// that take about a tenth of a second each, so that it hears of the copy several times a second
+// on fast and slow media alike; otherwise in pieces of a gigabyte.
+CopyProgressFn copyProgress = nullptr;
+constexpr uint64_t KERNEL_PIECE = 1u << 30;
+constexpr uint64_t FIRST_PROGRESS_PIECE = 4u << 20;
+constexpr uint64_t LEAST_PROGRESS_PIECE = 1u << 20;
+constexpr uint64_t MOST_PROGRESS_PIECE = 256u << 20;
+
+// Milliseconds on a steady clock.
+int64_t steadyMilliseconds() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The next piece for a progress receiver: doubled after a piece quicker than 50 ms, halved
+// after one slower than 200 ms.
+uint64_t nextPiece(uint64_t piece, int64_t tookMs) {
+  if (tookMs < 50 && piece < MOST_PROGRESS_PIECE)
+    return piece * 2;
+  if (tookMs > 200 && piece > LEAST_PROGRESS_PIECE)
+    return piece / 2;
+  return piece;
+}
+
 // Whether new files start anonymous (O_TMPFILE) where the file system allows it; tests turn it
 // off to exercise the named temporary files of other file systems.
 bool anonymousTemps = true;
@@ -117,17 +144,28 @@ int copyData(int in, int out, uint64_t size, uint64_t device) {
     if (size == 0)
       return 0;
     if (static_cast<int64_t>(device) != noCloneDevice) {
-      if (ioctl(out, FICLONE, in) == 0)
+      if (ioctl(out, FICLONE, in) == 0) {
+        if (copyProgress != nullptr)
+          copyProgress(size, size);
         return 0;
+      }
       if (errno == EOPNOTSUPP || errno == ENOTTY || errno == EINVAL || errno == EXDEV)
         noCloneDevice = static_cast<int64_t>(device);
     }
     if (static_cast<int64_t>(device) != noRangeDevice) {
+      uint64_t piece = copyProgress != nullptr ? FIRST_PROGRESS_PIECE : KERNEL_PIECE;
+      int64_t pieceStart = copyProgress != nullptr ? steadyMilliseconds() : 0;
       while (copied < size) {
-        size_t ask = static_cast<size_t>(std::min<uint64_t>(size - copied, 1u << 30));
+        size_t ask = static_cast<size_t>(std::min<uint64_t>(size - copied, piece));
         ssize_t n = copy_file_range(in, nullptr, out, nullptr, ask, 0);
         if (n > 0) {
           copied += static_cast<uint64_t>(n);
+          if (copyProgress != nullptr) {
+            copyProgress(copied, size);
+            int64_t now = steadyMilliseconds();
+            piece = nextPiece(piece, now - pieceStart);
+            pieceStart = now;
+          }
           continue;
         }
         // The end of the file, or (some file systems) data that cannot be spliced: the reads
@@ -167,6 +205,8 @@ int copyData(int in, int out, uint64_t size, uint64_t device) {
     if (err != 0)
       return err;
     copied += static_cast<uint64_t>(got);
+    if (copyProgress != nullptr)
+      copyProgress(copied, size);
   }
   return 0;
 }
@@ -605,6 +645,10 @@ bool timespecOf(const FILETIME *time, struct timespec *out) {
 
 } // namespace
 
+void setCopyProgress(CopyProgressFn receiver) {
+  copyProgress = receiver;
+}
+
 // The seam for tests of the named temporary files.
 void setAnonymousTempsForTest(bool on) {
   anonymousTemps = on;
@@ -754,6 +798,11 @@ done:
 // meanwhile too) is refused with 80 and left as it is.
 BOOL CopyFileA(const char *source, const char *destination, BOOL failIfExists) {
   return copyFile(source, destination, failIfExists != FALSE, false);
+}
+
+// The layer's copy is CopyFileA itself: it publishes atomically already.
+BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists) {
+  return CopyFileA(source, destination, failIfExists);
 }
 
 // The copy of a move: flushed, data and name, before it returns true.

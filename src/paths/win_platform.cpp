@@ -1,7 +1,9 @@
-// The Windows backend: kernel32 provides the file operations themselves; this file adds only
-// what the program names in its own terms: the lead-byte table, the runtime-library file
-// calls (with the Win32 last error left readable), the list-file stream and file identity.
+// The Windows backend: kernel32 provides the file operations themselves (the copy, published
+// atomically, is in win_files.cpp); this file adds what the program names in its own terms:
+// the code page and the lead-byte table, the runtime-library file calls (with the Win32 last
+// error left readable), the list-file stream and file identity.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
@@ -24,11 +26,37 @@ void setLeadByteTable(LeadByteTable table) {
   }
 }
 
-// Start-up: the active code page's lead bytes; the program path is already in Windows syntax.
+namespace {
+
+// The console's output code page before the program changed it (0: unchanged).
+UINT savedConsoleCodePage = 0;
+
+// Gives the console its code page back at exit, once everything printed has reached it.
+void restoreConsoleCodePage() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  SetConsoleOutputCP(savedConsoleCodePage);
+}
+
+} // namespace
+
+// Start-up; the program path is already in Windows syntax. Where the manifest's activeCodePage
+// took effect, the process speaks UTF-8: no byte is a lead byte, and the console is switched to
+// UTF-8 for the run so that it shows the names as they are printed. On a system older than that
+// key the code page stays the ANSI one, with its lead bytes, and the console is left alone.
 void initPlatform(int argc, char **argv) {
   (void)argc;
   (void)argv;
-  setLeadByteTable(LEAD_SYSTEM);
+  if (GetACP() != CP_UTF8) {
+    setLeadByteTable(LEAD_SYSTEM);
+    return;
+  }
+  setLeadByteTable(LEAD_NONE);
+  UINT console = GetConsoleOutputCP(); // 0 without a console
+  if (console != 0 && console != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+    savedConsoleCodePage = console;
+    std::atexit(restoreConsoleCodePage);
+  }
 }
 
 namespace {
@@ -221,34 +249,6 @@ int sameFileIdentity(const char *first, const char *second) {
                  a.nFileIndexLow == b.nFileIndexLow
              ? 1
              : 0;
-}
-
-// The copy of a move: CopyFileA, then the copy's buffers flushed to the disk (NTFS writes the
-// file's metadata and its log with them, the directory entry included). A read-only copy is
-// opened for the flush by lifting its read-only attribute for that moment.
-bool copyFileDurably(const char *source, const char *destination) {
-  if (!CopyFileA(source, destination, FALSE))
-    return false;
-  DWORD lifted = INVALID_FILE_ATTRIBUTES;
-  HANDLE file = CreateFileA(destination, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-    DWORD attributes = GetFileAttributesA(destination);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-        SetFileAttributesA(destination, attributes & ~FILE_ATTRIBUTE_READONLY)) {
-      lifted = attributes;
-      file = CreateFileA(destination, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-  }
-  bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
-  DWORD error = GetLastError();
-  if (file != INVALID_HANDLE_VALUE)
-    CloseHandle(file);
-  if (lifted != INVALID_FILE_ATTRIBUTES)
-    SetFileAttributesA(destination, lifted);
-  SetLastError(error);
-  return flushed;
 }
 
 // MoveFileA's move, written through: a move to another volume (a copy and a delete) has its

@@ -36,3 +36,22 @@ void openBlock(const char *source, const char *destination);
 
 // Closes the current verbose block: on the header's own line when nothing followed it.
 void closeBlock();
+
+// Progress of one file's long operation (a copy, compare, verification or incremental update)
+// on a terminal: when standard error is one and the operation has run for about a second, a
+// status line shows the file's name (shortened to fit), the bytes done of the total, the percent,
+// the rate and the time left, redrawn a few times a second and erased when the operation ends.
+// Without a terminal nothing is drawn and nothing is slowed. The last error is left as it was.
+//
+// Starts watching an operation on `name` (the caller's text, unchanged until progressEnd). It
+// also has the file-system layer report the progress of its copies (setCopyProgress).
+void progressBegin(const char *name);
+// The bytes done so far of `total`; a CopyProgressFn.
+void progressUpdate(uint64_t done, uint64_t total);
+// Ends the operation: erases the status line if one is shown.
+void progressEnd();
+
+// The status line for `done` of `total` bytes after `elapsedMs` milliseconds, fitted into
+// `columns` columns, in `out` (STATUS_MAX + 1 bytes); returns its length.
+size_t formatProgress(char *out, int columns, const char *name, uint64_t done, uint64_t total,
+                      int64_t elapsedMs);

@@ -157,30 +157,26 @@ TEST_F(FsAttrTest, ReadOnlyFileRefusesWritesAndOverwrite) {
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   EXPECT_EQ(file, INVALID_HANDLE_VALUE);
   EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(CopyFileA(source.c_str(), path.c_str(), FALSE));
+  EXPECT_FALSE(fsCopyFile(source.c_str(), path.c_str(), FALSE));
   EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
   EXPECT_EQ(tu::readFile(dir.path() / "ro.txt"), "keep");
 }
 
 TEST_F(FsAttrTest, HiddenOrSystemDestinationNeedsAMatchingSource) {
-#if defined(_WIN32)
-  if (tu::underWine())
-    GTEST_SKIP() << "Wine's CopyFileA overwrites a hidden or system destination";
-#endif
   std::string plain = make("plain.txt", "plain");
   std::string hidden = make("hidden.txt", "hidden");
   std::string target = make("target.txt", "old");
   ASSERT_TRUE(SetFileAttributesA(hidden.c_str(), HID | ARC));
   ASSERT_TRUE(SetFileAttributesA(target.c_str(), HID | ARC));
 
-  EXPECT_FALSE(CopyFileA(plain.c_str(), target.c_str(), FALSE));
+  EXPECT_FALSE(fsCopyFile(plain.c_str(), target.c_str(), FALSE));
   EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
   EXPECT_EQ(tu::readFile(dir.path() / "target.txt"), "old");
-  EXPECT_TRUE(CopyFileA(hidden.c_str(), target.c_str(), FALSE));
+  EXPECT_TRUE(fsCopyFile(hidden.c_str(), target.c_str(), FALSE));
   EXPECT_EQ(tu::readFile(dir.path() / "target.txt"), "hidden");
 
   ASSERT_TRUE(SetFileAttributesA(target.c_str(), SYS | ARC));
-  EXPECT_FALSE(CopyFileA(hidden.c_str(), target.c_str(), FALSE)); // hidden is not system
+  EXPECT_FALSE(fsCopyFile(hidden.c_str(), target.c_str(), FALSE)); // hidden is not system
   EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
 }
 
@@ -380,6 +376,31 @@ TEST_F(FsAttrTest, AnOrdinaryUserChangesAttributesWholly) {
       EXPECT_EQ(GetFileAttributesA(foreign.c_str()), RO | ARC);
       EXPECT_EQ(storedText(d.sys("root.txt")), "<none>");
     }
+  }
+}
+
+// An ordinary user copies a read-only, hidden file (a copy stores its attributes before the
+// read-only mode, which would keep anyone but root from storing them), on the disk file system
+// and on tmpfs, plainly and durably; the copies keep both attributes.
+TEST_F(FsAttrTest, AnOrdinaryUserCopiesAReadOnlyHiddenFile) {
+  for (const std::string &place : testPlaces()) {
+    PlacedDir d(place);
+    ASSERT_TRUE(d.ok()) << place;
+    std::string source = d.file("src.txt", "protected"), copy = d.text("copy.txt"),
+                moved = d.text("moved.txt");
+    if (getuid() == 0) {
+      ASSERT_EQ(chmod(d.sys("").c_str(), 0777), 0);
+      ASSERT_EQ(chown(d.sys("src.txt").c_str(), 65534, 65534), 0);
+    }
+    ASSERT_TRUE(SetFileAttributesA(source.c_str(), RO | HID | ARC));
+    EXPECT_TRUE(asOrdinaryUser([&] {
+      return fsCopyFile(source.c_str(), copy.c_str(), FALSE) &&
+             GetFileAttributesA(copy.c_str()) == (RO | HID | ARC) &&
+             copyFileDurably(source.c_str(), moved.c_str()) &&
+             GetFileAttributesA(moved.c_str()) == (RO | HID | ARC);
+    })) << place;
+    EXPECT_EQ(tu::readFile(d.sys("copy.txt")), "protected") << place;
+    EXPECT_EQ(modeOf(d.sys("moved.txt")) & 0222u, 0u) << place;
   }
 }
 

@@ -184,7 +184,7 @@ TEST_F(FsFindTest, ColonsInNamesAreOrdinaryOnPosix) {
   tu::writeFile(dir.path() / "12:00.log", "noon");
   EXPECT_EQ(fst::listNames(dir.text("12:00.log")), (Names{"12:00.log"}));
   EXPECT_EQ(fst::listNames(dir.text("*:*")), (Names{"12:00.log"}));
-  EXPECT_TRUE(CopyFileA(dir.text("12:00.log").c_str(), dir.text("a:b").c_str(), FALSE));
+  EXPECT_TRUE(fsCopyFile(dir.text("12:00.log").c_str(), dir.text("a:b").c_str(), FALSE));
   EXPECT_EQ(tu::readFile(dir.path() / "a:b"), "noon");
 }
 
@@ -212,7 +212,7 @@ TEST_F(FsFindTest, SymbolicLinksAreFollowedOnPosix) {
   FindEntry dangling = tu::findEntry(dir.path() / "dangling");
   EXPECT_EQ(fst::sizeOf(dangling), 0u);
   EXPECT_EQ(dangling.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
-  EXPECT_FALSE(CopyFileA(dir.text("dangling").c_str(), dir.text("copy").c_str(), FALSE));
+  EXPECT_FALSE(fsCopyFile(dir.text("dangling").c_str(), dir.text("copy").c_str(), FALSE));
   EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
   Names names = fst::listNames(dir.text("d*"));
   EXPECT_EQ(names, (Names{"dangling", "dirlink"}));
@@ -224,7 +224,7 @@ TEST_F(FsFindTest, LinkLoopIsListedAndFailsToCopyOnPosix) {
   tu::fs::create_symlink("loop", dir.path() / "loop");
   EXPECT_EQ(fst::listNames(dir.text("l*")), (Names{"loop"}));
   EXPECT_EQ(fst::sizeOf(tu::findEntry(dir.path() / "loop")), 0u);
-  EXPECT_FALSE(CopyFileA(dir.text("loop").c_str(), dir.text("copy").c_str(), FALSE));
+  EXPECT_FALSE(fsCopyFile(dir.text("loop").c_str(), dir.text("copy").c_str(), FALSE));
   EXPECT_LAST_ERROR(ERROR_CANT_RESOLVE_FILENAME);
   // The attribute calls work on the link itself, which keeps no attributes: nothing is followed.
   EXPECT_TRUE(SetFileAttributesA(dir.text("loop").c_str(), FILE_ATTRIBUTE_HIDDEN));
@@ -248,7 +248,7 @@ TEST_F(FsFindTest, DirectoryThatCannotBeSearchedCannotBeListedOnPosix) {
     DWORD listError = 0, lookupError = 0;
     return fst::listNames(pattern, &listError).empty() && listError == ERROR_ACCESS_DENIED &&
            fst::listNames(file, &lookupError).empty() && lookupError == ERROR_ACCESS_DENIED &&
-           !CopyFileA(file.c_str(), copy.c_str(), FALSE) && GetLastError() == ERROR_ACCESS_DENIED;
+           !fsCopyFile(file.c_str(), copy.c_str(), FALSE) && GetLastError() == ERROR_ACCESS_DENIED;
   };
   if (getuid() != 0) {
     EXPECT_TRUE(check());

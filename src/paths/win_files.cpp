@@ -1,0 +1,220 @@
+// The copy of one file on Windows, published as on POSIX: the data go into a hidden temporary
+// file in the destination's directory, which replaces the destination in one rename only when
+// it is complete. kernel32's CopyFileA writes the destination in place, so a copy that fails or
+// is killed halfway would leave a partial file under the real name.
+#include <cstdio>
+#include <cstring>
+
+#include "paths/paths.h"
+
+namespace {
+
+// The read/write buffer, shared by every copy (one copy runs at a time).
+constexpr DWORD COPY_CHUNK = 1u << 20;
+unsigned char copyBuffer[COPY_CHUNK];
+
+// Counter that makes temporary names unique within the process.
+unsigned tempCounter = 0;
+
+// Receives the bytes done while a copy runs (none: nullptr).
+CopyProgressFn copyProgress = nullptr;
+
+// The attribute bits a copy carries from its source; archive is set, as on any new file.
+constexpr DWORD CARRIED_BITS =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// Why an existing destination may not be replaced by a copy of a source with the attribute
+// word `source`, as Windows refuses it: 5 for a directory, a read-only file, or one hidden or
+// system while the source is not; 0 when it may.
+DWORD replacementRefusal(DWORD destination, DWORD source) {
+  if ((destination & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
+    return ERROR_ACCESS_DENIED;
+  if ((destination & FILE_ATTRIBUTE_HIDDEN) != 0 && (source & FILE_ATTRIBUTE_HIDDEN) == 0)
+    return ERROR_ACCESS_DENIED;
+  if ((destination & FILE_ATTRIBUTE_SYSTEM) != 0 && (source & FILE_ATTRIBUTE_SYSTEM) == 0)
+    return ERROR_ACCESS_DENIED;
+  return 0;
+}
+
+// Whether the open source and the path `destination` are one file (volume serial number and
+// file index); false also when the destination cannot be opened.
+bool isSameFile(const BY_HANDLE_FILE_INFORMATION &source, const char *destination) {
+  HANDLE file = CreateFileA(destination, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  BOOL known = GetFileInformationByHandle(file, &info);
+  CloseHandle(file);
+  return known && info.dwVolumeSerialNumber == source.dwVolumeSerialNumber &&
+         info.nFileIndexHigh == source.nFileIndexHigh && info.nFileIndexLow == source.nFileIndexLow;
+}
+
+// What stands in the way of publishing the copy as `destination` (checked before the data are
+// copied and again just before the rename): 80 when it exists under failIfExists, 32 when it is
+// the source itself, 5 as replacementRefusal says; 3 when its directory is missing. 0 when the
+// way is free (the destination is absent or may be replaced).
+DWORD publishRefusal(const char *destination, const BY_HANDLE_FILE_INFORMATION &source,
+                     BOOL failIfExists) {
+  DWORD attributes = GetFileAttributesA(destination);
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return GetLastError() == ERROR_PATH_NOT_FOUND ? ERROR_PATH_NOT_FOUND : 0;
+  if (failIfExists)
+    return ERROR_FILE_EXISTS;
+  if (isSameFile(source, destination))
+    return ERROR_SHARING_VIOLATION;
+  return replacementRefusal(attributes, source.dwFileAttributes);
+}
+
+// Creates a new hidden file beside `destination` for the copy, its name left in `temp`.
+// INVALID_HANDLE_VALUE with the last error set when it cannot.
+HANDLE createTemp(const char *destination, PathBuf temp) {
+  size_t dirLength = static_cast<size_t>(fileNamePart(destination) - destination);
+  if (dirLength + 40 > sizeof(PathBuf)) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::memcpy(temp, destination, dirLength);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::snprintf(temp + dirLength, 40, ".tc%lx-%x.tmp", GetCurrentProcessId(), tempCounter++);
+    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+      return file;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+// Copies the rest of `in` into `out`, telling the progress receiver how far it has come of
+// `total` (the size seen at the start). False with the last error set.
+bool copyData(HANDLE in, HANDLE out, uint64_t total) {
+  uint64_t done = 0;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(in, copyBuffer, COPY_CHUNK, &got, nullptr))
+      return false;
+    if (got == 0)
+      return true;
+    for (DWORD at = 0; at < got;) {
+      DWORD put = 0;
+      if (!WriteFile(out, copyBuffer + at, got - at, &put, nullptr))
+        return false;
+      if (put == 0) {
+        SetLastError(ERROR_DISK_FULL);
+        return false;
+      }
+      at += put;
+    }
+    done += got;
+    if (copyProgress != nullptr)
+      copyProgress(done, total);
+  }
+}
+
+} // namespace
+
+void setCopyProgress(CopyProgressFn receiver) {
+  copyProgress = receiver;
+}
+
+namespace {
+
+// The copy of fsCopyFile and copyFileDurably: refusals as CopyFileA has them, then the data,
+// the last-write time and the attributes into a hidden temporary file, then one rename over the
+// destination. With `durable` the data reach the disk before the rename, and the rename before
+// the call returns. Whatever fails, the temporary file is removed and the destination is as it
+// was.
+BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bool durable) {
+  HANDLE in = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (in == INVALID_HANDLE_VALUE)
+    return FALSE; // a directory is refused here with 5, as CopyFileA refuses it
+  BY_HANDLE_FILE_INFORMATION info;
+  PathBuf temp;
+  temp[0] = '\0';
+  HANDLE out = INVALID_HANDLE_VALUE;
+  DWORD code = 0;
+  uint64_t size = 0;
+  DWORD carried = 0;
+  if (!GetFileInformationByHandle(in, &info)) {
+    code = GetLastError();
+    goto done;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    code = ERROR_ACCESS_DENIED;
+    goto done;
+  }
+  code = publishRefusal(destination, info, failIfExists);
+  if (code != 0)
+    goto done;
+  out = createTemp(destination, temp);
+  if (out == INVALID_HANDLE_VALUE) {
+    code = GetLastError();
+    temp[0] = '\0';
+    goto done;
+  }
+  size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  // The copy keeps the source's last-write time; its creation time is its own, as a new file's.
+  if (!copyData(in, out, size) || !SetFileTime(out, nullptr, nullptr, &info.ftLastWriteTime)) {
+    code = GetLastError();
+    goto done;
+  }
+  if (durable && !FlushFileBuffers(out)) {
+    code = GetLastError();
+    goto done;
+  }
+  {
+    HANDLE file = out;
+    out = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(file)) {
+      code = GetLastError();
+      goto done;
+    }
+  }
+  // Read-only comes last: where the other attributes are kept beside the file (as Wine keeps
+  // them, in an extended attribute), they can no longer change once the file is read-only.
+  carried = (info.dwFileAttributes & CARRIED_BITS) | FILE_ATTRIBUTE_ARCHIVE;
+  if (!SetFileAttributesA(temp, carried & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) ||
+      ((carried & FILE_ATTRIBUTE_READONLY) != 0 && !SetFileAttributesA(temp, carried))) {
+    code = GetLastError();
+    goto done;
+  }
+  // The destination may have changed while the data were copied.
+  code = publishRefusal(destination, info, failIfExists);
+  if (code != 0)
+    goto done;
+  if (!MoveFileExA(temp, destination,
+                   (failIfExists ? 0 : MOVEFILE_REPLACE_EXISTING) |
+                       (durable ? MOVEFILE_WRITE_THROUGH : 0))) {
+    code = GetLastError();
+    if (failIfExists && code == ERROR_ALREADY_EXISTS)
+      code = ERROR_FILE_EXISTS;
+    goto done;
+  }
+  temp[0] = '\0';
+
+done:
+  if (out != INVALID_HANDLE_VALUE)
+    CloseHandle(out);
+  if (temp[0] != '\0') {
+    SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL); // a read-only file cannot be deleted
+    DeleteFileA(temp);
+  }
+  CloseHandle(in);
+  if (code != 0) {
+    SetLastError(code);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+} // namespace
+
+BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists) {
+  return copyFile(source, destination, failIfExists, false);
+}
+
+// The copy of a move: flushed to the disk, data and name, before it returns true.
+bool copyFileDurably(const char *source, const char *destination) {
+  return copyFile(source, destination, FALSE, true) != FALSE;
+}
