@@ -102,6 +102,21 @@ bool renameWithRetry(const char *sourcePath, const char *destPath, DWORD attribu
   return SetFileAttributesA(destPath, attributes) != 0;
 }
 
+// Whether the destination holds the mark of an incremental copy that did not end; `out` is then
+// the listed entry with the size and last-write time the file had before that update.
+bool interruptedUpdate(const char *destPath, const FindEntry &listed, FindEntry *out) {
+  int64_t size = 0, ticks = 0;
+  if (!readUpdateMark(destPath, &size, &ticks))
+    return false;
+  *out = listed;
+  out->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(size) >> 32);
+  out->nFileSizeLow = static_cast<DWORD>(static_cast<uint64_t>(size) & 0xFFFFFFFFu);
+  out->ftLastWriteTime.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+  out->ftLastWriteTime.dwLowDateTime =
+      static_cast<DWORD>(static_cast<uint64_t>(ticks) & 0xFFFFFFFFu);
+  return true;
+}
+
 } // namespace
 
 // Chooses the action for a source file whose destination namesake does not exist. A compare
@@ -125,7 +140,15 @@ int handleAbsent(const char *sourcePath, const char *destPath, DWORD attributes)
 // Chooses the action for a source file whose destination namesake exists, once the pair is
 // selected.
 int handleExisting(const char *sourcePath, const char *destPath, DWORD attributes,
-                   const FindEntry &sourceEntry, const FindEntry &destEntry) {
+                   const FindEntry &sourceEntry, const FindEntry &listedDest) {
+  // An incremental copy ended midway left the old file with part of its new tail and the time
+  // of the interruption; the mark it left says what the file was, and the pair is judged (and
+  // updated) as that file.
+  FindEntry interrupted;
+  const FindEntry &destEntry = runState.incremental && runState.mode == MODE_COPY &&
+                                       interruptedUpdate(destPath, listedDest, &interrupted)
+                                   ? interrupted
+                                   : listedDest;
   if (!isSelected(sourceEntry, destEntry))
     return 0;
   switch (runState.mode) {

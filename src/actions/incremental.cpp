@@ -43,6 +43,7 @@ struct Update {
   uint64_t headerLength; // the bytes of the head written again (/+h), at most destSize
   int source = -1;
   int dest = -1;
+  bool marked = false; // the destination carries the mark of this update
   UpdateStage stage = STAGE_UNTOUCHED;
   uint64_t done = 0;  // bytes written so far, for the progress
   uint64_t total = 0; // bytes the update writes
@@ -146,11 +147,17 @@ int openAndCheckTail(Update &u) {
   return 1;
 }
 
-// Appends the new tail, then writes the head again under /+h (only up to the old size: the
-// bytes just appended are not copied twice), and closes the destination.
+// Marks the destination as being updated, appends the new tail, then writes the head again
+// under /+h (only up to the old size: the bytes just appended are not copied twice), and closes
+// the destination. The file ends where the source's listed size does: an earlier update ended
+// midway may have left more.
 bool writeUpdate(Update &u) {
+  if (!markUpdate(u.dest, static_cast<int64_t>(u.destSize), lastWriteTicks(*u.destEntry)))
+    return false;
+  u.marked = true;
   u.stage = STAGE_TAIL;
-  if (!copyRange(u, u.growth + 1))
+  if (!copyRange(u, u.growth + 1) ||
+      fsTruncate(u.dest, static_cast<int64_t>(u.destSize + u.growth)) != 0)
     return false;
   u.stage = STAGE_HEAD;
   if (u.headerLength > 0) {
@@ -183,6 +190,8 @@ void endUpdate(Update &u) {
   }
   if (u.stage == STAGE_TAIL || u.stage == STAGE_HEAD)
     copyFileTimes(*u.destEntry, u.destPath);
+  if (u.marked)
+    clearUpdateMark(u.destPath);
   SetLastError(saved);
 }
 
@@ -230,6 +239,7 @@ int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attribut
   if (result != 1)
     endUpdate(u);
   if (result == 1) {
+    clearUpdateMark(destPath);
     printf("\t*");
     SetFileAttributesA(destPath, attributes);
   } else if (protectionCleared) {

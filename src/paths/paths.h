@@ -162,6 +162,18 @@ int fsTruncate(int fd, int64_t size);
 constexpr int FS_SEEK_SET = 0;
 constexpr int FS_SEEK_CUR = 1;
 
+// The mark of an update in place (an incremental copy) while it runs: the size and last-write
+// time the file had before it, kept on the file until the update is complete, so that an update
+// ended midway (a kill, a power cut) is found by a later run and done again from where the old
+// file ended. Where the file system keeps no such mark (no extended attributes; Windows),
+// nothing is kept and nothing fails. markUpdate is given the file open for the update; false
+// with the last error set when the mark cannot be made.
+bool markUpdate(int fd, int64_t oldSize, int64_t oldWriteTicks);
+void clearUpdateMark(const char *path);
+// True, with the size and last-write time the file had before, when `path` holds the mark of
+// an update that did not end.
+bool readUpdateMark(const char *path, int64_t *oldSize, int64_t *oldWriteTicks);
+
 // The copy of one file, CopyFileA's contract on both platforms: refused with 80 when the
 // destination exists and `failIfExists` is set, with 32 when both name one file, with 5 when the
 // source is a directory or the destination is a directory, read-only, or hidden or system while

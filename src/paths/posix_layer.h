@@ -16,6 +16,8 @@ constexpr char DOS_XATTR_NAME[] = "user.DOSATTRIB";
 // "<seconds>.<9 digits>". Every later change of the file (its contents above all) moves the
 // change time past it, whatever last-write time the writer sets. Never copied with the file.
 constexpr char CLEAN_XATTR_NAME[] = "user.treecopy.clean";
+// The mark of an update in place that has not ended: "<old size> <old last-write ticks>".
+constexpr char UPDATE_XATTR_NAME[] = "user.treecopy.update";
 
 // A system path (with `/`) is at most this long, terminator included.
 constexpr size_t SYS_PATH = 4096;

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "paths/posix_layer.h"
@@ -190,6 +191,42 @@ int fsTruncate(int fd, int64_t size) {
     }
   }
   return 0;
+}
+
+// The mark of an update in place, in an extended attribute of the file.
+bool markUpdate(int fd, int64_t oldSize, int64_t oldWriteTicks) {
+  char text[48];
+  int length = snprintf(text, sizeof text, "%lld %lld", static_cast<long long>(oldSize),
+                        static_cast<long long>(oldWriteTicks));
+  if (fsetxattr(fd, UPDATE_XATTR_NAME, text, static_cast<size_t>(length), 0) == 0 ||
+      errno == ENOTSUP || errno == EOPNOTSUPP)
+    return true;
+  SetLastError(win32ErrorFromErrno(errno));
+  return false;
+}
+
+void clearUpdateMark(const char *path) {
+  char sys[SYS_PATH];
+  if (toSystemPath(path, sys))
+    lremovexattr(sys, UPDATE_XATTR_NAME);
+}
+
+bool readUpdateMark(const char *path, int64_t *oldSize, int64_t *oldWriteTicks) {
+  char sys[SYS_PATH];
+  if (!toSystemPath(path, sys))
+    return false;
+  char text[48];
+  ssize_t length = lgetxattr(sys, UPDATE_XATTR_NAME, text, sizeof text - 1);
+  if (length <= 0)
+    return false;
+  text[length] = '\0';
+  long long size = 0, ticks = 0;
+  int used = 0;
+  if (sscanf(text, "%lld %lld%n", &size, &ticks, &used) != 2 || used != length || size < 0)
+    return false;
+  *oldSize = size;
+  *oldWriteTicks = ticks;
+  return true;
 }
 
 // _close.

@@ -125,6 +125,26 @@ int64_t fsSeek(int fd, int64_t offset, int whence) {
 }
 
 // _chsize_s: SetEndOfFile's error stays the last error.
+// Windows keeps no mark of an update in place here (an alternate data stream could, but Wine
+// keeps none): an update ended midway is left for a full copy to replace.
+bool markUpdate(int fd, int64_t oldSize, int64_t oldWriteTicks) {
+  (void)fd;
+  (void)oldSize;
+  (void)oldWriteTicks;
+  return true;
+}
+
+void clearUpdateMark(const char *path) {
+  (void)path;
+}
+
+bool readUpdateMark(const char *path, int64_t *oldSize, int64_t *oldWriteTicks) {
+  (void)path;
+  (void)oldSize;
+  (void)oldWriteTicks;
+  return false;
+}
+
 int fsTruncate(int fd, int64_t size) {
   return _chsize_s(fd, size) == 0 ? 0 : -1;
 }

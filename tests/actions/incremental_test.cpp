@@ -282,3 +282,59 @@ TEST_F(IncrementalTest, DeclinesADestinationThatIsNotPrivate) {
 }
 
 } // namespace
+
+#if !defined(_WIN32)
+// An update ended midway (the old file, part of its new tail, the time of the interruption)
+// carries the mark of the update: the dispatcher judges the pair as the old file, so that /i
+// selects it although it looks newer than its source, and the update completes it. Without the
+// mark the same file is passed over.
+TEST_F(IncrementalTest, AnUpdateEndedMidwayIsCompletedByTheNextRun) {
+  GrownPair pair = grownPair(40000, 30000);
+  tu::writeFile(srcFile(), pair.source);
+  tu::writeFile(dstFile(), pair.dest);
+  tu::setWriteTicks(srcFile(), 132000000000000000LL);
+  tu::setWriteTicks(dstFile(), 131000000000000000LL);
+  int64_t oldTicks = tu::writeTicks(dstFile());
+  std::string interrupted = updated(pair).substr(0, 40000 + 12345);
+  for (bool marked : {false, true}) {
+    tu::writeFile(dstFile(), interrupted); // written just now: newer than its source
+    int fd = fsOpen(dst().c_str(), FS_OPEN_UPDATE);
+    ASSERT_GE(fd, 0);
+    if (marked) {
+      ASSERT_TRUE(markUpdate(fd, 40000, oldTicks));
+    }
+    fsClose(fd);
+    runState.incremental = true;
+    runState.selectMask = SEL_ABSENT | SEL_NEWER;
+    tu::StdoutCapture out;
+    int result = handleExisting(src().c_str(), dst().c_str(), FILE_ATTRIBUTE_ARCHIVE,
+                                tu::findEntry(srcFile()), tu::findEntry(dstFile()));
+    std::string line = out.finish();
+    int64_t size = 0, ticks = 0;
+    if (!marked) {
+      EXPECT_EQ(result, 0);
+      EXPECT_EQ(tu::readFile(dstFile()), interrupted);
+      continue;
+    }
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(line, src() + "\t*\n");
+    EXPECT_EQ(tu::readFile(dstFile()), updated(pair));
+    EXPECT_EQ(tu::writeTicks(dstFile()), tu::writeTicks(srcFile()));
+    EXPECT_FALSE(readUpdateMark(dst().c_str(), &size, &ticks)); // done: the mark is gone
+  }
+}
+
+// A failed update leaves no mark behind: the destination is the old file again.
+TEST_F(IncrementalTest, AFailedUpdateLeavesNoMark) {
+  GrownPair pair = grownPair(40000, 30000);
+  tu::writeFile(srcFile(), pair.source);
+  tu::writeFile(dstFile(), pair.dest);
+  sourceEntry = tu::findEntry(srcFile());
+  destEntry = tu::findEntry(dstFile());
+  tu::writeFile(srcFile(), pair.source.substr(0, 50000)); // shortened after it was listed
+  EXPECT_EQ(runWith(sourceEntry), 0);
+  EXPECT_EQ(tu::readFile(dstFile()), pair.dest);
+  int64_t size = 0, ticks = 0;
+  EXPECT_FALSE(readUpdateMark(dst().c_str(), &size, &ticks));
+}
+#endif
