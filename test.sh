@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and tests treecopy: first the native build with AddressSanitizer and UndefinedBehavior-
-# Sanitizer (build/test-native), then the Windows build, cross-compiled with MinGW-w64 and run
-# under Wine (build/test-windows), when the cross compiler and Wine are installed.
+# Sanitizer (build/test-native), then the same with the POSIX backend's portable calls alone
+# (build/test-portable), then the Windows build, cross-compiled with MinGW-w64 and run under Wine
+# (build/test-windows), when the cross compiler and Wine are installed.
 #
 #   ./test.sh                    a missing Windows tool skips the Windows leg, saying so
 #   ./test.sh --require-windows  a missing Windows tool is a failure
@@ -42,12 +43,24 @@ run_leg() {
     ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs"
 }
 
+# The native suite once more, built with the POSIX backend's portable calls alone (no statx,
+# getdents64, copy_file_range, O_TMPFILE, renameat2 or /proc), as another POSIX system builds it.
+portable_leg() {
+  echo "== native build with the portable POSIX calls alone, with sanitizers (build/test-portable)"
+  run_leg build/test-portable -DTREECOPY_SANITIZE=ON -DTREECOPY_PORTABLE_POSIX=ON
+}
+
 native_result=failed
+portable_result=failed
 windows_result=failed
 
 echo "== native build with sanitizers (build/test-native)"
 if run_leg build/test-native -DTREECOPY_SANITIZE=ON; then
   native_result=passed
+fi
+
+if portable_leg; then
+  portable_result=passed
 fi
 
 missing=()
@@ -70,5 +83,5 @@ else
   fi
 fi
 
-echo "native leg: $native_result; Windows leg: $windows_result"
-[ "$native_result" = passed ] && [ "$windows_result" != failed ]
+echo "native leg: $native_result; portable leg: $portable_result; Windows leg: $windows_result"
+[ "$native_result" = passed ] && [ "$portable_result" = passed ] && [ "$windows_result" != failed ]

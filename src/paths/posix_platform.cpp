@@ -14,6 +14,7 @@
 #include "paths/posix_layer.h"
 
 unsigned char leadByteMap[256];
+bool leadBytesActive = false;
 
 namespace {
 
@@ -75,6 +76,7 @@ void setLeadByteTable(LeadByteTable table) {
       lead = c >= 0x81 && c <= 0xFE;
     leadByteMap[c] = lead ? 1 : 0;
   }
+  leadBytesActive = table == LEAD_SHIFT_JIS || table == LEAD_WIDE;
 }
 
 // Start-up: the locale's character set for the lead bytes, and argv[0] in program syntax.
