@@ -421,7 +421,7 @@ bool destAttributesNeeded() {
 
 // Looks up the level's namesake; false when there is none.
 bool lookUpNamesake(Level &level) {
-  bool complete = destAttributesNeeded();
+  bool complete = destAttributesNeeded() || LOOKUP_READS_STORED_BITS;
   if (!lookupEntry(level.destPattern, &level.namesake, complete))
     return false;
   if (complete || !selectionNeedsAttributes(level.entry, level.namesake))
