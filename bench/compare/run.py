@@ -9,6 +9,10 @@ ratio against the target of the row, the peak memory of each treecopy run (/usr/
 for the tree workloads, the system calls per file of every tool (strace -c -f).
 
     bench/compare/run.py PROGRAM [--fs tmpfs,disk] [--rounds N] [--rows copy,update,...]
+                         [--baseline OLDPROGRAM]
+
+With --baseline, an earlier build of treecopy runs beside the current one in every row, and
+the summary gives the current one's time as a ratio to the earlier one's.
 
 run.sh builds the optimized program and calls this. Not part of the test suite.
 """
@@ -151,6 +155,7 @@ def run_row(row, work, rounds, results, report):
             system[name].append(got[name]["system"])
     med = {name: statistics.median(v) for name, v in times.items()}
     ours = row.commands[0][0]
+    baseline = ours + " (baseline)"
     ratio = med[ours] / med[row.reference] if med[row.reference] > 0 else float("inf")
     # The same ratio in processor time (user and system): on a loaded machine the wall time
     # also holds the waits for a processor, which the processor time does not.
@@ -163,7 +168,9 @@ def run_row(row, work, rounds, results, report):
                     "reference": row.reference, "target": row.target, "peak_kib": memory,
                     "user": {n: statistics.median(v) for n, v in user.items()},
                     "system": {n: statistics.median(v) for n, v in system.items()},
-                    "load": statistics.mean(loads), "cpu_ratio": cpu_ratio})
+                    "load": statistics.mean(loads), "cpu_ratio": cpu_ratio,
+                    "to_baseline": med[ours] / med[baseline] if baseline in med else None,
+                    "cpu_to_baseline": cpu[ours] / cpu[baseline] if baseline in cpu else None})
     report(row, med, ratio, memory, user, system, loads, cpu_ratio)
     if row.teardown:
         sh(row.teardown, work)
@@ -275,8 +282,19 @@ def main():
     parser.add_argument("--log-mib", type=int, default=int(os.environ.get("BENCH_LOG_MIB", "1024")))
     parser.add_argument("--no-syscalls", action="store_true")
     parser.add_argument("--json", help="write every figure to this file")
+    parser.add_argument("--baseline", help="an earlier treecopy to time beside this one")
     args = parser.parse_args()
     prog = os.path.abspath(args.program)
+    base = os.path.abspath(args.baseline) if args.baseline else None
+
+    def with_baseline(rows):
+        """Puts the earlier program beside the current one in each row."""
+        for row in rows:
+            name, prep, command = row.commands[0]
+            if base:
+                row.commands.insert(1, (name + " (baseline)", prep, command.replace(prog, base, 1)))
+        return rows
+
     wanted = args.rows.split(",")
     for tool in ["hyperfine", "strace", "rsync", "diff", "cmp"]:
         if shutil.which(tool) is None:
@@ -296,13 +314,13 @@ def main():
             if any(k in wanted for k in ("copy", "update", "compare", "move")):
                 make_tree(os.path.join(work, "src"))
                 sh("sync", work)
-                rows += [r for r in tree_rows(prog) if r.key in wanted]
+                rows += with_baseline([r for r in tree_rows(prog) if r.key in wanted])
             for row in rows:
                 run_row(row, work, args.rounds, results, print_row)
             if rows and not args.no_syscalls:
                 syscall_report(prog, work)
             shutil.rmtree(os.path.join(work, "src"), ignore_errors=True)
-            for row in big_rows(prog, args.big_mib, args.log_mib):
+            for row in with_baseline(big_rows(prog, args.big_mib, args.log_mib)):
                 if row.key not in wanted:
                     continue
                 if row.key in ("bigcopy", "bigcompare") and not os.path.exists(os.path.join(work, "big.bin")):
@@ -323,6 +341,11 @@ def main():
         print("  %-6s %-44s %5.2fx (cpu %5.2fx) %-20s target <= %.2f  %s" %
               (r["fs"], r["title"], r["ratio"], r["cpu_ratio"], r["reference"], r["target"],
                "met" if r["ratio"] <= r["target"] else "NOT met"))
+    if base:
+        print("\nthis treecopy against the baseline (median time ratio, processor time ratio):")
+        for r in results:
+            print("  %-6s %-44s %5.2fx  (cpu %5.2fx)" %
+                  (r["fs"], r["title"], r["to_baseline"], r["cpu_to_baseline"]))
     peak = max((r["peak_kib"] for r in results), default=0)
     print("  peak memory of every treecopy run: at most %.1f MiB (target < 8 MiB: %s)" %
           (peak / 1024.0, "met" if peak < 8 * 1024 else "NOT met"))
