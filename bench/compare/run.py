@@ -202,12 +202,13 @@ def tree_rows(prog):
             ("du -s (both trees)", None, "du -s src dst"),
             ("rsync -a", None, "rsync -a src/ dst/"),
         ], "du -s (both trees)", 1.1, setup=f"rm -rf dst && {t} src dst /s >/dev/null",
-            teardown="rm -rf dst"),
+            teardown="rm -rf dst", check=f"{t} src dst /s /u | grep -q '^ 0/{TREE_FILES}.files'"),
         Row("compare", "/s /c over two identical trees", [
             ("treecopy /s /c", None, f"{t} src dst /s /c"),
             ("diff -rq", None, "diff -rq src dst"),
         ], "diff -rq", 1.0, setup=f"rm -rf dst && {t} src dst /s >/dev/null",
-            teardown="rm -rf dst"),
+            teardown="rm -rf dst",
+            check=f"{t} src dst /s /c | grep -q '^ {TREE_FILES}/{TREE_FILES}.files.* compared'"),
         Row("move", "/s /m within one file system", [
             ("treecopy /s /m", "rm -rf msrc mdst && cp -al src msrc", f"{t} msrc mdst /s /m"),
             ("cp -al + rm -rf", "rm -rf msrc mdst && cp -al src msrc",
@@ -233,8 +234,10 @@ def big_rows(prog, big_mib, log_mib):
             ("cmp", None, "cmp big.bin out/big.bin"),
             ("read both (cat)", None, "cat big.bin out/big.bin >/dev/null"),
         ], "read both (cat)", 1.3,
-            setup=f"rm -rf out && mkdir out && cp big.bin out/ && cat big.bin out/big.bin >/dev/null",
-            teardown="rm -rf out"),
+            # The copy dated back, so that the pair is chosen (times within two seconds are not).
+            setup="rm -rf out && mkdir out && cp big.bin out/ && touch -d 2001-01-01 out/big.bin && "
+                  "cat big.bin out/big.bin >/dev/null",
+            teardown="rm -rf out", check=f"{t} big.bin out /c | grep -q '^ 1/1.files compared'"),
         Row("incremental", f"a {log_mib} MiB log grown by {tail} MiB, /i", [
             ("treecopy /i", shrink, f"{t} log.bin logdst /i"),
             ("rsync --append", shrink, "rsync --append log.bin logdst/log.bin"),
@@ -285,14 +288,14 @@ def main():
     parser.add_argument("--baseline", help="an earlier treecopy to time beside this one")
     args = parser.parse_args()
     prog = os.path.abspath(args.program)
-    base = os.path.abspath(args.baseline) if args.baseline else None
+    earlier = os.path.abspath(args.baseline) if args.baseline else None
 
     def with_baseline(rows):
         """Puts the earlier program beside the current one in each row."""
         for row in rows:
             name, prep, command = row.commands[0]
-            if base:
-                row.commands.insert(1, (name + " (baseline)", prep, command.replace(prog, base, 1)))
+            if earlier:
+                row.commands.insert(1, (name + " (baseline)", prep, command.replace(prog, earlier, 1)))
         return rows
 
     wanted = args.rows.split(",")
@@ -341,7 +344,7 @@ def main():
         print("  %-6s %-44s %5.2fx (cpu %5.2fx) %-20s target <= %.2f  %s" %
               (r["fs"], r["title"], r["ratio"], r["cpu_ratio"], r["reference"], r["target"],
                "met" if r["ratio"] <= r["target"] else "NOT met"))
-    if base:
+    if earlier:
         print("\nthis treecopy against the baseline (median time ratio, processor time ratio):")
         for r in results:
             print("  %-6s %-44s %5.2fx  (cpu %5.2fx)" %
