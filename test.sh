@@ -3,6 +3,8 @@
 #   native   the native build with AddressSanitizer and UndefinedBehaviorSanitizer
 #            (build/test-native): unit tests, end-to-end scenarios, manual page, install and
 #            Debian package
+#   portable the native build once more with the POSIX backend's portable calls alone
+#            (build/test-portable), as another POSIX system builds it: unit and e2e tests
 #   windows  the Windows build, cross-compiled with MinGW-w64 (build/test-windows): the same
 #            tests under Wine, and the zip
 #   fuzz     each libFuzzer target for a short time over its corpus (build/fuzz, clang++)
@@ -23,7 +25,7 @@ set -uo pipefail
 
 cd "$(dirname "$0")" || exit 1
 
-LEGS=(native windows fuzz)
+LEGS=(native portable windows fuzz)
 
 jobs="${TREECOPY_JOBS:-2}"
 
@@ -57,6 +59,18 @@ missing_native() {
 }
 run_native() {
   run_cmake_leg build/test-native -DTREECOPY_SANITIZE=ON
+}
+
+# --- portable leg ---
+# No statx, getdents64, copy_file_range, O_TMPFILE, renameat2 or /proc: the calls every POSIX
+# system has, with the same sanitizers.
+packages_portable=(cmake g++ ninja-build libgtest-dev python3 strace)
+missing_portable() {
+  missing_commands cmake c++ python3 strace
+  [ -f /usr/include/gtest/gtest.h ] || printf '%s ' "GoogleTest(libgtest-dev)"
+}
+run_portable() {
+  run_cmake_leg build/test-portable -DTREECOPY_SANITIZE=ON -DTREECOPY_PORTABLE_POSIX=ON
 }
 
 # --- windows leg ---

@@ -43,6 +43,8 @@ endforeach()
 find_program(PYTHON3 python3 REQUIRED)
 if(CMAKE_CROSSCOMPILING)
   set(E2E_MODE --wine)
+elseif(TREECOPY_PORTABLE_POSIX)
+  set(E2E_MODE --native --portable)
 else()
   set(E2E_MODE --native)
 endif()
@@ -65,7 +67,7 @@ if(NOT CMAKE_CROSSCOMPILING)
   add_test(NAME unit_ordinary_user
     COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/run_as_user.py ${unit_programs})
   add_test(NAME e2e_ordinary_user
-    COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py --native
+    COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py ${E2E_MODE}
             --program $<TARGET_FILE:treecopy> --ordinary-user)
   # Copies, moves and incremental copies of large files ended by SIGKILL, SIGTERM and SIGINT at
   # random moments (about four minutes).

@@ -14,6 +14,10 @@ bool isLarger(const FindEntry &a, const FindEntry &b);
 bool isSmaller(const FindEntry &a, const FindEntry &b);
 bool sameAttributes(const FindEntry &a, const FindEntry &b);
 bool sameAll(const FindEntry &a, const FindEntry &b);
+bool sameSizeAndTime(const FindEntry &a, const FindEntry &b);
+// Whether isSelected can turn on the destination's attribute word for this pair: a namesake
+// looked up without its stored attribute bits must be looked up again with them first.
+bool selectionNeedsAttributes(const FindEntry &source, const FindEntry &destination);
 bool isSelected(const FindEntry &source, const FindEntry &destination);
 // Whether /a or /b passes the file over: it lacks the archive bit.
 bool filteredByArchive(DWORD attributes);

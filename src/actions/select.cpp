@@ -72,7 +72,12 @@ bool sameAttributes(const FindEntry &a, const FindEntry &b) {
 // apart count as the same. Two files of different sizes are never the same, whatever their
 // times: /del /+m and /m /+m delete a source on the strength of this test.
 bool sameAll(const FindEntry &a, const FindEntry &b) {
-  if (fileSize64(a) != fileSize64(b) || !sameAttributes(a, b))
+  return sameAttributes(a, b) && sameSizeAndTime(a, b);
+}
+
+// sameAll without the attributes: the sizes equal, the times the same by the rule above.
+bool sameSizeAndTime(const FindEntry &a, const FindEntry &b) {
+  if (fileSize64(a) != fileSize64(b))
     return false;
   int64_t ta = lastWriteTicks(a);
   int64_t tb = lastWriteTicks(b);
@@ -81,6 +86,27 @@ bool sameAll(const FindEntry &a, const FindEntry &b) {
   if (aWhole == bWhole)
     return ta == tb;
   return distance(ta, tb) < static_cast<uint64_t>(GRANULARITY);
+}
+
+// The relations of the mask that need no attribute word decide alone when one of them holds;
+// otherwise the attribute-difference and all-matching relations decide, and the attribute word
+// matters unless both are chosen for a pair of the same size and time (one of them holds,
+// whatever the words) or all-matching alone is chosen for a pair that differs in size or time.
+bool selectionNeedsAttributes(const FindEntry &source, const FindEntry &destination) {
+  uint32_t mask = runState.selectMask;
+  bool attributeDiff = (mask & SEL_ATTR_DIFF) != 0;
+  bool allMatching = (mask & SEL_SAME) != 0;
+  if (!attributeDiff && !allMatching)
+    return false;
+  if (((mask & SEL_NEWER) != 0 && isNewer(source, destination)) ||
+      ((mask & SEL_OLDER) != 0 && isOlder(source, destination)) ||
+      ((mask & SEL_LARGER) != 0 && isLarger(source, destination)) ||
+      ((mask & SEL_SMALLER) != 0 && isSmaller(source, destination)))
+    return false;
+  bool sameApartFromAttributes = sameSizeAndTime(source, destination);
+  if (attributeDiff && allMatching && sameApartFromAttributes)
+    return false;
+  return attributeDiff || sameApartFromAttributes;
 }
 
 // Whether /a or /b passes the file over: it lacks the archive bit.

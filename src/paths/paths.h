@@ -218,6 +218,13 @@ void listFileClose(ListFile *file);
 // (hidden, system and archive then follow from the name and mode alone: one system call less),
 // for callers that never look at those bits.
 bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes);
+// Whether every lookup reads the stored attribute bits, asked for or not (on Windows the system
+// hands them out with the entry): a second lookup for them is never needed there.
+#if defined(_WIN32)
+constexpr bool LOOKUP_READS_STORED_BITS = true;
+#else
+constexpr bool LOOKUP_READS_STORED_BITS = false;
+#endif
 
 // fsCopyFile(source, destination, FALSE) whose result is on the disk when it returns true: the
 // copy's data and the directory entry naming it are flushed. A move that copies calls it before

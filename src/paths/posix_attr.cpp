@@ -7,9 +7,10 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/xattr.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
 
 #include "paths/posix_layer.h"
 
@@ -19,15 +20,8 @@ namespace {
 constexpr uint32_t STORED_BITS = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
-// Whether stat timestamp `a` is not earlier than `b`.
-bool notEarlier(const struct statx_timestamp &a, const struct statx_timestamp &b) {
-  if (a.tv_sec != b.tv_sec)
-    return a.tv_sec > b.tv_sec;
-  return a.tv_nsec >= b.tv_nsec;
-}
-
-int64_t ticksOf(const struct statx_timestamp &t) {
-  return ticksFromUnix(static_cast<int64_t>(t.tv_sec), static_cast<int64_t>(t.tv_nsec));
+int64_t ticksOf(const SysTime &t) {
+  return ticksFromUnix(t.sec, static_cast<int64_t>(t.nsec));
 }
 
 // The name that decides the dot rule for a system path: its last component, a trailing `/`
@@ -124,6 +118,18 @@ bool toSystemPath(const char *path, char *out) {
     return false;
   }
   size_t i = 0;
+  if (!leadBytesActive) {
+    // Every byte a character of its own: one pass the compiler can widen.
+    size_t length = strlen(path);
+    if (length + 1 > SYS_PATH) {
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return false;
+    }
+    for (; i < length; ++i)
+      out[i] = path[i] == '\\' ? '/' : path[i];
+    out[length] = '\0';
+    return true;
+  }
   while (path[i] != '\0') {
     size_t n = charBytes(path + i);
     if (i + n >= SYS_PATH) {
@@ -171,10 +177,46 @@ int32_t parseStoredAttributes(const char *data, size_t length) {
   return static_cast<int32_t>(value & 0xFFFF);
 }
 
+// The extended-attribute calls: Linux's own, or none where the system has no such calls (the
+// stored bits are then dropped, as on a file system without extended attributes). A port to a
+// system with extended attributes of another shape adds its form here.
+#if defined(__linux__)
+const int SYS_NO_ATTRIBUTE = ENODATA;
+
+long sysGetXattr(int fd, const char *path, const char *name, void *data, size_t size) {
+  return fd >= 0 ? fgetxattr(fd, name, data, size) : getxattr(path, name, data, size);
+}
+
+int sysSetXattr(int fd, const char *path, const char *name, const void *data, size_t size) {
+  return fd >= 0 ? fsetxattr(fd, name, data, size, 0) : setxattr(path, name, data, size, 0);
+}
+
+int sysRemoveXattr(int fd, const char *path, const char *name) {
+  return fd >= 0 ? fremovexattr(fd, name) : removexattr(path, name);
+}
+#else
+const int SYS_NO_ATTRIBUTE = ENOENT;
+
+long sysGetXattr(int, const char *, const char *, void *, size_t) {
+  errno = ENOTSUP;
+  return -1;
+}
+
+int sysSetXattr(int, const char *, const char *, const void *, size_t) {
+  errno = ENOTSUP;
+  return -1;
+}
+
+int sysRemoveXattr(int, const char *, const char *) {
+  errno = ENOTSUP;
+  return -1;
+}
+#endif
+
 // The stored DOS attributes of a path (following a final link), or -1.
 int32_t readStoredAttributes(const char *sysPath, bool *unsupported) {
   char data[64];
-  ssize_t length = getxattr(sysPath, DOS_XATTR_NAME, data, sizeof data);
+  long length = sysGetXattr(-1, sysPath, DOS_XATTR_NAME, data, sizeof data);
   if (length < 0) {
     if (unsupported != nullptr && (errno == ENOTSUP || errno == EOPNOTSUPP))
       *unsupported = true;
@@ -188,8 +230,7 @@ int32_t readStoredAttributes(const char *sysPath, bool *unsupported) {
 int writeStoredAttributes(int fd, const char *sysPath, uint32_t value) {
   char text[16];
   int length = snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
-  int result = fd >= 0 ? fsetxattr(fd, DOS_XATTR_NAME, text, static_cast<size_t>(length), 0)
-                       : setxattr(sysPath, DOS_XATTR_NAME, text, static_cast<size_t>(length), 0);
+  int result = sysSetXattr(fd, sysPath, DOS_XATTR_NAME, text, static_cast<size_t>(length));
   if (result == 0)
     return 0;
   if (errno == ENOTSUP || errno == EOPNOTSUPP)
@@ -220,32 +261,27 @@ namespace {
 // Clears of the archive bit whose record this process has not yet settled (see
 // SetFileAttributesA): the file, the change time the clear gave it, and the bound recorded.
 struct PendingClear {
-  char sys[PATH_BUF];           // the file's system path
-  uint64_t dev, ino;            // its identity
-  struct statx_timestamp stamp; // the change time the clear gave it
-  struct statx_timestamp bound; // the bound the record holds
+  char sys[PATH_BUF]; // the file's system path
+  uint64_t dev, ino;  // its identity
+  SysTime stamp;      // the change time the clear gave it
+  SysTime bound;      // the bound the record holds
 };
 constexpr int PENDING_MAX = 64;
 PendingClear pendingClears[PENDING_MAX]; // oldest first
 int pendingCount = 0;
 
-bool laterThan(const struct statx_timestamp &a, const struct statx_timestamp &b) {
-  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
-}
-
 // Whether a change time lies past a record's bound.
-bool pastRecord(const struct statx_timestamp &a, int64_t seconds, uint32_t nanoseconds) {
-  return a.tv_sec != seconds ? a.tv_sec > seconds : a.tv_nsec > nanoseconds;
+bool pastRecord(const SysTime &a, int64_t seconds, uint32_t nanoseconds) {
+  return a.sec != seconds ? a.sec > seconds : a.nsec > nanoseconds;
 }
 
 // Whether this process cleared the file's archive bit a moment ago and the file has changed
 // since: its change time is no longer the one the clear gave it.
-bool changedSincePendingClear(const struct statx &sx) {
-  uint64_t dev = (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+bool changedSincePendingClear(const SysStat &st) {
   for (int i = 0; i < pendingCount; ++i) {
     const PendingClear &p = pendingClears[i];
-    if (p.dev == dev && p.ino == sx.stx_ino)
-      return p.stamp.tv_sec != sx.stx_ctime.tv_sec || p.stamp.tv_nsec != sx.stx_ctime.tv_nsec;
+    if (p.dev == st.dev && p.ino == st.ino)
+      return !(p.stamp == st.ctime);
   }
   return false;
 }
@@ -254,16 +290,16 @@ bool changedSincePendingClear(const struct statx &sx) {
 // time is not earlier than its change time (the rule for values that Samba and Wine store, and
 // the one that sees an ordinary write at once), or a record exists and the change time is past
 // the bound it holds (any change after the clear, whatever last-write time it sets).
-bool changedSince(const char *xattrPath, const struct statx &sx) {
-  if (notEarlier(sx.stx_mtime, sx.stx_ctime) || changedSincePendingClear(sx))
+bool changedSince(const char *xattrPath, const SysStat &st) {
+  if (notEarlier(st.mtime, st.ctime) || changedSincePendingClear(st))
     return true;
   char data[48];
-  ssize_t length = getxattr(xattrPath, CLEAN_XATTR_NAME, data, sizeof data);
+  long length = sysGetXattr(-1, xattrPath, CLEAN_XATTR_NAME, data, sizeof data);
   int64_t seconds;
   uint32_t nanoseconds;
   if (length > 0 && parseCleanRecord(data, static_cast<size_t>(length), &seconds, &nanoseconds))
-    return pastRecord(sx.stx_ctime, seconds, nanoseconds);
-  return length < 0 && errno != ENODATA; // unreadable: never a missed change
+    return pastRecord(st.ctime, seconds, nanoseconds);
+  return length < 0 && errno != SYS_NO_ATTRIBUTE; // unreadable: never a missed change
 }
 
 } // namespace
@@ -296,22 +332,22 @@ DWORD computeAttributes(const FileFacts &facts, const char *name) {
 
 namespace {
 
-// The facts of one entry from its statx record (a link's target's, when it was followed) and
-// its stored attributes read through `xattrPath`.
-void fillFacts(const struct statx &sx, const char *xattrPath, const char *displayName,
-               FileFacts *facts, bool *xattrUnsupported) {
-  facts->isDir = S_ISDIR(sx.stx_mode);
-  facts->mode = sx.stx_mode;
-  facts->dev = (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
-  facts->ino = sx.stx_ino;
-  facts->size = (facts->isDir || facts->dangling) ? 0 : sx.stx_size;
-  facts->uid = sx.stx_uid;
-  facts->gid = sx.stx_gid;
-  facts->accessTicks = ticksOf(sx.stx_atime);
-  facts->writeTicks = ticksOf(sx.stx_mtime);
-  facts->changeTicks = ticksOf(sx.stx_ctime);
-  facts->createTicks =
-      (sx.stx_mask & STATX_BTIME) != 0 ? ticksOf(sx.stx_btime) : facts->changeTicks;
+// The facts of one entry from its status (a link's target's, when it was followed) and its
+// stored attributes read through `xattrPath`.
+void fillFacts(const SysStat &sx, const char *xattrPath, const char *displayName, FileFacts *facts,
+               bool *xattrUnsupported) {
+  facts->isDir = S_ISDIR(sx.mode);
+  facts->mode = sx.mode;
+  facts->dev = sx.dev;
+  facts->ino = sx.ino;
+  facts->size = (facts->isDir || facts->dangling) ? 0 : sx.size;
+  facts->uid = sx.uid;
+  facts->gid = sx.gid;
+  facts->accessTicks = ticksOf(sx.atime);
+  facts->writeTicks = ticksOf(sx.mtime);
+  facts->changeTicks = ticksOf(sx.ctime);
+  facts->changeTime = sx.ctime;
+  facts->createTicks = sx.hasBirth ? ticksOf(sx.btime) : facts->changeTicks;
   facts->stored = -1;
   if (!facts->dangling && (xattrUnsupported == nullptr || !*xattrUnsupported))
     facts->stored = readStoredAttributes(xattrPath, xattrUnsupported);
@@ -328,20 +364,21 @@ void fillFacts(const struct statx &sx, const char *xattrPath, const char *displa
 // whose archive bit is stored cleared.
 int statFacts(int dirFd, const char *name, const char *xattrPath, const char *displayName,
               FileFacts *facts, bool *xattrUnsupported) {
-  struct statx sx;
-  const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
+  SysStat sx;
   memset(facts, 0, sizeof *facts);
-  if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, mask, &sx) != 0)
-    return errno;
-  facts->isLink = S_ISLNK(sx.stx_mode);
+  int err = sysStatAt(dirFd, name, false, &sx);
+  if (err != 0)
+    return err;
+  facts->isLink = S_ISLNK(sx.mode);
   if (facts->isLink) {
-    struct statx target;
-    if (statx(dirFd, name, AT_STATX_SYNC_AS_STAT, mask, &target) == 0) {
+    SysStat target;
+    err = sysStatAt(dirFd, name, true, &target);
+    if (err == 0) {
       sx = target;
     } else {
       // Listed all the same, so that a copy reports why it fails instead of leaving it out.
       facts->dangling = true;
-      facts->targetError = errno;
+      facts->targetError = err;
     }
   }
   fillFacts(sx, xattrPath, displayName, facts, xattrUnsupported);
@@ -383,13 +420,13 @@ DWORD GetFileAttributesA(const char *path) {
   trimTrailingSlashes(sys);
   char name[256];
   nameOfPath(sys, name);
-  struct statx sx;
-  if (statx(AT_FDCWD, sys, AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT,
-            STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
-    setLastErrorFromErrno(errno, sys);
+  SysStat sx;
+  int err = sysStatAt(AT_FDCWD, sys, false, &sx);
+  if (err != 0) {
+    setLastErrorFromErrno(err, sys);
     return INVALID_FILE_ATTRIBUTES;
   }
-  if (S_ISLNK(sx.stx_mode))
+  if (S_ISLNK(sx.mode))
     return linkAttributes(sys, name);
   FileFacts facts;
   memset(&facts, 0, sizeof facts);
@@ -400,36 +437,44 @@ DWORD GetFileAttributesA(const char *path) {
 namespace {
 
 // The entry that one SetFileAttributesA changes, held by one descriptor opened without
-// following a final link (O_PATH needs no permission on the file). Its mode and extended
+// following a final link that needs no permission on the file (O_PATH). Its mode and extended
 // attributes are reached through the descriptor's name in /proc, which leads to the very
-// file; where /proc is missing, through a readable descriptor of the same file.
+// file. Where the system offers neither, a readable descriptor of the same file serves, opened
+// without following a final link; and where the file cannot be read, its path, once a look at
+// the entry itself has shown that it is no link.
 struct AttrTarget {
-  int pathFd = -1;
-  int ioFd = -1;         // the readable descriptor used instead of /proc, or -1
-  char proc[40];         // "/proc/self/fd/N"
-  struct statx sx;       // the entry as opened
+  int pathFd = -1;       // the descriptor that needs no permission, or -1
+  int ioFd = -1;         // the readable descriptor, or -1
+  char proc[40] = {};    // the descriptor's name in /proc, or empty
+  const char *sys;       // the entry's path: the last way to reach it
+  SysStat sx;            // the entry as opened
   bool noXattrs = false; // its file system keeps no extended attributes
 };
 
 // Opens the target; 0 or errno.
 int openTarget(const char *sys, AttrTarget &t) {
-  t.pathFd = open(sys, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  if (t.pathFd < 0)
+  t.sys = sys;
+  t.pathFd = sysOpenEntry(sys);
+  if (t.pathFd >= 0) {
+    int err = sysStatFd(t.pathFd, &t.sx);
+    if (err != 0 || S_ISLNK(t.sx.mode) || sysDescriptorPath(t.pathFd, t.proc))
+      return err;
+    t.proc[0] = '\0';
+  } else if (errno != ENOSYS) {
     return errno;
-  snprintf(t.proc, sizeof t.proc, "/proc/self/fd/%d", t.pathFd);
-  if (statx(t.pathFd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS, &t.sx) != 0)
-    return errno;
-  if (S_ISLNK(t.sx.stx_mode) || access(t.proc, F_OK) == 0)
-    return 0;
-  // No /proc: a readable descriptor of the same file serves instead.
+  } else {
+    int err = sysStatAt(AT_FDCWD, sys, false, &t.sx);
+    if (err != 0 || S_ISLNK(t.sx.mode))
+      return err;
+  }
   t.ioFd = open(sys, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (t.ioFd < 0)
-    return errno;
-  struct stat st;
-  if (fstat(t.ioFd, &st) != 0)
-    return errno;
-  if (st.st_ino != t.sx.stx_ino || major(st.st_dev) != t.sx.stx_dev_major ||
-      minor(st.st_dev) != t.sx.stx_dev_minor)
+    return (t.pathFd < 0 && errno == EACCES) ? 0 : errno; // unreadable: by its path
+  SysStat st;
+  int err = sysStatFd(t.ioFd, &st);
+  if (err != 0)
+    return err;
+  if (st.ino != t.sx.ino || st.dev != t.sx.dev)
     return ENOENT; // swapped meanwhile: the entry that was opened is gone from this name
   return 0;
 }
@@ -441,21 +486,31 @@ void closeTarget(AttrTarget &t) {
     close(t.pathFd);
 }
 
+// The path the target is reached by where no readable descriptor is open.
+const char *targetPath(const AttrTarget &t) {
+  return t.proc[0] != '\0' ? t.proc : t.sys;
+}
+
+// The target's status again, after a change; 0 or errno.
+int restatTarget(AttrTarget &t) {
+  if (t.pathFd >= 0)
+    return sysStatFd(t.pathFd, &t.sx);
+  if (t.ioFd >= 0)
+    return sysStatFd(t.ioFd, &t.sx);
+  return sysStatAt(AT_FDCWD, t.sys, false, &t.sx);
+}
+
 // One extended attribute of the target: its length (0 or more), or -1 when it has none.
-ssize_t getAttr(const AttrTarget &t, const char *name, char *data, size_t size) {
-  return t.ioFd >= 0 ? fgetxattr(t.ioFd, name, data, size) : getxattr(t.proc, name, data, size);
+long getAttr(const AttrTarget &t, const char *name, char *data, size_t size) {
+  return sysGetXattr(t.ioFd, targetPath(t), name, data, size);
 }
 
 // Sets (or, with a null value, removes) one extended attribute; 0 or errno. Where the file
 // system keeps none, nothing is stored and nothing fails.
 int setAttr(AttrTarget &t, const char *name, const char *data, size_t length) {
-  int result;
-  if (data == nullptr)
-    result = t.ioFd >= 0 ? fremovexattr(t.ioFd, name) : removexattr(t.proc, name);
-  else
-    result = t.ioFd >= 0 ? fsetxattr(t.ioFd, name, data, length, 0)
-                         : setxattr(t.proc, name, data, length, 0);
-  if (result == 0 || (data == nullptr && errno == ENODATA))
+  int result = data == nullptr ? sysRemoveXattr(t.ioFd, targetPath(t), name)
+                               : sysSetXattr(t.ioFd, targetPath(t), name, data, length);
+  if (result == 0 || (data == nullptr && errno == SYS_NO_ATTRIBUTE))
     return 0;
   if (errno == ENOTSUP || errno == EOPNOTSUPP) {
     t.noXattrs = true;
@@ -465,7 +520,7 @@ int setAttr(AttrTarget &t, const char *name, const char *data, size_t length) {
 }
 
 int setMode(const AttrTarget &t, mode_t mode) {
-  int result = t.ioFd >= 0 ? fchmod(t.ioFd, mode) : chmod(t.proc, mode);
+  int result = t.ioFd >= 0 ? fchmod(t.ioFd, mode) : chmod(targetPath(t), mode);
   return result == 0 ? 0 : errno;
 }
 
@@ -478,7 +533,7 @@ struct SavedAttr {
 };
 
 void saveAttr(const AttrTarget &t, const char *name, SavedAttr &saved) {
-  ssize_t length = getAttr(t, name, saved.data, sizeof saved.data);
+  long length = getAttr(t, name, saved.data, sizeof saved.data);
   saved.unknown = length < 0 && errno == ERANGE;
   saved.present = length >= 0;
   saved.length = length > 0 ? static_cast<size_t>(length) : 0;
@@ -491,13 +546,13 @@ void restoreAttr(AttrTarget &t, const char *name, const SavedAttr &saved) {
 
 // Waits until the coarse clock, which the file system stamps changes with (or with a later,
 // finer time), has passed `t`; false when that would take long (a time in the future).
-bool waitPast(const struct statx_timestamp &t) {
+bool waitPast(const SysTime &t) {
   for (int i = 0; i < 200; ++i) {
-    struct timespec now;
-    clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    if (now.tv_sec > t.tv_sec || (now.tv_sec == t.tv_sec && now.tv_nsec > t.tv_nsec))
+    SysTime now;
+    sysStampFloor(&now);
+    if (laterThan(now, t))
       return true;
-    if (t.tv_sec > now.tv_sec + 1)
+    if (t.sec > now.sec + 1)
       return false;
     struct timespec pause = {0, 500000};
     nanosleep(&pause, nullptr);
@@ -515,38 +570,33 @@ constexpr int CLEAN_ATTEMPTS = 5;
 void settle(const PendingClear &p) {
   if (!waitPast(p.bound))
     return;
-  int fd = open(p.sys, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0)
-    return; // gone: nothing to settle
-  struct statx sx;
-  char proc[40];
-  snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-  if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_CTIME | STATX_INO, &sx) == 0 &&
-      sx.stx_ino == p.ino &&
-      ((static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor) == p.dev &&
-      (sx.stx_ctime.tv_sec != p.stamp.tv_sec || sx.stx_ctime.tv_nsec != p.stamp.tv_nsec)) {
+  AttrTarget t;
+  if (openTarget(p.sys, t) == 0 && !S_ISLNK(t.sx.mode) && t.sx.ino == p.ino && t.sx.dev == p.dev &&
+      !(t.sx.ctime == p.stamp)) {
     // Changed while the record could not yet tell: marked archived, and the record goes.
     char data[16];
-    ssize_t length = getxattr(proc, DOS_XATTR_NAME, data, sizeof data);
+    long length = getAttr(t, DOS_XATTR_NAME, data, sizeof data);
     int32_t stored = length > 0 ? parseStoredAttributes(data, static_cast<size_t>(length)) : -1;
-    if (stored >= 0)
-      writeStoredAttributes(-1, proc, static_cast<uint32_t>(stored) | FILE_ATTRIBUTE_ARCHIVE);
-    removexattr(proc, CLEAN_XATTR_NAME);
+    if (stored >= 0) {
+      char text[16];
+      int textLength = snprintf(text, sizeof text, "0x%x",
+                                static_cast<unsigned>(stored) | FILE_ATTRIBUTE_ARCHIVE);
+      setAttr(t, DOS_XATTR_NAME, text, static_cast<size_t>(textLength));
+    }
+    setAttr(t, CLEAN_XATTR_NAME, nullptr, 0);
   }
-  close(fd);
+  closeTarget(t); // gone or swapped: nothing to settle
 }
 
-// Settles the clears whose bound the coarse clock has passed (all of them with `all`, waiting
-// for the last bounds), oldest first.
+// Settles the clears whose bound the file system's clock has passed (all of them with `all`,
+// waiting for the last bounds), oldest first.
 void settlePendingClears(bool all) {
   int kept = 0;
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  SysTime now;
+  sysStampFloor(&now);
   for (int i = 0; i < pendingCount; ++i) {
     PendingClear &p = pendingClears[i];
-    bool due = now.tv_sec > p.bound.tv_sec ||
-               (now.tv_sec == p.bound.tv_sec && now.tv_nsec > p.bound.tv_nsec);
-    if (all || due)
+    if (all || laterThan(now, p.bound))
       settle(p);
     else if (kept != i)
       pendingClears[kept++] = p;
@@ -569,14 +619,14 @@ void dropPendingClear(int i) {
 
 // Keeps a clear until it can be settled: the oldest is settled at once when the list is full,
 // and whatever is left when the process ends. A later clear of the same file supersedes it.
-void addPendingClear(const char *sys, const struct statx &sx, const struct statx_timestamp &bound) {
+void addPendingClear(const char *sys, const SysStat &sx, const SysTime &bound) {
   static bool registered = false;
   if (!registered)
     registered = atexit(settleAllPendingClears) == 0;
   PendingClear entry;
-  entry.dev = (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
-  entry.ino = sx.stx_ino;
-  entry.stamp = sx.stx_ctime;
+  entry.dev = sx.dev;
+  entry.ino = sx.ino;
+  entry.stamp = sx.ctime;
   entry.bound = bound;
   size_t length = strlen(sys);
   if (!registered || length >= sizeof entry.sys) {
@@ -631,18 +681,18 @@ BOOL SetFileAttributesA(const char *path, DWORD attributes) {
   trimTrailingSlashes(sys);
   AttrTarget t;
   int err = openTarget(sys, t);
-  if (err != 0 || S_ISLNK(t.sx.stx_mode)) {
+  if (err != 0 || S_ISLNK(t.sx.mode)) {
     closeTarget(t);
     if (err != 0)
       setLastErrorFromErrno(err, sys);
     return err == 0;
   }
-  bool isDir = S_ISDIR(t.sx.stx_mode);
+  bool isDir = S_ISDIR(t.sx.mode);
   if ((attributes & FILE_ATTRIBUTE_NORMAL) != 0 && (attributes & STORED_BITS) == 0)
     attributes = 0;
 
   // What is wanted.
-  mode_t mode = t.sx.stx_mode & 07777;
+  mode_t mode = t.sx.mode & 07777;
   mode_t wantedMode = mode;
   uint32_t wanted;
   if (isDir) {
@@ -677,10 +727,9 @@ BOOL SetFileAttributesA(const char *path, DWORD attributes) {
     storeNeeded = (static_cast<uint32_t>(stored) & STORED_BITS) != wanted;
   // Every change made to a file that stays cleared moves its change time: the record goes with it.
   bool cleanNeeded =
-      recordClean &&
-      (storeNeeded || wantedMode != mode || notEarlier(t.sx.stx_mtime, t.sx.stx_ctime) ||
-       !(recorded && !pastRecord(t.sx.stx_ctime, recordSeconds, recordNanoseconds) &&
-         !changedSincePendingClear(t.sx)));
+      recordClean && (storeNeeded || wantedMode != mode || notEarlier(t.sx.mtime, t.sx.ctime) ||
+                      !(recorded && !pastRecord(t.sx.ctime, recordSeconds, recordNanoseconds) &&
+                        !changedSincePendingClear(t.sx)));
   if (!storeNeeded && !cleanNeeded && wantedMode == mode) {
     closeTarget(t);
     return TRUE;
@@ -697,14 +746,12 @@ BOOL SetFileAttributesA(const char *path, DWORD attributes) {
       ahead.tv_sec += 1;
       ahead.tv_nsec -= 1000000000;
     }
-    struct statx_timestamp bound = {};
-    bound.tv_sec = ahead.tv_sec;
-    bound.tv_nsec = static_cast<uint32_t>(ahead.tv_nsec);
+    SysTime bound = {static_cast<int64_t>(ahead.tv_sec), static_cast<uint32_t>(ahead.tv_nsec)};
     // The owner's write bit, lifted for the stores where the mode has none.
-    mode_t current = t.sx.stx_mode & 07777;
+    mode_t current = t.sx.mode & 07777;
     bool lifted = false;
     if ((storeNeeded || cleanNeeded) && (current & 0200) == 0 && geteuid() != 0 &&
-        geteuid() == t.sx.stx_uid) {
+        geteuid() == t.sx.uid) {
       err = setMode(t, current | 0200);
       if (err != 0)
         break;
@@ -712,8 +759,8 @@ BOOL SetFileAttributesA(const char *path, DWORD attributes) {
     }
     if (cleanNeeded) {
       char record[48];
-      int length = snprintf(record, sizeof record, "%lld.%09u",
-                            static_cast<long long>(bound.tv_sec), bound.tv_nsec);
+      int length = snprintf(record, sizeof record, "%lld.%09u", static_cast<long long>(bound.sec),
+                            bound.nsec);
       err = setAttr(t, CLEAN_XATTR_NAME, record, static_cast<size_t>(length));
       if ((err == EACCES || err == EPERM) && !lifted && (current & 0200) == 0 &&
           setMode(t, current | 0200) == 0) {
@@ -744,22 +791,21 @@ BOOL SetFileAttributesA(const char *path, DWORD attributes) {
         restoreAttr(t, CLEAN_XATTR_NAME, oldRecord);
       if (storeNeeded)
         restoreAttr(t, DOS_XATTR_NAME, oldStored);
-      if (lifted || (t.sx.stx_mode & 07777) != mode)
+      if (lifted || (t.sx.mode & 07777) != mode)
         setMode(t, mode);
       break;
     }
     storeNeeded = false;
-    if (statx(t.pathFd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS, &t.sx) != 0 ||
-        !cleanNeeded || t.noXattrs)
+    if (restatTarget(t) != 0 || !cleanNeeded || t.noXattrs)
       break;
-    bool writtenSince = notEarlier(t.sx.stx_mtime, t.sx.stx_ctime);
-    if (!writtenSince && !laterThan(t.sx.stx_ctime, bound)) {
+    bool writtenSince = notEarlier(t.sx.mtime, t.sx.ctime);
+    if (!writtenSince && !laterThan(t.sx.ctime, bound)) {
       addPendingClear(sys, t.sx, bound);
       break;
     }
     // Written within this tick of the clock (or dated ahead), or the stores outran the bound:
     // the next attempt comes after it.
-    if (writtenSince && !waitPast(t.sx.stx_mtime))
+    if (writtenSince && !waitPast(t.sx.mtime))
       break; // the file stays archived
   }
   closeTarget(t);

@@ -8,13 +8,9 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "paths/posix_layer.h"
@@ -125,13 +121,6 @@ int writeAll(int fd, const unsigned char *data, size_t length) {
   return 0;
 }
 
-// The source device for which a clone, or a kernel copy, was last refused (none yet: -1): the
-// file system has no such call, or the destination lies on another file system (EXDEV). The
-// call is not tried again for that device, which saves one or two calls per file; a later
-// destination back on the source's file system only loses the faster path, never data.
-int64_t noCloneDevice = -1;
-int64_t noRangeDevice = -1;
-
 // Copies the data of `in` (`size` bytes when it was examined, on device `device`) into the
 // empty file `out`: a clone where the file system shares blocks, else copy_file_range, else
 // reads and writes. The size seen at the start is what is copied (as Windows does): a source
@@ -143,43 +132,28 @@ int copyData(int in, int out, uint64_t size, uint64_t device) {
     // An empty file needs no call, a small one a single call.
     if (size == 0)
       return 0;
-    if (static_cast<int64_t>(device) != noCloneDevice) {
-      if (ioctl(out, FICLONE, in) == 0) {
-        if (copyProgress != nullptr)
-          copyProgress(size, size);
-        return 0;
-      }
-      if (errno == EOPNOTSUPP || errno == ENOTTY || errno == EINVAL || errno == EXDEV)
-        noCloneDevice = static_cast<int64_t>(device);
+    if (sysCloneFile(in, out, device)) {
+      if (copyProgress != nullptr)
+        copyProgress(size, size);
+      return 0;
     }
-    if (static_cast<int64_t>(device) != noRangeDevice) {
-      uint64_t piece = copyProgress != nullptr ? FIRST_PROGRESS_PIECE : KERNEL_PIECE;
-      int64_t pieceStart = copyProgress != nullptr ? steadyMilliseconds() : 0;
-      while (copied < size) {
-        size_t ask = static_cast<size_t>(std::min<uint64_t>(size - copied, piece));
-        ssize_t n = copy_file_range(in, nullptr, out, nullptr, ask, 0);
-        if (n > 0) {
-          copied += static_cast<uint64_t>(n);
-          if (copyProgress != nullptr) {
-            copyProgress(copied, size);
-            int64_t now = steadyMilliseconds();
-            piece = nextPiece(piece, now - pieceStart);
-            pieceStart = now;
-          }
-          continue;
-        }
-        // The end of the file, or (some file systems) data that cannot be spliced: the reads
-        // below go on from here and tell which.
-        if (n == 0)
-          break;
-        if (errno == EINTR)
-          continue;
-        if (copied != 0 || (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP &&
-                            errno != EINVAL && errno != EBADF && errno != EPERM))
-          return errno;
-        if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP)
-          noRangeDevice = static_cast<int64_t>(device);
+    uint64_t piece = copyProgress != nullptr ? FIRST_PROGRESS_PIECE : KERNEL_PIECE;
+    int64_t pieceStart = copyProgress != nullptr ? steadyMilliseconds() : 0;
+    while (copied < size) {
+      size_t ask = static_cast<size_t>(std::min<uint64_t>(size - copied, piece));
+      long n = sysCopyRange(in, out, ask, device, copied == 0);
+      if (n < 0)
+        return errno;
+      // The end of the file, or data the kernel does not copy here: the reads below go on from
+      // here and tell which.
+      if (n == 0)
         break;
+      copied += static_cast<uint64_t>(n);
+      if (copyProgress != nullptr) {
+        copyProgress(copied, size);
+        int64_t now = steadyMilliseconds();
+        piece = nextPiece(piece, now - pieceStart);
+        pieceStart = now;
       }
     }
   }
@@ -344,41 +318,18 @@ struct TempFile {
   char name[SYS_PATH] = {}; // empty while the file is anonymous
 };
 
-// Whether linking by descriptor was refused while the name in /proc worked: then only the
-// latter is tried, one call per file instead of two.
-bool linkByProcOnly = false;
-
-// Gives the anonymous file open as `fd` the name `path`; EEXIST when the name is taken.
-int linkAnonymous(int fd, const char *path) {
-  if (!linkByProcOnly) {
-    if (linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0)
-      return 0;
-    if (errno != ENOENT && errno != EPERM)
-      return errno;
-  }
-  // Linking by descriptor may need a capability; the descriptor's name in /proc does not.
-  char proc[64];
-  snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-  if (linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0)
-    return errno;
-  linkByProcOnly = true;
-  return 0;
-}
-
 // Opens a new file for the copy to `dst`, in the directory of `dst`. 0 or errno.
 int openTemp(const char *dst, mode_t mode, TempFile &temp) {
   char dir[SYS_PATH];
   directoryOf(dst, dir);
   temp.name[0] = '\0';
-#if defined(O_TMPFILE)
   if (anonymousTemps) {
-    temp.fd = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    temp.fd = sysOpenAnonymous(dir, mode);
     if (temp.fd >= 0)
       return 0;
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+    if (errno != EOPNOTSUPP)
       return errno;
   }
-#endif
   temp.fd = createTemp(dst, mode, temp.name);
   return temp.fd >= 0 ? 0 : errno;
 }
@@ -415,7 +366,7 @@ void discardTemp(TempFile &temp) {
 // a replacement). 0 or errno; on success the file is `dst` and the descriptor is closed.
 int publishTemp(TempFile &temp, const char *dst) {
   if (temp.name[0] == '\0') {
-    int err = linkAnonymous(temp.fd, dst);
+    int err = sysLinkAnonymous(temp.fd, dst);
     if (err != 0)
       return err;
     err = closeTemp(temp);
@@ -442,7 +393,7 @@ int replaceWithTemp(TempFile &temp, const char *dst) {
     (void)flock(temp.fd, LOCK_EX | LOCK_NB);
     char name[SYS_PATH];
     int err = makeUnderTempName(
-        dst, name, [&](const char *candidate) { return linkAnonymous(temp.fd, candidate); });
+        dst, name, [&](const char *candidate) { return sysLinkAnonymous(temp.fd, candidate); });
     if (err != 0)
       return err;
     strcpy(temp.name, name);
@@ -509,17 +460,15 @@ int flushDirectoryOf(const char *sys) {
 
 // Gives `from` the name `to` unless `to` exists; 0 or errno (EEXIST when it does).
 int renameNoReplace(const char *from, const char *to) {
-  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-    return 0;
-  int err = errno;
-  if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
+  int err = sysRenameNoReplace(from, to);
+  if (err != ENOSYS)
     return err;
   // The file system cannot refuse a replacement itself.
   struct stat st;
   if (lstat(from, &st) != 0)
     return errno;
   if (!S_ISDIR(st.st_mode)) {
-    if (link(from, to) == 0) {
+    if (linkat(AT_FDCWD, from, AT_FDCWD, to, 0) == 0) {
       if (unlink(from) != 0) {
         err = errno;
         unlink(to);
@@ -538,7 +487,7 @@ int renameNoReplace(const char *from, const char *to) {
 // The stored DOS attributes of an open file, or -1.
 int32_t storedOfFd(int fd) {
   char data[64];
-  ssize_t length = fgetxattr(fd, DOS_XATTR_NAME, data, sizeof data);
+  long length = sysGetXattr(fd, nullptr, DOS_XATTR_NAME, data, sizeof data);
   if (length < 0)
     return -1;
   return parseStoredAttributes(data, static_cast<size_t>(length));
@@ -697,8 +646,7 @@ DWORD replacementRefusal(const FileFacts &old, const struct stat &st, const char
                          int32_t stored, const char *dst) {
   if (old.dangling)
     return 0;
-  if (old.dev == (static_cast<uint64_t>(major(st.st_dev)) << 32 | minor(st.st_dev)) &&
-      old.ino == st.st_ino)
+  if (old.dev == static_cast<uint64_t>(st.st_dev) && old.ino == static_cast<uint64_t>(st.st_ino))
     return ERROR_SHARING_VIOLATION;
   DWORD attributes = old.attributes;
   if (old.isLink)
@@ -735,7 +683,13 @@ BOOL copyFile(const char *source, const char *destination, bool failIfExists, bo
   int err = 0;
   FileFacts old;
   bool examined = false; // `old` describes the destination found before the copy
-  int32_t stored = storedOfFd(in);
+  // The stored attributes the listing read a moment ago, where the file is unchanged since.
+  int32_t stored;
+  if (!listedStoredAttributes(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                              SysTime{static_cast<int64_t>(st.st_ctim.tv_sec),
+                                      static_cast<uint32_t>(st.st_ctim.tv_nsec)},
+                              &stored))
+    stored = storedOfFd(in);
   TempFile temp;
   // A new destination, asked for with failIfExists, is refused by the publishing step itself.
   if (st.st_size > EARLY_CHECK_BYTES) {
@@ -946,22 +900,19 @@ HANDLE CreateFileA(const char *path, DWORD access, DWORD share, void *securityAt
 // GetFileTime: creation (birth, else change), last-access and last-write times.
 BOOL GetFileTime(HANDLE file, FILETIME *creation, FILETIME *lastAccess, FILETIME *lastWrite) {
   int fd = fdOfHandle(file);
-  struct statx sx;
-  if (fd < 0 || statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT,
-                      STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
-    SetLastError(fd < 0 ? ERROR_INVALID_HANDLE_NUM : win32ErrorFromErrno(errno));
+  SysStat sx;
+  int err = fd < 0 ? 0 : sysStatFd(fd, &sx);
+  if (fd < 0 || err != 0) {
+    SetLastError(fd < 0 ? ERROR_INVALID_HANDLE_NUM : win32ErrorFromErrno(err));
     return FALSE;
   }
-  auto ticks = [](const struct statx_timestamp &t) {
-    return ticksFromUnix(static_cast<int64_t>(t.tv_sec), static_cast<int64_t>(t.tv_nsec));
-  };
+  auto ticks = [](const SysTime &t) { return ticksFromUnix(t.sec, static_cast<int64_t>(t.nsec)); };
   if (creation != nullptr)
-    putTicks(creation,
-             (sx.stx_mask & STATX_BTIME) != 0 ? ticks(sx.stx_btime) : ticks(sx.stx_ctime));
+    putTicks(creation, sx.hasBirth ? ticks(sx.btime) : ticks(sx.ctime));
   if (lastAccess != nullptr)
-    putTicks(lastAccess, ticks(sx.stx_atime));
+    putTicks(lastAccess, ticks(sx.atime));
   if (lastWrite != nullptr)
-    putTicks(lastWrite, ticks(sx.stx_mtime));
+    putTicks(lastWrite, ticks(sx.mtime));
   return TRUE;
 }
 

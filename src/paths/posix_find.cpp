@@ -18,9 +18,17 @@ constexpr uint32_t SEARCH_MAGIC = 0x46494E44u; // "FIND"
 // The longest last component whose reading can wait (any the core makes is shorter).
 constexpr size_t DEFERRED_PATTERN = 520;
 
-// One search. The names of a wildcard search are read once, sorted, and each entry is
-// examined when it is handed out. The arenas grow on the heap and are kept for the next
-// search when the handle is closed (a few released handles are cached).
+// One name of a listing: where it lies in the arena, and its sort key (see sortKey).
+struct Ordered {
+  uint64_t key;
+  uint32_t offset;
+};
+
+// One search. The names of a wildcard search are read once and each entry is examined when it
+// is handed out. The first entry is found by one pass over the names; the others are sorted
+// only when FindNextFileA asks for them, so that a search that only asks whether anything is
+// there sorts nothing. The arenas grow on the heap and are kept for the next search when the
+// handle is closed (a few released handles are cached).
 //
 // A pattern that matches "." has that entry first whatever else the directory holds, so the
 // search hands it out at once and reads the names only when the next entry is asked for: a
@@ -35,21 +43,28 @@ struct SearchState {
   char fullPath[SYS_PATH];        // directory part, then the current entry's name
   char *names;                    // NUL-terminated matching names, one after another
   size_t namesLength, namesCapacity;
-  uint32_t *order; // offsets into names, sorted
+  Ordered *order; // the names, in listing order from `sorted` on
   size_t count, orderCapacity;
   size_t next; // the next entry FindNextFileA hands out
+  bool sorted; // order[1..count) is sorted (order[0] is the first in any case)
   int denied;  // the errno that refused examining an entry: the directory cannot be searched
   SearchState *nextFree;
 };
+
+// The last file a listing handed out (see noteListedFile).
+struct ListedFile {
+  bool valid;
+  uint64_t dev, ino;
+  SysTime ctime;
+  int32_t stored;
+};
+ListedFile listedFile = {};
 
 // Released handles kept for reuse (single-threaded program; never more than a few).
 SearchState *freeStates = nullptr;
 int freeCount = 0;
 constexpr int FREE_KEEP = 4;
 constexpr size_t ARENA_KEEP = 1u << 20; // larger arenas are returned to the system
-
-// Reading buffer for getdents; only one directory is read at a time.
-alignas(8) char direntBuffer[32768];
 
 SearchState *newState() {
   SearchState *state = freeStates;
@@ -75,6 +90,7 @@ SearchState *newState() {
   state->namesLength = 0;
   state->count = 0;
   state->next = 0;
+  state->sorted = false;
   state->denied = 0;
   state->nextFree = nullptr;
   return state;
@@ -96,7 +112,7 @@ void releaseState(SearchState *state) {
     state->names = nullptr;
     state->namesCapacity = 0;
   }
-  if (state->orderCapacity * sizeof(uint32_t) > ARENA_KEEP) {
+  if (state->orderCapacity * sizeof(Ordered) > ARENA_KEEP) {
     free(state->order);
     state->order = nullptr;
     state->orderCapacity = 0;
@@ -104,6 +120,23 @@ void releaseState(SearchState *state) {
   state->nextFree = freeStates;
   freeStates = state;
   ++freeCount;
+}
+
+unsigned char foldUpper(unsigned char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c;
+}
+
+// The first eight bytes of a name in listing order, as one number: ASCII letters folded to upper
+// case, big-endian, a short name padded with zeros (so that it comes before its extensions);
+// "." is 0 and ".." 1, before every other name. Names whose keys differ are in the order of
+// their keys; names of equal keys are compared in full (nameBefore).
+uint64_t sortKey(const char *name, size_t length) {
+  if (name[0] == '.' && (length == 1 || (length == 2 && name[1] == '.')))
+    return length - 1;
+  uint64_t key = 0;
+  for (size_t i = 0; i < 8; ++i)
+    key = (key << 8) | (i < length ? foldUpper(static_cast<unsigned char>(name[i])) : 0);
+  return key;
 }
 
 // First sizes of the arenas: enough for a directory of a few dozen entries. The walk keeps one
@@ -126,7 +159,7 @@ bool addName(SearchState *state, const char *name, size_t length) {
   }
   if (state->count == state->orderCapacity) {
     size_t capacity = state->orderCapacity != 0 ? state->orderCapacity * 2 : ORDER_START;
-    uint32_t *grown = static_cast<uint32_t *>(realloc(state->order, capacity * sizeof(uint32_t)));
+    Ordered *grown = static_cast<Ordered *>(realloc(state->order, capacity * sizeof(Ordered)));
     if (grown == nullptr)
       return false;
     state->order = grown;
@@ -134,7 +167,7 @@ bool addName(SearchState *state, const char *name, size_t length) {
   }
   if (state->namesLength > UINT32_MAX - length - 1)
     return false;
-  state->order[state->count++] = static_cast<uint32_t>(state->namesLength);
+  state->order[state->count++] = {sortKey(name, length), static_cast<uint32_t>(state->namesLength)};
   memcpy(state->names + state->namesLength, name, length + 1);
   state->namesLength += length + 1;
   return true;
@@ -168,6 +201,34 @@ bool nameBefore(const char *a, const char *b) {
   return strcmp(a, b) < 0;
 }
 
+// The listing order of two names of the arena.
+bool orderedBefore(const char *base, const Ordered &a, const Ordered &b) {
+  if (a.key != b.key)
+    return a.key < b.key;
+  return nameBefore(base + a.offset, base + b.offset);
+}
+
+// Moves the first name in listing order to the front: one pass, no sort.
+void placeFirst(SearchState *state) {
+  if (state->count == 0)
+    return;
+  const char *base = state->names;
+  size_t first = 0;
+  for (size_t i = 1; i < state->count; ++i)
+    if (orderedBefore(base, state->order[i], state->order[first]))
+      first = i;
+  std::swap(state->order[0], state->order[first]);
+}
+
+// Sorts the names after the first, once FindNextFileA asks for them.
+void sortRest(SearchState *state) {
+  const char *base = state->names;
+  if (state->count > 2)
+    std::sort(state->order + 1, state->order + state->count,
+              [base](const Ordered &a, const Ordered &b) { return orderedBefore(base, a, b); });
+  state->sorted = true;
+}
+
 // Copies the facts into the entry record.
 void fillEntry(const FileFacts &facts, const char *name, FindEntry *entry) {
   memset(entry, 0, sizeof *entry);
@@ -193,7 +254,9 @@ void fillEntry(const FileFacts &facts, const char *name, FindEntry *entry) {
 // the directory turns out not to be searchable (`denied` then holds the errno).
 bool nextEntry(SearchState *state, FindEntry *entry) {
   while (state->denied == 0 && state->next < state->count) {
-    const char *name = state->names + state->order[state->next++];
+    if (state->next > 0 && !state->sorted)
+      sortRest(state);
+    const char *name = state->names + state->order[state->next++].offset;
     size_t length = strlen(name);
     if (state->dirLength + length + 1 > SYS_PATH)
       continue;
@@ -218,6 +281,8 @@ bool nextEntry(SearchState *state, FindEntry *entry) {
       facts.stored = -1;
       facts.attributes = computeAttributes(facts, name);
     }
+    if (err == 0 && !facts.dangling && !facts.isDir)
+      noteListedFile(facts);
     fillEntry(facts, name, entry);
     return true;
   }
@@ -296,30 +361,43 @@ HANDLE lookUpExact(const char *sys, FindEntry *entry) {
   return state;
 }
 
-// Reads the names of the search's directory that match `pattern` into the arenas and sorts
-// them. 0, or the Win32 error that stopped it.
+// What the reading of one directory adds its names to.
+struct ListingContext {
+  SearchState *state;
+  const char *pattern;
+  bool matchesAll; // the pattern matches every name: none is matched one by one
+};
+
+// Whether a pattern matches every name: stars alone, or `*.*` (which by the `.*` rule also
+// matches a name without a dot).
+bool matchesEveryName(const char *pattern) {
+  if (strcmp(pattern, "*.*") == 0)
+    return true;
+  for (const char *p = pattern; *p != '\0'; ++p)
+    if (*p != '*')
+      return false;
+  return true;
+}
+
+// Keeps a name that matches the pattern; false when memory runs out.
+bool addMatchingName(void *context, const char *name, size_t length) {
+  ListingContext *listing = static_cast<ListingContext *>(context);
+  return (!listing->matchesAll && !wildcardMatch(listing->pattern, name)) ||
+         addName(listing->state, name, length);
+}
+
+// Reads the names of the search's directory that match `pattern` into the arenas and moves the
+// first in listing order to the front. 0, or the Win32 error that stopped it.
 DWORD readNames(SearchState *state, const char *pattern) {
   state->namesLength = 0;
   state->count = 0;
   state->next = 0;
-  for (;;) {
-    ssize_t got = getdents64(state->dirFd, direntBuffer, sizeof direntBuffer);
-    if (got < 0)
-      return win32ErrorFromErrno(errno, ERRNO_DIRECTORY);
-    if (got == 0)
-      break;
-    for (ssize_t at = 0; at < got;) {
-      const struct dirent64 *d = reinterpret_cast<const struct dirent64 *>(direntBuffer + at);
-      at += d->d_reclen;
-      if (!wildcardMatch(pattern, d->d_name))
-        continue;
-      if (!addName(state, d->d_name, strlen(d->d_name)))
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-  }
-  const char *base = state->names;
-  std::sort(state->order, state->order + state->count,
-            [base](uint32_t a, uint32_t b) { return nameBefore(base + a, base + b); });
+  state->sorted = false;
+  ListingContext context = {state, pattern, matchesEveryName(pattern)};
+  int err = sysReadNames(state->dirFd, addMatchingName, &context);
+  if (err != 0)
+    return err == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : win32ErrorFromErrno(err, ERRNO_DIRECTORY);
+  placeFirst(state);
   return 0;
 }
 
@@ -327,12 +405,12 @@ DWORD readNames(SearchState *state, const char *pattern) {
 DWORD readDeferredNames(SearchState *state) {
   state->namesDeferred = false;
   DWORD err = readNames(state, state->pattern);
-  if (err == 0 && state->count > 0 && dotRank(state->names + state->order[0]) == 0)
+  if (err == 0 && state->count > 0 && dotRank(state->names + state->order[0].offset) == 0)
     state->next = 1;
   return err;
 }
 
-// Reads the directory, keeps the names that match, sorts them and hands out the first.
+// Reads the directory, keeps the names that match and hands out the first.
 HANDLE listDirectory(char *sys, const char *pattern, FindEntry *entry) {
   SearchState *state = newState();
   if (state == nullptr) {
@@ -431,6 +509,18 @@ BOOL FindNextFileA(HANDLE search, FindEntry *entry) {
     return TRUE;
   SetLastError(state->denied != 0 ? win32ErrorFromErrno(state->denied) : ERROR_NO_MORE_FILES_NUM);
   return FALSE;
+}
+
+void noteListedFile(const FileFacts &facts) {
+  listedFile = {true, facts.dev, facts.ino, facts.changeTime, facts.stored};
+}
+
+bool listedStoredAttributes(uint64_t dev, uint64_t ino, const SysTime &ctime, int32_t *stored) {
+  if (!listedFile.valid || listedFile.dev != dev || listedFile.ino != ino ||
+      !(listedFile.ctime == ctime))
+    return false;
+  *stored = listedFile.stored;
+  return true;
 }
 
 // FindClose: ends a search and keeps its buffers for the next one.

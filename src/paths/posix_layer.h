@@ -34,6 +34,100 @@ constexpr DWORD ERROR_MR_MID_NOT_FOUND_NUM = 317u;
 // Ticks between 1601-01-01 and 1970-01-01.
 constexpr int64_t EPOCH_DIFF_TICKS = 116444736000000000LL;
 
+// ---------------------------------------------------------------------------------------------
+// The system seam. The calls for which Linux offers a faster or safer form than POSIX are made
+// only behind these functions: posix_linux.cpp gives the Linux forms (statx, getdents64, a clone
+// or copy_file_range, O_TMPFILE published by linkat, renameat2 with RENAME_NOREPLACE, names in
+// /proc/self/fd, the coarse clock), posix_portable.cpp the POSIX forms that keep the same
+// contract (fstatat, readdir, no kernel copy, no anonymous file, no refusal of a replacement by
+// the rename itself, no descriptor names). The build takes exactly one of the two
+// (TREECOPY_PORTABLE_POSIX); the rest of the backend is POSIX and calls these where it needs
+// them, with its own portable path for every "not offered" answer.
+
+// A time as the file system keeps it.
+struct SysTime {
+  int64_t sec;
+  uint32_t nsec;
+};
+inline bool operator==(const SysTime &a, const SysTime &b) {
+  return a.sec == b.sec && a.nsec == b.nsec;
+}
+// Whether `a` is not earlier than `b`, and whether it is later.
+inline bool notEarlier(const SysTime &a, const SysTime &b) {
+  return a.sec != b.sec ? a.sec > b.sec : a.nsec >= b.nsec;
+}
+inline bool laterThan(const SysTime &a, const SysTime &b) {
+  return a.sec != b.sec ? a.sec > b.sec : a.nsec > b.nsec;
+}
+
+// The status of one file: what the backend reads of stat.
+struct SysStat {
+  uint32_t mode;
+  uint32_t uid, gid;
+  uint64_t nlink;
+  uint64_t dev, ino; // st_dev and st_ino
+  uint64_t size;
+  SysTime atime, mtime, ctime;
+  SysTime btime; // the birth time, where hasBirth
+  bool hasBirth;
+};
+
+// The status of `path` relative to the directory descriptor `dirFd` (AT_FDCWD for the current
+// directory), a final link followed or not. 0 or errno.
+int sysStatAt(int dirFd, const char *path, bool follow, SysStat *st);
+// The status of an open descriptor. 0 or errno.
+int sysStatFd(int fd, SysStat *st);
+
+// Hands every name of the directory `dirFd`, opened for this reading, to `add` (its length too),
+// the dot entries included; the names are read from the descriptor's position, which is left
+// at the end, and the descriptor stays open. 0, errno, or ENOMEM when `add` refuses a name.
+int sysReadNames(int dirFd, bool (*add)(void *context, const char *name, size_t length),
+                 void *context);
+
+// The kernel's own copies of `in` (on device `device`) into the empty `out`. sysCloneFile shares
+// the whole file's blocks: true when it did. sysCopyRange copies up to `ask` bytes from the two
+// descriptors' positions and moves them on: the bytes copied; 0 when the kernel copies no more
+// here (the end of the file, or a file system or pair of them it cannot copy between, which
+// `first`, true before anything was copied, lets it say), the caller then going on by reading
+// and writing from the same positions; -1 with errno on a failure.
+bool sysCloneFile(int in, int out, uint64_t device);
+long sysCopyRange(int in, int out, size_t ask, uint64_t device, bool first);
+// Test seam: forgets the devices for which the kernel's copy was refused, so that the next copy
+// tries it again.
+void sysForgetCopyRefusalsForTest();
+
+// A new anonymous file in the directory `dir`, open for writing, which no name reaches until
+// sysLinkAnonymous gives it one: its descriptor, or -1 with errno (EOPNOTSUPP where the system
+// or the file system has none).
+int sysOpenAnonymous(const char *dir, uint32_t mode);
+// Gives the anonymous file open as `fd` the name `path`: 0 or errno (EEXIST when it is taken).
+int sysLinkAnonymous(int fd, const char *path);
+
+// Renames `from` to `to` only when `to` does not exist, refused by the rename itself: 0, errno
+// (EEXIST when it does), or ENOSYS when the system or the file system cannot refuse a
+// replacement (the caller then links and unlinks).
+int sysRenameNoReplace(const char *from, const char *to);
+
+// A descriptor of the entry `path` names, a final link not followed, that needs no permission
+// on the entry itself; -1 with errno (ENOSYS where the system has none).
+int sysOpenEntry(const char *path);
+// A path that reaches the file open as `fd` itself (its name in /proc), in `out` (40 bytes);
+// false where the system offers none.
+bool sysDescriptorPath(int fd, char *out);
+
+// A time that no change of a file made from now on can be stamped before: the clock the file
+// system stamps changes with.
+void sysStampFloor(SysTime *now);
+
+// The extended-attribute calls of the system, through the descriptor `fd` when it is not -1,
+// else by path (a final link followed). Each gives what the system call gives (a length, or
+// 0), or -1 with errno; where the system has no extended attributes, -1 with ENOTSUP.
+// SYS_NO_ATTRIBUTE is the errno of an attribute that is not there.
+long sysGetXattr(int fd, const char *path, const char *name, void *data, size_t size);
+int sysSetXattr(int fd, const char *path, const char *name, const void *data, size_t size);
+int sysRemoveXattr(int fd, const char *path, const char *name);
+extern const int SYS_NO_ATTRIBUTE;
+
 // What the layer knows about one file after one stat and one extended-attribute read.
 struct FileFacts {
   bool isDir;
@@ -48,6 +142,7 @@ struct FileFacts {
   int64_t writeTicks;       //
   int64_t createTicks;      // birth time where known, else change time
   int64_t changeTicks;      // status change time
+  SysTime changeTime;       // the same, as the file system keeps it
   bool changedSinceCleared; // changed since a stored archive bit was cleared: the change time
                             // is not the recorded one, or without a record (a value Samba or
                             // Wine stored) the last-write time is not earlier than it
@@ -69,6 +164,9 @@ void setLastErrorFromErrno(int err, const char *sysPath = nullptr);
 // 3 when the directory holding `sysPath` is missing or not a directory, else 2.
 DWORD missingEntryError(const char *sysPath);
 
+// Whether the lead-byte table has any lead byte (a two-byte code page is active).
+extern bool leadBytesActive;
+
 // Turns program path text (`\` separators) into a system path in `out` (SYS_PATH bytes).
 // False with the last error set (206 too long, 2 empty) when it cannot.
 bool toSystemPath(const char *path, char *out);
@@ -83,6 +181,14 @@ const char *lastComponent(const char *sysPath);
 // cannot be reached (missing, a loop, no access) becomes an empty file. 0 or the stat's errno.
 int statFacts(int dirFd, const char *name, const char *xattrPath, const char *displayName,
               FileFacts *facts, bool *xattrUnsupported = nullptr);
+// The listing's note of the last file it handed out: its identity, change time and stored DOS
+// attributes. A copy of that very file, unchanged since (every change of its attributes moves its
+// change time), takes the stored attributes from here instead of reading them a second time.
+void noteListedFile(const FileFacts &facts);
+// The noted stored attributes of the file of identity `dev`/`ino` and change time `ctime`: true
+// and the value (-1 for none) when the note is of that file as it is now.
+bool listedStoredAttributes(uint64_t dev, uint64_t ino, const SysTime &ctime, int32_t *stored);
+
 // Reads stored DOS attributes of `sysPath`: the value, or -1 when none (or unreadable).
 int32_t readStoredAttributes(const char *sysPath, bool *unsupported = nullptr);
 // Parses the text form `0x..` (a Samba or Wine value); -1 when it is not that form.

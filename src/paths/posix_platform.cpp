@@ -9,12 +9,12 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "paths/posix_layer.h"
 
 unsigned char leadByteMap[256];
+bool leadBytesActive = false;
 
 namespace {
 
@@ -76,6 +76,7 @@ void setLeadByteTable(LeadByteTable table) {
       lead = c >= 0x81 && c <= 0xFE;
     leadByteMap[c] = lead ? 1 : 0;
   }
+  leadBytesActive = table == LEAD_SHIFT_JIS || table == LEAD_WIDE;
 }
 
 // Start-up: the locale's character set for the lead bytes, and argv[0] in program syntax.
@@ -198,7 +199,7 @@ bool markUpdate(int fd, int64_t oldSize, int64_t oldWriteTicks) {
   char text[48];
   int length = snprintf(text, sizeof text, "%lld %lld", static_cast<long long>(oldSize),
                         static_cast<long long>(oldWriteTicks));
-  if (fsetxattr(fd, UPDATE_XATTR_NAME, text, static_cast<size_t>(length), 0) == 0 ||
+  if (sysSetXattr(fd, nullptr, UPDATE_XATTR_NAME, text, static_cast<size_t>(length)) == 0 ||
       errno == ENOTSUP || errno == EOPNOTSUPP)
     return true;
   SetLastError(win32ErrorFromErrno(errno));
@@ -208,7 +209,7 @@ bool markUpdate(int fd, int64_t oldSize, int64_t oldWriteTicks) {
 void clearUpdateMark(const char *path) {
   char sys[SYS_PATH];
   if (toSystemPath(path, sys))
-    lremovexattr(sys, UPDATE_XATTR_NAME);
+    sysRemoveXattr(-1, sys, UPDATE_XATTR_NAME);
 }
 
 bool readUpdateMark(const char *path, int64_t *oldSize, int64_t *oldWriteTicks) {
@@ -216,7 +217,7 @@ bool readUpdateMark(const char *path, int64_t *oldSize, int64_t *oldWriteTicks) 
   if (!toSystemPath(path, sys))
     return false;
   char text[48];
-  ssize_t length = lgetxattr(sys, UPDATE_XATTR_NAME, text, sizeof text - 1);
+  long length = sysGetXattr(-1, sys, UPDATE_XATTR_NAME, text, sizeof text - 1);
   if (length <= 0)
     return false;
   text[length] = '\0';

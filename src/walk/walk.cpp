@@ -411,12 +411,22 @@ void readyDestination(Level &level, const char *destination, DWORD attributes) {
   level.destDirFresh = level.destDirExists && missing;
 }
 
-// Whether anything after the namesake lookup reads the destination's stored attribute bits:
-// the attribute and all-matching selections, and an incremental copy that may clear the
-// destination's protection. Otherwise the lookup skips them.
+// Whether anything after the namesake lookup reads the destination's stored attribute bits
+// whatever the pair: an incremental copy that may clear the destination's protection. Otherwise
+// the lookup skips them, and the selection has them read only for a pair whose choice turns on
+// them (the attribute and all-matching relations, see selectionNeedsAttributes).
 bool destAttributesNeeded() {
-  return (runState.selectMask & (SEL_ATTR_DIFF | SEL_SAME)) != 0 ||
-         (runState.incremental && runState.includeHidden);
+  return runState.incremental && runState.includeHidden;
+}
+
+// Looks up the level's namesake; false when there is none.
+bool lookUpNamesake(Level &level) {
+  bool complete = destAttributesNeeded() || LOOKUP_READS_STORED_BITS;
+  if (!lookupEntry(level.destPattern, &level.namesake, complete))
+    return false;
+  if (complete || !selectionNeedsAttributes(level.entry, level.namesake))
+    return true;
+  return lookupEntry(level.destPattern, &level.namesake, true);
 }
 
 // Pairs the listed file with its destination namesake and hands the pair to the actions.
@@ -429,8 +439,7 @@ void handleFile(Level &level) {
   } else if (!pathPut(level.destPattern, level.destNameSlot, level.nameSlot)) {
     reportEntryTooLong(level.destPattern, level.destNameSlot, level.nameSlot,
                        blockedActionStatus());
-  } else if (!level.destDirFresh &&
-             lookupEntry(level.destPattern, &level.namesake, destAttributesNeeded())) {
+  } else if (!level.destDirFresh && lookUpNamesake(level)) {
     level.total +=
         handleExisting(sourcePath, level.destPattern, attributes, level.entry, level.namesake);
   } else {

@@ -1,4 +1,5 @@
 // Content comparison, the compare action and the verification after a copy.
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -37,7 +38,9 @@ FindEntry entryOfSize(uint64_t size, DWORD attributes = FILE_ATTRIBUTE_ARCHIVE) 
 }
 
 TEST_F(CompareTest, EqualFilesAtChunkBordersCompareEqual) {
-  for (size_t size : {size_t(65536), size_t(65537), size_t(3 * 65536 + 17)}) {
+  // Around 64 KiB and 256 KiB, the sizes the comparison has read in one piece.
+  for (size_t size : {size_t(65536), size_t(65537), size_t(3 * 65536 + 17), size_t(262144),
+                      size_t(262145), size_t(3 * 262144 + 17)}) {
     std::string bytes = tu::patternBytes(size, 3);
     FindEntry entry = writePair(bytes, bytes);
     std::strcpy(runState.mismatchDetail, "stale");
@@ -62,6 +65,19 @@ TEST_F(CompareTest, DifferenceReportsOffsetAndBothBytes) {
   entry = writePair(source, atStart);
   EXPECT_EQ(compareContents(src().c_str(), dst().c_str(), entry), -1);
   EXPECT_STREQ(runState.mismatchDetail, "(0000000000: 41 42)");
+}
+
+TEST_F(CompareTest, DifferenceAfterTheFirstReadReportsItsOffset) {
+  std::string source = tu::patternBytes(3 * 262144 + 5, 2);
+  std::string late = source;
+  late[262144 + 3] = static_cast<char>(source[262144 + 3] ^ 0x5A);
+  FindEntry entry = writePair(source, late);
+  EXPECT_EQ(compareContents(src().c_str(), dst().c_str(), entry), -1);
+  char expected[40];
+  std::snprintf(expected, sizeof expected, "(0000040003: %02X %02X)",
+                static_cast<unsigned char>(source[262144 + 3]),
+                static_cast<unsigned char>(late[262144 + 3]));
+  EXPECT_STREQ(runState.mismatchDetail, expected);
 }
 
 TEST_F(CompareTest, EmptyFilesAreEqualWithoutOpeningEither) {

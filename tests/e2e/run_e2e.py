@@ -108,12 +108,19 @@ def load_scenarios():
     return scenarios, problems
 
 
+# The system call that stands for another in the build with the portable POSIX calls alone: it
+# moves a file without replacing anything by linking and unlinking where Linux renames with
+# RENAME_NOREPLACE, so a kill at such a rename is a kill at that link there.
+PORTABLE_CALLS = {"renameat2": "linkat"}
+
+
 class Runner:
     """Starts the program natively or under Wine, with a quiet, fixed environment."""
 
-    def __init__(self, program, under_wine):
+    def __init__(self, program, under_wine, portable=False):
         self.program = os.path.abspath(program)
         self.under_wine = under_wine
+        self.portable = portable
         self.env = dict(os.environ)
         # Local times (detail timestamps) and the character set must not depend on the machine.
         self.env["TZ"] = "UTC"
@@ -175,6 +182,8 @@ class Runner:
         env.update(extra_env)
         if kill_at is not None:
             call, count = kill_at
+            if self.portable:
+                call = PORTABLE_CALLS.get(call, call)
             command = ["strace", "-f", "-qq", "-o", os.devnull, "-e", f"trace={call}",
                        "-e", f"inject={call}:signal=KILL:when={count}"] + command
             # The leak checker of a sanitizer build cannot work under a tracer.
@@ -494,6 +503,8 @@ def main():
     mode.add_argument("--native", action="store_true", help="run the program directly")
     mode.add_argument("--wine", action="store_true", help="run the Windows program under Wine")
     parser.add_argument("--program", required=True, help="path of the treecopy program")
+    parser.add_argument("--portable", action="store_true",
+                        help="the native program is built with the portable POSIX calls alone")
     parser.add_argument("--filter", action="append", default=[],
                         help="run only scenarios whose name matches this shell pattern (repeatable)")
     parser.add_argument("--keep", action="store_true", help="keep the directories of failed scenarios")
@@ -520,7 +531,7 @@ def main():
         print(f"no program at {options.program}")
         return 1
 
-    runner = Runner(options.program, options.wine)
+    runner = Runner(options.program, options.wine, options.portable)
     passed = failed = skipped = 0
     for name, lines in problems:
         failed += 1
@@ -576,6 +587,8 @@ def rerun_as_ordinary_user(options):
         command = ["setpriv", f"--reuid={ORDINARY_ID}", f"--regid={ORDINARY_ID}", "--clear-groups",
                    "--", sys.executable, os.path.join(suite, "run_e2e.py"), "--native",
                    "--program", program, "--ordinary-user"]
+        if options.portable:
+            command.append("--portable")
         for pattern in options.filter:
             command += ["--filter", pattern]
         if options.verbose:

@@ -98,6 +98,19 @@ SCENARIOS = [
                    "src/b.txt": File("b", mtime=T0), "dst/b.txt": File("b", mtime=T0)},
              stdout=lines("src\\a.txt", " 1/2.files(1.dirs) found."),
              result=UNCHANGED),
+    # A difference in the destination's stored attributes alone (hidden) is a difference of
+    # attributes, and keeps the pair from matching all: the namesake's stored bits are read
+    # where the choice turns on them.
+    Scenario("select/stored-attribute-differs", ["src", "dst", "/+a", "/e"],
+             tree={"src/a.txt": File("a", mtime=T0), "dst/a.txt": File("a", mtime=T0, dosattrib="0x22"),
+                   "src/b.txt": File("b", mtime=T0), "dst/b.txt": File("b", mtime=T0)},
+             stdout=lines("src\\a.txt", " 1/2.files(1.dirs) found."),
+             result=UNCHANGED),
+    Scenario("select/stored-attribute-keeps-from-matching", ["src", "dst", "/+m", "/e"],
+             tree={"src/a.txt": File("a", mtime=T0), "dst/a.txt": File("a", mtime=T0, dosattrib="0x22"),
+                   "src/b.txt": File("b", mtime=T0), "dst/b.txt": File("b", mtime=T0)},
+             stdout=lines("src\\b.txt", " 1/2.files(1.dirs) found."),
+             result=UNCHANGED),
     # Times: equal sizes and attributes, times less than 2 seconds apart of which neither is a
     # whole multiple of 2 seconds: the one pair the default selection leaves alone.
     Scenario("select/near-times-not-selected", ["src", "dst"],

@@ -129,7 +129,7 @@ void lookMidCopy(uint64_t done, uint64_t total) {
 // hears of every piece up to the whole size.
 TEST_F(FsCopyTest, DestinationKeepsItsOldContentsWhileTheCopyRuns) {
   for (bool anonymous : {true, false}) {
-#if defined(_WIN32)
+#if defined(_WIN32) || defined(TREECOPY_PORTABLE_POSIX)
     if (anonymous)
       continue; // a named temporary file is the only kind
 #else
@@ -242,6 +242,29 @@ TEST_F(FsCopyTest, CopyCarriesModeAndStoredAttributesOnPosix) {
   EXPECT_EQ(std::string(data, length > 0 ? static_cast<size_t>(length) : 0), "0x24");
   EXPECT_EQ(GetFileAttributesA(dir.text("copy").c_str()),
             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+}
+
+// A copy carries the stored attributes the source has when it is copied: the ones its listing
+// read a moment before while it is unchanged, the new ones once they changed since.
+TEST_F(FsCopyTest, CopyCarriesTheStoredAttributesOfTheMomentOnPosix) {
+  tu::fs::create_directory(dir.path() / "src");
+  tu::writeFile(dir.path() / "src" / "a.txt", "a");
+  std::string src = dir.text("src\\a.txt");
+  ASSERT_TRUE(SetFileAttributesA(src.c_str(), FILE_ATTRIBUTE_SYSTEM));
+  auto listSource = [&] {
+    EXPECT_EQ(fst::listNames(dir.text("src\\*")), (std::vector<std::string>{".", "..", "a.txt"}));
+  };
+  listSource();
+  ASSERT_TRUE(CopyFileA(src.c_str(), dir.text("first").c_str(), FALSE));
+  EXPECT_EQ(GetFileAttributesA(dir.text("first").c_str()),
+            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+
+  listSource();
+  usleep(20000); // past a tick of the clock the change time is stamped with
+  ASSERT_TRUE(SetFileAttributesA(src.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(CopyFileA(src.c_str(), dir.text("second").c_str(), FALSE));
+  EXPECT_EQ(GetFileAttributesA(dir.text("second").c_str()),
+            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
 }
 
 // A symbolic link in the way is replaced as itself: its target's read-only, hidden and system

@@ -151,6 +151,22 @@ TEST_F(FsFindTest, ManyEntriesComeOnceEachInOrder) {
 }
 
 #if !defined(_WIN32)
+// Names that agree in their first eight letters, or differ in letter case alone (two files on
+// POSIX), keep the listing order: folded bytes first, exact bytes breaking ties; a name before
+// its extensions. The first match comes first whatever the pattern.
+TEST_F(FsFindTest, NamesAlikeInTheirFirstLettersKeepTheListingOrder) {
+  tu::fs::create_directory(dir.path() / "alike");
+  for (const char *name : {"abcdefghZ", "ABCDEFGHa", "abcdefgh", "abcdefgh.txt", "ABCDEFGH1",
+                           "abcdefghA", "!bang", "-dash", ".hidden"})
+    tu::writeFile(dir.path() / "alike" / name, name);
+  Names alike = {"abcdefgh", "abcdefgh.txt", "ABCDEFGH1", "ABCDEFGHa", "abcdefghA", "abcdefghZ"};
+  Names all = {".", "..", "!bang", "-dash", ".hidden"};
+  all.insert(all.end(), alike.begin(), alike.end());
+  EXPECT_EQ(fst::listNames(dir.text("alike\\*")), all);
+  EXPECT_EQ(fst::listNames(dir.text("alike\\abcdefgh*")), alike);
+  EXPECT_EQ(fst::listNames(dir.text("alike\\*a")), (Names{"ABCDEFGHa", "abcdefghA"}));
+}
+
 // POSIX file systems are case-sensitive: an exact name is looked up as spelled (Windows and
 // Wine fold case here).
 TEST_F(FsFindTest, ExactLookupIsCaseSensitiveOnPosix) {
