@@ -653,6 +653,128 @@ void addPendingClear(const char *sys, const SysStat &sx, const SysTime &bound) {
   pendingClears[pendingCount++] = entry;
 }
 
+// One attribute change: what is wanted, and what was there before it (to go back to).
+struct AttrChange {
+  mode_t mode;       // the mode found
+  mode_t wantedMode; // the mode wanted
+  uint32_t wanted;   // the stored bits wanted
+  bool storeNeeded;  // the stored value must be written
+  bool cleanNeeded;  // the archive bit is cleared: its record must be written
+  SavedAttr oldStored, oldRecord;
+};
+
+// Works out the change that gives the open target `attributes`: false when everything already
+// says the same.
+bool planChange(AttrTarget &t, DWORD attributes, AttrChange &c) {
+  bool isDir = S_ISDIR(t.sx.mode);
+  if ((attributes & FILE_ATTRIBUTE_NORMAL) != 0 && (attributes & STORED_BITS) == 0)
+    attributes = 0;
+  c.mode = t.sx.mode & 07777;
+  c.wantedMode = c.mode;
+  if (isDir) {
+    c.wanted = attributes & STORED_BITS;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0 && (c.mode & 0222) == 0)
+      c.wantedMode = c.mode | 0200;
+  } else {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+      c.wantedMode = c.mode & ~0222u;
+    else if ((c.mode & 0222) == 0)
+      c.wantedMode = c.mode | 0200;
+    c.wanted =
+        attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+  }
+  bool recordClean = !isDir && (c.wanted & FILE_ATTRIBUTE_ARCHIVE) == 0;
+
+  saveAttr(t, DOS_XATTR_NAME, c.oldStored);
+  int32_t stored =
+      c.oldStored.present ? parseStoredAttributes(c.oldStored.data, c.oldStored.length) : -1;
+  int64_t recordSeconds = 0;
+  uint32_t recordNanoseconds = 0;
+  bool recorded = false;
+  c.oldRecord.present = false;
+  if (recordClean) {
+    saveAttr(t, CLEAN_XATTR_NAME, c.oldRecord);
+    recorded = c.oldRecord.present && parseCleanRecord(c.oldRecord.data, c.oldRecord.length,
+                                                       &recordSeconds, &recordNanoseconds);
+  }
+  if (stored < 0)
+    c.storeNeeded = c.wanted != (isDir ? 0u : FILE_ATTRIBUTE_ARCHIVE);
+  else
+    c.storeNeeded = (static_cast<uint32_t>(stored) & STORED_BITS) != c.wanted;
+  // Every change made to a file that stays cleared moves its change time: the record goes with it.
+  c.cleanNeeded = recordClean &&
+                  (c.storeNeeded || c.wantedMode != c.mode || notEarlier(t.sx.mtime, t.sx.ctime) ||
+                   !(recorded && !pastRecord(t.sx.ctime, recordSeconds, recordNanoseconds) &&
+                     !changedSincePendingClear(t.sx)));
+  return c.storeNeeded || c.cleanNeeded || c.wantedMode != c.mode;
+}
+
+// A little ahead of the clock: the bound a clear records.
+SysTime boundAhead() {
+  struct timespec ahead;
+  clock_gettime(CLOCK_REALTIME, &ahead);
+  ahead.tv_nsec += BOUND_AHEAD_NS;
+  if (ahead.tv_nsec >= 1000000000) {
+    ahead.tv_sec += 1;
+    ahead.tv_nsec -= 1000000000;
+  }
+  return SysTime{static_cast<int64_t>(ahead.tv_sec), static_cast<uint32_t>(ahead.tv_nsec)};
+}
+
+// Stores one extended attribute; where write permission is refused (root without the right to
+// override permissions) the owner's write bit is lifted once and the store tried again.
+int storeLifting(AttrTarget &t, const char *name, const char *data, size_t length, bool *lifted) {
+  int err = setAttr(t, name, data, length);
+  mode_t current = t.sx.mode & 07777;
+  if ((err == EACCES || err == EPERM) && !*lifted && (current & 0200) == 0 &&
+      setMode(t, current | 0200) == 0) {
+    *lifted = true;
+    err = setAttr(t, name, data, length);
+  }
+  return err;
+}
+
+// Makes the stores and the mode change once, the record (when a clear needs one) holding
+// `bound`. 0 or errno; `lifted` tells whether the owner's write bit was lifted for the stores.
+int applyChange(AttrTarget &t, const AttrChange &c, const SysTime &bound, bool *lifted) {
+  mode_t current = t.sx.mode & 07777;
+  *lifted = false;
+  int err = 0;
+  // For an ordinary user extended attributes need write permission: the owner's write bit is
+  // lifted for the moment of the stores where the mode has none.
+  if ((c.storeNeeded || c.cleanNeeded) && (current & 0200) == 0 && geteuid() != 0 &&
+      geteuid() == t.sx.uid) {
+    err = setMode(t, current | 0200);
+    if (err != 0)
+      return err;
+    *lifted = true;
+  }
+  if (c.cleanNeeded) {
+    char record[48];
+    int length =
+        snprintf(record, sizeof record, "%lld.%09u", static_cast<long long>(bound.sec), bound.nsec);
+    err = storeLifting(t, CLEAN_XATTR_NAME, record, static_cast<size_t>(length), lifted);
+  }
+  if (err == 0 && c.storeNeeded) {
+    char text[16];
+    int length = snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(c.wanted));
+    err = storeLifting(t, DOS_XATTR_NAME, text, static_cast<size_t>(length), lifted);
+  }
+  if (err == 0 && (c.wantedMode != current || *lifted))
+    err = setMode(t, c.wantedMode);
+  return err;
+}
+
+// All or nothing: what was stored goes back, and the mode.
+void undoChange(AttrTarget &t, const AttrChange &c, bool lifted) {
+  if (c.cleanNeeded)
+    restoreAttr(t, CLEAN_XATTR_NAME, c.oldRecord);
+  if (c.storeNeeded)
+    restoreAttr(t, DOS_XATTR_NAME, c.oldStored);
+  if (lifted || (t.sx.mode & 07777) != c.mode)
+    setMode(t, c.mode);
+}
+
 } // namespace
 
 // SetFileAttributesA: all or nothing, on the entry the path names when it is opened (a final
@@ -671,9 +793,6 @@ void addPendingClear(const char *sys, const SysStat &sx, const SysTime &bound) {
 // when the process ends), marking a file that changed in between archived again. A record that
 // cannot be made leaves the file archived: an extra backup, never a missed change. A last-write
 // time in the future keeps it archived too.
-//
-// For an ordinary user, extended attributes need write permission: the owner's write bit is
-// lifted for the moment of the store when the file has none.
 BOOL SetFileAttributesA(const char *path, DWORD attributes) {
   char sys[SYS_PATH];
   if (!toSystemPath(path, sys))
@@ -681,122 +800,30 @@ BOOL SetFileAttributesA(const char *path, DWORD attributes) {
   trimTrailingSlashes(sys);
   AttrTarget t;
   int err = openTarget(sys, t);
-  if (err != 0 || S_ISLNK(t.sx.mode)) {
+  AttrChange change;
+  if (err != 0 || S_ISLNK(t.sx.mode) || !planChange(t, attributes, change)) {
     closeTarget(t);
     if (err != 0)
       setLastErrorFromErrno(err, sys);
     return err == 0;
   }
-  bool isDir = S_ISDIR(t.sx.mode);
-  if ((attributes & FILE_ATTRIBUTE_NORMAL) != 0 && (attributes & STORED_BITS) == 0)
-    attributes = 0;
-
-  // What is wanted.
-  mode_t mode = t.sx.mode & 07777;
-  mode_t wantedMode = mode;
-  uint32_t wanted;
-  if (isDir) {
-    wanted = attributes & STORED_BITS;
-    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0 && (mode & 0222) == 0)
-      wantedMode = mode | 0200;
-  } else {
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
-      wantedMode = mode & ~0222u;
-    else if ((mode & 0222) == 0)
-      wantedMode = mode | 0200;
-    wanted = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-  }
-  bool recordClean = !isDir && (wanted & FILE_ATTRIBUTE_ARCHIVE) == 0;
-
-  // What is there.
-  SavedAttr oldStored, oldRecord;
-  saveAttr(t, DOS_XATTR_NAME, oldStored);
-  int32_t stored = oldStored.present ? parseStoredAttributes(oldStored.data, oldStored.length) : -1;
-  int64_t recordSeconds = 0;
-  uint32_t recordNanoseconds = 0;
-  bool recorded = false;
-  if (recordClean) {
-    saveAttr(t, CLEAN_XATTR_NAME, oldRecord);
-    recorded = oldRecord.present && parseCleanRecord(oldRecord.data, oldRecord.length,
-                                                     &recordSeconds, &recordNanoseconds);
-  }
-  bool storeNeeded;
-  if (stored < 0)
-    storeNeeded = wanted != (isDir ? 0u : FILE_ATTRIBUTE_ARCHIVE);
-  else
-    storeNeeded = (static_cast<uint32_t>(stored) & STORED_BITS) != wanted;
-  // Every change made to a file that stays cleared moves its change time: the record goes with it.
-  bool cleanNeeded =
-      recordClean && (storeNeeded || wantedMode != mode || notEarlier(t.sx.mtime, t.sx.ctime) ||
-                      !(recorded && !pastRecord(t.sx.ctime, recordSeconds, recordNanoseconds) &&
-                        !changedSincePendingClear(t.sx)));
-  if (!storeNeeded && !cleanNeeded && wantedMode == mode) {
-    closeTarget(t);
-    return TRUE;
-  }
-
-  char text[16];
-  int textLength = snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(wanted));
-  err = 0;
-  for (int attempt = 0; attempt < (cleanNeeded ? CLEAN_ATTEMPTS : 1); ++attempt) {
-    struct timespec ahead;
-    clock_gettime(CLOCK_REALTIME, &ahead);
-    ahead.tv_nsec += BOUND_AHEAD_NS;
-    if (ahead.tv_nsec >= 1000000000) {
-      ahead.tv_sec += 1;
-      ahead.tv_nsec -= 1000000000;
-    }
-    SysTime bound = {static_cast<int64_t>(ahead.tv_sec), static_cast<uint32_t>(ahead.tv_nsec)};
-    // The owner's write bit, lifted for the stores where the mode has none.
-    mode_t current = t.sx.mode & 07777;
+  for (int attempt = 0; attempt < (change.cleanNeeded ? CLEAN_ATTEMPTS : 1); ++attempt) {
+    SysTime bound = boundAhead();
     bool lifted = false;
-    if ((storeNeeded || cleanNeeded) && (current & 0200) == 0 && geteuid() != 0 &&
-        geteuid() == t.sx.uid) {
-      err = setMode(t, current | 0200);
-      if (err != 0)
-        break;
-      lifted = true;
-    }
-    if (cleanNeeded) {
-      char record[48];
-      int length = snprintf(record, sizeof record, "%lld.%09u", static_cast<long long>(bound.sec),
-                            bound.nsec);
-      err = setAttr(t, CLEAN_XATTR_NAME, record, static_cast<size_t>(length));
-      if ((err == EACCES || err == EPERM) && !lifted && (current & 0200) == 0 &&
-          setMode(t, current | 0200) == 0) {
-        lifted = true; // root without the right to override permissions
-        err = setAttr(t, CLEAN_XATTR_NAME, record, static_cast<size_t>(length));
-      }
-    }
-    if (err == 0 && storeNeeded) {
-      err = setAttr(t, DOS_XATTR_NAME, text, static_cast<size_t>(textLength));
-      if ((err == EACCES || err == EPERM) && !lifted && (current & 0200) == 0 &&
-          setMode(t, current | 0200) == 0) {
-        lifted = true;
-        err = setAttr(t, DOS_XATTR_NAME, text, static_cast<size_t>(textLength));
-      }
-    }
-    if (err == 0 && (wantedMode != current || lifted))
-      err = setMode(t, wantedMode);
+    err = applyChange(t, change, bound, &lifted);
     if (err != 0 && attempt > 0) {
       // The change itself was made by the first attempt; only its record did not come true.
       if (lifted)
-        setMode(t, wantedMode);
+        setMode(t, change.wantedMode);
       err = 0;
       break;
     }
     if (err != 0) {
-      // All or nothing: what was stored goes back, and the mode.
-      if (cleanNeeded)
-        restoreAttr(t, CLEAN_XATTR_NAME, oldRecord);
-      if (storeNeeded)
-        restoreAttr(t, DOS_XATTR_NAME, oldStored);
-      if (lifted || (t.sx.mode & 07777) != mode)
-        setMode(t, mode);
+      undoChange(t, change, lifted);
       break;
     }
-    storeNeeded = false;
-    if (restatTarget(t) != 0 || !cleanNeeded || t.noXattrs)
+    change.storeNeeded = false;
+    if (restatTarget(t) != 0 || !change.cleanNeeded || t.noXattrs)
       break;
     bool writtenSince = notEarlier(t.sx.mtime, t.sx.ctime);
     if (!writtenSince && !laterThan(t.sx.ctime, bound)) {
