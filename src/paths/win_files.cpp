@@ -119,6 +119,29 @@ void setCopyProgress(CopyProgressFn receiver) {
 
 namespace {
 
+// Fills the new temporary file `temp`, open as `out`, from `in`: the data, the last-write time
+// (its creation time is its own, as a new file's), the data flushed with `durable`; then closes
+// it (`out` is then invalid) and gives it the source's attributes. 0, or the error.
+DWORD fillTemp(HANDLE in, HANDLE &out, const char *temp, const BY_HANDLE_FILE_INFORMATION &info,
+               bool durable) {
+  uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (!copyData(in, out, size) || !SetFileTime(out, nullptr, nullptr, &info.ftLastWriteTime))
+    return GetLastError();
+  if (durable && !FlushFileBuffers(out))
+    return GetLastError();
+  HANDLE file = out;
+  out = INVALID_HANDLE_VALUE;
+  if (!CloseHandle(file))
+    return GetLastError();
+  // Read-only comes last: where the other attributes are kept beside the file (as Wine keeps
+  // them, in an extended attribute), they can no longer change once the file is read-only.
+  DWORD carried = (info.dwFileAttributes & CARRIED_BITS) | FILE_ATTRIBUTE_ARCHIVE;
+  if (!SetFileAttributesA(temp, carried & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) ||
+      ((carried & FILE_ATTRIBUTE_READONLY) != 0 && !SetFileAttributesA(temp, carried)))
+    return GetLastError();
+  return 0;
+}
+
 // The copy of fsCopyFile and copyFileDurably: refusals as CopyFileA has them, then the data,
 // the last-write time and the attributes into a hidden temporary file, then one rename over the
 // destination. With `durable` the data reach the disk before the rename, and the rename before
@@ -134,8 +157,6 @@ BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bo
   temp[0] = '\0';
   HANDLE out = INVALID_HANDLE_VALUE;
   DWORD code = 0;
-  uint64_t size = 0;
-  DWORD carried = 0;
   if (!GetFileInformationByHandle(in, &info)) {
     code = GetLastError();
     goto done;
@@ -153,32 +174,9 @@ BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bo
     temp[0] = '\0';
     goto done;
   }
-  size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  // The copy keeps the source's last-write time; its creation time is its own, as a new file's.
-  if (!copyData(in, out, size) || !SetFileTime(out, nullptr, nullptr, &info.ftLastWriteTime)) {
-    code = GetLastError();
+  code = fillTemp(in, out, temp, info, durable);
+  if (code != 0)
     goto done;
-  }
-  if (durable && !FlushFileBuffers(out)) {
-    code = GetLastError();
-    goto done;
-  }
-  {
-    HANDLE file = out;
-    out = INVALID_HANDLE_VALUE;
-    if (!CloseHandle(file)) {
-      code = GetLastError();
-      goto done;
-    }
-  }
-  // Read-only comes last: where the other attributes are kept beside the file (as Wine keeps
-  // them, in an extended attribute), they can no longer change once the file is read-only.
-  carried = (info.dwFileAttributes & CARRIED_BITS) | FILE_ATTRIBUTE_ARCHIVE;
-  if (!SetFileAttributesA(temp, carried & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) ||
-      ((carried & FILE_ATTRIBUTE_READONLY) != 0 && !SetFileAttributesA(temp, carried))) {
-    code = GetLastError();
-    goto done;
-  }
   // The destination may have changed while the data were copied.
   code = publishRefusal(destination, info, failIfExists);
   if (code != 0)
