@@ -263,6 +263,41 @@ void removeLeftoverTemps(const char *dir) {
 // that a run looks once per directory, not once per file.
 char cleanedDirectory[SYS_PATH] = {};
 
+// The hidden name of the copy being written, for the signal handler below: a copy ended by
+// SIGINT, SIGTERM or SIGHUP removes it, and the process then ends as the signal says. SIGKILL
+// leaves it to the leftover check of a later run.
+char signalTempName[SYS_PATH];
+volatile sig_atomic_t signalTempSet = 0;
+
+extern "C" void removeTempOnSignal(int sig) {
+  if (signalTempSet != 0)
+    unlink(signalTempName);
+  signal(sig, SIG_DFL);
+  raise(sig); // delivered once the handler returns
+}
+
+// Notes `name` as the temporary file to remove when a signal ends the process; the handlers are
+// installed the first time, for the signals whose action is the default (an ignored signal
+// stays ignored).
+void noteTempName(const char *name) {
+  static bool installed = false;
+  if (!installed) {
+    installed = true;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+      struct sigaction old;
+      if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
+        struct sigaction action = {};
+        action.sa_handler = removeTempOnSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(sig, &action, nullptr);
+      }
+    }
+  }
+  signalTempSet = 0;
+  strcpy(signalTempName, name);
+  signalTempSet = 1;
+}
+
 // Puts whatever `make` creates under a new hidden temporary name beside `dst`, the name left in
 // `name`; fresh names are tried while `make` finds one taken (EEXIST). The first time in a
 // directory, leftovers of killed copies there are removed first. 0 or errno.
@@ -284,6 +319,8 @@ template <typename Make> int makeUnderTempName(const char *dst, char *name, Make
   for (int attempt = 0; attempt < 100; ++attempt) {
     snprintf(name + dirLength, 40, ".tc%x-%x.tmp", processId, tempCounter++);
     int err = make(name);
+    if (err == 0)
+      noteTempName(name);
     if (err != EEXIST)
       return err;
   }
@@ -348,6 +385,7 @@ int closeTemp(TempFile &temp) {
 
 // The temporary name is gone (renamed or removed): its lock goes too.
 void releaseName(TempFile &temp) {
+  signalTempSet = 0;
   temp.name[0] = '\0';
   if (temp.guard >= 0)
     close(temp.guard);

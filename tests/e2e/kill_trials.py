@@ -30,6 +30,7 @@ import argparse
 import hashlib
 import os
 import random
+import re
 import shutil
 import signal
 import subprocess
@@ -162,8 +163,10 @@ class Kind:
             return "partial"
         return f"damaged ({size} bytes)"
 
-    def check(self):
-        """The failures found after one trial (empty when all is well) and the outcome."""
+    def check(self, temps_allowed=False):
+        """The failures found after one trial (empty when all is well) and the outcome. With
+        `temps_allowed`, temporary files of ours left in the destination directory are not a
+        failure (self.left_temps names them)."""
         failures = []
         dst_state = self.state(self.dst)
         self.last_state = dst_state
@@ -182,9 +185,16 @@ class Kind:
         elif self.source_changed():
             failures.append("the source changed")
         extra = leftovers(self.dst_dir, ["big.bin"])
+        self.left_temps = [name for name in extra if TEMP_NAME.fullmatch(name)]
+        if temps_allowed:
+            extra = [name for name in extra if name not in self.left_temps]
         if extra:
             failures.append(f"left in the destination directory: {extra}")
         return failures, dst_state
+
+
+# The hidden name under which a copy is written where the system has no anonymous files.
+TEMP_NAME = re.compile(r"\.tc[0-9a-f]+-[0-9a-f]+\.tmp")
 
 
 def run_once(program, kind, env, delay=None, sig=None):
@@ -242,6 +252,9 @@ def main():
     parser.add_argument("--move-size-mib", type=int, default=64,
                         help="size of the moved file (it is flushed to the disk every trial)")
     parser.add_argument("--seed", type=int, default=None)
+    parser.add_argument("--named-temps", action="store_true",
+                        help="the program writes a copy under a hidden name (no anonymous files): "
+                             "SIGKILL may leave it, and the next run must remove it")
     options = parser.parse_args()
     seed = options.seed if options.seed is not None else random.randrange(1 << 32)
     rng = random.Random(seed)
@@ -311,8 +324,19 @@ def main():
                     delay = rng.uniform(0, took * 1.1)
                     code, _ = run_once(program, kind, env, delay, signum)
                     signalled += code < 0
-                    more, state = kind.check()
+                    # Only SIGKILL can leave a temporary file: the others remove it first.
+                    more, state = kind.check(options.named_temps and signum == signal.SIGKILL)
                     outcomes[state] = outcomes.get(state, 0) + 1
+                    if kind.left_temps and not more:
+                        # A temporary file of the killed run: the next run removes it.
+                        code, _ = run_once(program, kind, env)
+                        more, after = kind.check()
+                        if code != 0 or after != "new":
+                            more.append(f"the run after a temporary file was left gave exit {code}, "
+                                        f"destination {after}")
+                        else:
+                            key = "temporary file left, removed next run"
+                            outcomes[key] = outcomes.get(key, 0) + 1
                     if state == "partial" and not more:
                         # The next run finds the interrupted update and completes it.
                         code, _ = run_once(program, kind, env)

@@ -2,6 +2,7 @@
 // ends early during a copy, and the temporary files that a killed copy leaves behind.
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,35 @@ TEST_F(FsFaultTest, TheLeftoverOfAKilledCopyIsRemovedByTheNextCopyThere) {
         CopyFileA(dir.text(sub + "\\src").c_str(), dir.text(sub + "\\other").c_str(), FALSE));
     EXPECT_EQ(names(sub), (std::vector<std::string>{"dst", "other", "src"})) << sub;
     EXPECT_EQ(tu::readFile(here / "dst"), "old");
+  }
+}
+
+// A copy ended by SIGTERM, SIGINT or SIGHUP while its data have their hidden temporary name
+// removes that name before the process ends as the signal says; the old destination is whole.
+void signalHere(void *context) {
+  raise(*static_cast<int *>(context));
+}
+TEST_F(FsFaultTest, ACopyEndedByASignalLeavesNoTemporaryFile) {
+  for (bool anonymous : {true, false}) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+      setAnonymousTempsForTest(anonymous);
+      const std::string sub = std::string(anonymous ? "anonymous" : "named") + std::to_string(sig);
+      tu::fs::create_directory(dir.path() / sub);
+      tu::writeFile(dir.path() / sub / "src", "new data");
+      tu::writeFile(dir.path() / sub / "dst", "old");
+      fflush(nullptr);
+      pid_t child = fork();
+      if (child == 0) {
+        setPublishHookForTest(signalHere, &sig);
+        CopyFileA(dir.text(sub + "\\src").c_str(), dir.text(sub + "\\dst").c_str(), FALSE);
+        _exit(1); // the hook was never reached, or the signal did not end the process
+      }
+      int status = 0;
+      waitpid(child, &status, 0);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sub << " " << status;
+      EXPECT_EQ(tu::readFile(dir.path() / sub / "dst"), "old") << sub;
+      EXPECT_EQ(names(sub), (std::vector<std::string>{"dst", "src"})) << sub;
+    }
   }
 }
 
