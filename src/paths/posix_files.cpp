@@ -830,16 +830,22 @@ BOOL MoveFileA(const char *source, const char *destination) {
   return FALSE;
 }
 
+bool statSystemPath(const char *path, char *sys, struct stat *st, bool follow) {
+  if (!toSystemPath(path, sys))
+    return false;
+  if ((follow ? stat(sys, st) : lstat(sys, st)) != 0) {
+    setLastErrorFromErrno(errno, sys);
+    return false;
+  }
+  return true;
+}
+
 // DeleteFileA: a directory or a read-only file is refused with 5; a link is removed itself.
 BOOL DeleteFileA(const char *path) {
   char sys[SYS_PATH];
-  if (!toSystemPath(path, sys))
-    return FALSE;
   struct stat st;
-  if (lstat(sys, &st) != 0) {
-    setLastErrorFromErrno(errno, sys);
+  if (!statSystemPath(path, sys, &st, false))
     return FALSE;
-  }
   if (S_ISDIR(st.st_mode) || (!S_ISLNK(st.st_mode) && (st.st_mode & 0222) == 0)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
@@ -869,13 +875,9 @@ BOOL CreateDirectoryA(const char *path, void *securityAttributes) {
 // a directory is removed itself.
 BOOL RemoveDirectoryA(const char *path) {
   char sys[SYS_PATH];
-  if (!toSystemPath(path, sys))
-    return FALSE;
   struct stat st;
-  if (lstat(sys, &st) != 0) {
-    setLastErrorFromErrno(errno, sys);
+  if (!statSystemPath(path, sys, &st, false))
     return FALSE;
-  }
   if (S_ISLNK(st.st_mode)) {
     struct stat target;
     if (stat(sys, &target) != 0 || !S_ISDIR(target.st_mode)) {

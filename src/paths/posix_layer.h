@@ -161,6 +161,10 @@ DWORD win32ErrorFromErrno(int err, ErrnoUse use = ERRNO_ENTRY);
 // Sets the last error from errno; for ENOENT it tells a missing entry (2) from a missing
 // directory on the way (3) by looking at the parent of `sysPath` (may be null: then 2).
 void setLastErrorFromErrno(int err, const char *sysPath = nullptr);
+// The system path of `path` in `sys` (SYS_PATH bytes) and its status in `st` (a final link
+// followed with `follow`): false with the last error set when either fails.
+struct stat;
+bool statSystemPath(const char *path, char *sys, struct stat *st, bool follow);
 // 3 when the directory holding `sysPath` is missing or not a directory, else 2.
 DWORD missingEntryError(const char *sysPath);
 

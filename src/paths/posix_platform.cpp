@@ -300,13 +300,9 @@ void listFileClose(ListFile *file) {
 // Device and inode, links followed.
 bool readIdentity(const char *path, FileIdentity *identity) {
   char sys[SYS_PATH];
-  if (!toSystemPath(path, sys))
-    return false;
   struct stat st;
-  if (stat(sys, &st) != 0) {
-    setLastErrorFromErrno(errno, sys);
+  if (!statSystemPath(path, sys, &st, true))
     return false;
-  }
   identity->volume = static_cast<uint64_t>(st.st_dev);
   identity->index = static_cast<uint64_t>(st.st_ino);
   return true;
