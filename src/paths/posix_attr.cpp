@@ -213,16 +213,35 @@ int sysRemoveXattr(int, const char *, const char *) {
 }
 #endif
 
-// The stored DOS attributes of a path (following a final link), or -1.
-int32_t readStoredAttributes(const char *sysPath, bool *unsupported) {
+// Where the extended attributes of one entry are read: its name in an open directory, or its
+// whole path when `dirFd` is AT_FDCWD (a final link followed in both).
+struct XattrPlace {
+  int dirFd;
+  const char *name;
+  const char *path;
+};
+
+long getXattr(const XattrPlace &place, const char *attribute, void *data, size_t size) {
+  if (place.dirFd == AT_FDCWD)
+    return sysGetXattr(-1, place.path, attribute, data, size);
+  return sysGetXattrAt(place.dirFd, place.name, place.path, attribute, data, size);
+}
+
+// The stored DOS attributes of an entry, or -1.
+int32_t readStoredAttributesAt(const XattrPlace &place, bool *unsupported) {
   char data[64];
-  long length = sysGetXattr(-1, sysPath, DOS_XATTR_NAME, data, sizeof data);
+  long length = getXattr(place, DOS_XATTR_NAME, data, sizeof data);
   if (length < 0) {
     if (unsupported != nullptr && (errno == ENOTSUP || errno == EOPNOTSUPP))
       *unsupported = true;
     return -1;
   }
   return parseStoredAttributes(data, static_cast<size_t>(length));
+}
+
+// The stored DOS attributes of a path (following a final link), or -1.
+int32_t readStoredAttributes(const char *sysPath, bool *unsupported) {
+  return readStoredAttributesAt(XattrPlace{AT_FDCWD, sysPath, sysPath}, unsupported);
 }
 
 // Stores DOS attributes as Wine and older Samba write them ("0x" and hex digits, no NUL),
@@ -290,11 +309,11 @@ bool changedSincePendingClear(const SysStat &st) {
 // time is not earlier than its change time (the rule for values that Samba and Wine store, and
 // the one that sees an ordinary write at once), or a record exists and the change time is past
 // the bound it holds (any change after the clear, whatever last-write time it sets).
-bool changedSince(const char *xattrPath, const SysStat &st) {
+bool changedSince(const XattrPlace &place, const SysStat &st) {
   if (notEarlier(st.mtime, st.ctime) || changedSincePendingClear(st))
     return true;
   char data[48];
-  long length = sysGetXattr(-1, xattrPath, CLEAN_XATTR_NAME, data, sizeof data);
+  long length = getXattr(place, CLEAN_XATTR_NAME, data, sizeof data);
   int64_t seconds;
   uint32_t nanoseconds;
   if (length > 0 && parseCleanRecord(data, static_cast<size_t>(length), &seconds, &nanoseconds))
@@ -333,9 +352,9 @@ DWORD computeAttributes(const FileFacts &facts, const char *name) {
 namespace {
 
 // The facts of one entry from its status (a link's target's, when it was followed) and its
-// stored attributes read through `xattrPath`.
-void fillFacts(const SysStat &sx, const char *xattrPath, const char *displayName, FileFacts *facts,
-               bool *xattrUnsupported) {
+// stored attributes read at `place`.
+void fillFacts(const SysStat &sx, const XattrPlace &place, const char *displayName,
+               FileFacts *facts, bool *xattrUnsupported) {
   facts->isDir = S_ISDIR(sx.mode);
   facts->mode = sx.mode;
   facts->dev = sx.dev;
@@ -350,11 +369,11 @@ void fillFacts(const SysStat &sx, const char *xattrPath, const char *displayName
   facts->createTicks = sx.hasBirth ? ticksOf(sx.btime) : facts->changeTicks;
   facts->stored = -1;
   if (!facts->dangling && (xattrUnsupported == nullptr || !*xattrUnsupported))
-    facts->stored = readStoredAttributes(xattrPath, xattrUnsupported);
+    facts->stored = readStoredAttributesAt(place, xattrUnsupported);
   // The record is read only where it decides: a file whose stored value lacks the archive bit.
   facts->changedSinceCleared = !facts->isDir && facts->stored >= 0 &&
                                (facts->stored & FILE_ATTRIBUTE_ARCHIVE) == 0 &&
-                               changedSince(xattrPath, sx);
+                               changedSince(place, sx);
   facts->attributes = computeAttributes(*facts, displayName);
 }
 
@@ -381,7 +400,7 @@ int statFacts(int dirFd, const char *name, const char *xattrPath, const char *di
       facts->targetError = err;
     }
   }
-  fillFacts(sx, xattrPath, displayName, facts, xattrUnsupported);
+  fillFacts(sx, XattrPlace{dirFd, name, xattrPath}, displayName, facts, xattrUnsupported);
   return 0;
 }
 
@@ -430,7 +449,7 @@ DWORD GetFileAttributesA(const char *path) {
     return linkAttributes(sys, name);
   FileFacts facts;
   memset(&facts, 0, sizeof facts);
-  fillFacts(sx, sys, name, &facts, nullptr);
+  fillFacts(sx, XattrPlace{AT_FDCWD, sys, sys}, name, &facts, nullptr);
   return facts.attributes;
 }
 

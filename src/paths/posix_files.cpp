@@ -813,6 +813,7 @@ BOOL MoveFileA(const char *source, const char *destination) {
   char src[SYS_PATH], dst[SYS_PATH];
   if (!toSystemPath(source, src) || !toSystemPath(destination, dst))
     return FALSE;
+  forgetLookupDirectory(src); // should it be a directory
   int err = renameNoReplace(src, dst);
   if (err == 0)
     return TRUE;
@@ -878,6 +879,7 @@ BOOL RemoveDirectoryA(const char *path) {
   struct stat st;
   if (!statSystemPath(path, sys, &st, false))
     return FALSE;
+  forgetLookupDirectory(sys);
   if (S_ISLNK(st.st_mode)) {
     struct stat target;
     if (stat(sys, &target) != 0 || !S_ISDIR(target.st_mode)) {

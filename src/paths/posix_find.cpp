@@ -534,8 +534,76 @@ BOOL FindClose(HANDLE search) {
   return TRUE;
 }
 
+namespace {
+
+// The directories of the last namesake lookups, kept open: the walk looks up one name after
+// another in the same destination directory (and a verification looks up the source's and the
+// destination's in turn), and a name looked up relative to its directory costs no walk of the
+// whole path. A directory is forgotten for the next one when its path text differs, and before
+// this process removes or renames it or a directory above it (forgetLookupDirectory).
+struct LookupDirectory {
+  char path[SYS_PATH]; // its system path with the final `/`; empty when none is kept
+  int fd = -1;
+};
+constexpr int LOOKUP_DIRECTORIES = 2;
+LookupDirectory lookupDirectories[LOOKUP_DIRECTORIES];
+int lastLookupDirectory = 0; // the one used last; the other is replaced first
+
+void closeLookupDirectory(LookupDirectory &kept) {
+  if (kept.fd >= 0)
+    close(kept.fd);
+  kept.fd = -1;
+  kept.path[0] = '\0';
+}
+
+// The descriptor of the directory part (its first `length` bytes) of `sys`, opened in place of
+// the directory used longest ago when it is not kept; -1 when it cannot be opened (the whole
+// path is used then).
+int lookupDirectoryOf(const char *sys, size_t length) {
+  for (int i = 0; i < LOOKUP_DIRECTORIES; ++i) {
+    LookupDirectory &kept = lookupDirectories[i];
+    if (kept.fd >= 0 && strncmp(kept.path, sys, length) == 0 && kept.path[length] == '\0') {
+      lastLookupDirectory = i;
+      return kept.fd;
+    }
+  }
+  int slot = 1 - lastLookupDirectory;
+  LookupDirectory &kept = lookupDirectories[slot];
+  closeLookupDirectory(kept);
+  memcpy(kept.path, sys, length);
+  kept.path[length] = '\0';
+  kept.fd = sysOpenLookupDirectory(kept.path);
+  if (kept.fd < 0) {
+    kept.path[0] = '\0';
+    return -1;
+  }
+  lastLookupDirectory = slot;
+  return kept.fd;
+}
+
+} // namespace
+
+int lookupDirectoryFor(const char *sys, const char **name) {
+  const char *last = lastComponent(sys);
+  size_t dirLength = static_cast<size_t>(last - sys);
+  int dirFd = dirLength > 0 && last[0] != '\0' ? lookupDirectoryOf(sys, dirLength) : -1;
+  *name = dirFd >= 0 ? last : sys;
+  return dirFd >= 0 ? dirFd : AT_FDCWD;
+}
+
+void forgetLookupDirectory(const char *sys) {
+  size_t length = strlen(sys);
+  while (length > 0 && sys[length - 1] == '/')
+    --length;
+  // Each kept directory that `sys` names or lies below (the root: all of them).
+  for (LookupDirectory &kept : lookupDirectories)
+    if (kept.fd >= 0 &&
+        (length == 0 || (strncmp(kept.path, sys, length) == 0 && kept.path[length] == '/')))
+      closeLookupDirectory(kept);
+}
+
 // The exact lookup of one name, for a destination namesake: one stat, and one extended-attribute
-// read only when the caller looks at the stored bits.
+// read only when the caller looks at the stored bits, both relative to the directory kept open.
 bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes) {
   char sys[SYS_PATH];
   if (!toSystemPath(path, sys))
@@ -543,7 +611,9 @@ bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes) {
   const char *name = lastComponent(sys);
   bool skipStored = !storedAttributes;
   FileFacts facts;
-  int err = statFacts(AT_FDCWD, sys, sys, name, &facts, &skipStored);
+  const char *relative;
+  int dirFd = lookupDirectoryFor(sys, &relative);
+  int err = statFacts(dirFd, relative, sys, name, &facts, &skipStored);
   if (err != 0) {
     setLastErrorFromErrno(err); // a missing namesake is 2: no look at its directory
     return false;

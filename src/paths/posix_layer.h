@@ -108,6 +108,10 @@ int sysLinkAnonymous(int fd, const char *path);
 // replacement (the caller then links and unlinks).
 int sysRenameNoReplace(const char *from, const char *to);
 
+// A descriptor of the directory `path` (a final link followed) for looking names up in it,
+// needing no more permission than the lookups themselves where the system allows: -1 with errno.
+int sysOpenLookupDirectory(const char *path);
+
 // A descriptor of the entry `path` names, a final link not followed, that needs no permission
 // on the entry itself; -1 with errno (ENOSYS where the system has none).
 int sysOpenEntry(const char *path);
@@ -127,6 +131,11 @@ long sysGetXattr(int fd, const char *path, const char *name, void *data, size_t 
 int sysSetXattr(int fd, const char *path, const char *name, const void *data, size_t size);
 int sysRemoveXattr(int fd, const char *path, const char *name);
 extern const int SYS_NO_ATTRIBUTE;
+// sysGetXattr for the entry `name` of the directory open as `dirFd` (a final link followed),
+// where the system reads it without walking the whole path again; `path` is the same entry's
+// whole path, for the systems that cannot.
+long sysGetXattrAt(int dirFd, const char *name, const char *path, const char *attribute, void *data,
+                   size_t size);
 
 // What the layer knows about one file after one stat and one extended-attribute read.
 struct FileFacts {
@@ -161,6 +170,14 @@ DWORD win32ErrorFromErrno(int err, ErrnoUse use = ERRNO_ENTRY);
 // Sets the last error from errno; for ENOENT it tells a missing entry (2) from a missing
 // directory on the way (3) by looking at the parent of `sysPath` (may be null: then 2).
 void setLastErrorFromErrno(int err, const char *sysPath = nullptr);
+// The directory whose descriptor namesake lookups keep (see lookupEntry) is forgotten when `sys`
+// names it or a directory above it: called before such a directory is removed or renamed.
+void forgetLookupDirectory(const char *sys);
+// The kept directory descriptor (opened when another is kept) to look the system path `sys` up
+// relative to, with `*name` set to its last component; AT_FDCWD with `*name` set to `sys` where
+// there is none or it cannot be opened.
+int lookupDirectoryFor(const char *sys, const char **name);
+
 // The system path of `path` in `sys` (SYS_PATH bytes) and its status in `st` (a final link
 // followed with `follow`): false with the last error set when either fails.
 struct stat;
@@ -180,7 +197,8 @@ bool isDotEntry(const char *name);
 const char *lastComponent(const char *sysPath);
 
 // Fills `facts` for `name` relative to the directory `dirFd` (or a path when dirFd is
-// AT_FDCWD, passed as -100). `xattrPath` is the full path for the DOS attribute read;
+// AT_FDCWD, passed as -100). `xattrPath` is the full path for the DOS attribute read where it
+// cannot be read relative to `dirFd`;
 // `displayName` decides the dot rule. A final symbolic link is followed; one whose target
 // cannot be reached (missing, a loop, no access) becomes an empty file. 0 or the stat's errno.
 int statFacts(int dirFd, const char *name, const char *xattrPath, const char *displayName,

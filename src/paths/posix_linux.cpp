@@ -11,6 +11,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -52,6 +53,18 @@ int64_t noRangeDevice = -1;
 // Whether linking by descriptor was refused while the name in /proc worked: then only the
 // latter is tried, one call per file instead of two.
 bool linkByProcOnly = false;
+
+// getxattrat (Linux 6.13): an extended attribute of a name relative to a directory descriptor.
+// An older kernel refuses it with ENOSYS, and it is not asked again.
+#if !defined(SYS_getxattrat) && defined(__x86_64__)
+#define SYS_getxattrat 464
+#endif
+struct XattrArgs {
+  uint64_t value;
+  uint32_t size;
+  uint32_t flags;
+};
+bool noGetXattrAt = false;
 
 } // namespace
 
@@ -164,6 +177,28 @@ int sysRenameNoReplace(const char *from, const char *to) {
     return 0;
   int err = errno;
   return (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) ? ENOSYS : err;
+}
+
+// O_PATH: lookups in the directory need only the permission to search it.
+int sysOpenLookupDirectory(const char *path) {
+  return open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+long sysGetXattrAt(int dirFd, const char *name, const char *path, const char *attribute, void *data,
+                   size_t size) {
+#if defined(SYS_getxattrat)
+  if (!noGetXattrAt) {
+    XattrArgs args = {reinterpret_cast<uintptr_t>(data), static_cast<uint32_t>(size), 0};
+    long length = syscall(SYS_getxattrat, dirFd, name, 0u, attribute, &args, sizeof args);
+    if (length >= 0 || errno != ENOSYS)
+      return length;
+    noGetXattrAt = true;
+  }
+#else
+  (void)dirFd;
+  (void)name;
+#endif
+  return sysGetXattr(-1, path, attribute, data, size);
 }
 
 // O_PATH: no permission on the entry is needed.

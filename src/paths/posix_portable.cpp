@@ -121,6 +121,21 @@ int sysRenameNoReplace(const char *from, const char *to) {
   return ENOSYS;
 }
 
+int sysOpenLookupDirectory(const char *path) {
+#if defined(O_SEARCH)
+  return open(path, O_SEARCH | O_DIRECTORY | O_CLOEXEC);
+#else
+  return open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+}
+
+long sysGetXattrAt(int dirFd, const char *name, const char *path, const char *attribute, void *data,
+                   size_t size) {
+  (void)dirFd;
+  (void)name;
+  return sysGetXattr(-1, path, attribute, data, size);
+}
+
 int sysOpenEntry(const char *path) {
   (void)path;
   errno = ENOSYS;

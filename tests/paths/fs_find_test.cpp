@@ -107,6 +107,53 @@ TEST_F(FsFindTest, MissingEntryGives2AndMissingDirectoryGives3) {
   EXPECT_EQ(fst::lookupError(dir.text("nodir\\*")), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
+// Namesake lookups keep their directories open between calls; a directory removed or renamed
+// by the program, and made again under the same name, is looked into afresh, and lookups that
+// alternate between two directories each find their own names.
+TEST_F(FsFindTest, NamesakeLookupsFollowADirectoryMadeAgain) {
+  FindEntry entry;
+  tu::fs::create_directory(dir.path() / "d");
+  tu::fs::create_directory(dir.path() / "e");
+  tu::writeFile(dir.path() / "d" / "x", "x");
+  tu::writeFile(dir.path() / "e" / "y", "y");
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_TRUE(lookupEntry(dir.text("d\\x").c_str(), &entry, false));
+    EXPECT_FALSE(lookupEntry(dir.text("d\\y").c_str(), &entry, false));
+    EXPECT_TRUE(lookupEntry(dir.text("e\\y").c_str(), &entry, true));
+    EXPECT_FALSE(lookupEntry(dir.text("e\\x").c_str(), &entry, true));
+  }
+
+  // Removed and made again.
+  ASSERT_TRUE(DeleteFileA(dir.text("d\\x").c_str()));
+  ASSERT_TRUE(RemoveDirectoryA(dir.text("d").c_str()));
+  ASSERT_TRUE(CreateDirectoryA(dir.text("d").c_str(), nullptr));
+  tu::writeFile(dir.path() / "d" / "new", "n");
+  EXPECT_TRUE(lookupEntry(dir.text("d\\new").c_str(), &entry, false));
+  EXPECT_STREQ(entry.cFileName, "new");
+  // A file opened for reading is found relative to the same directory.
+  int fd = fsOpen(dir.text("d\\new").c_str(), FS_OPEN_READ);
+  ASSERT_GE(fd, 0);
+  char byte = 0;
+  EXPECT_EQ(fsRead(fd, &byte, 1), 1);
+  EXPECT_EQ(byte, 'n');
+  fsClose(fd);
+
+  // Renamed away and made again; the renamed one is found under its new name.
+  ASSERT_TRUE(MoveFileA(dir.text("e").c_str(), dir.text("moved").c_str()));
+  ASSERT_TRUE(CreateDirectoryA(dir.text("e").c_str(), nullptr));
+  EXPECT_FALSE(lookupEntry(dir.text("e\\y").c_str(), &entry, false));
+  EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(lookupEntry(dir.text("moved\\y").c_str(), &entry, false));
+
+  // A directory above the kept one renamed away.
+  tu::fs::create_directories(dir.path() / "top" / "in");
+  tu::writeFile(dir.path() / "top" / "in" / "z", "z");
+  EXPECT_TRUE(lookupEntry(dir.text("top\\in\\z").c_str(), &entry, false));
+  ASSERT_TRUE(MoveFileA(dir.text("top").c_str(), dir.text("top2").c_str()));
+  tu::fs::create_directories(dir.path() / "top" / "in");
+  EXPECT_FALSE(lookupEntry(dir.text("top\\in\\z").c_str(), &entry, false));
+}
+
 TEST_F(FsFindTest, EntryCarriesSizeTimesAndNoShortName) {
   tu::writeFile(dir.path() / "data.bin", tu::patternBytes(12345));
   const int64_t ticks = 132000000000000000LL + 1234567; // 2019, with 100-ns digits
