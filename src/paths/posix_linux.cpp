@@ -55,7 +55,7 @@ int64_t noRangeDevice = -1;
 bool linkByProcOnly = false;
 
 // getxattrat (Linux 6.13): an extended attribute of a name relative to a directory descriptor.
-// An older kernel refuses it with ENOSYS, and it is not asked again.
+// Where it is refused as unknown it is not asked again: getxattr by path takes its place.
 #if !defined(SYS_getxattrat) && defined(__x86_64__)
 #define SYS_getxattrat 464
 #endif
@@ -190,7 +190,9 @@ long sysGetXattrAt(int dirFd, const char *name, const char *path, const char *at
   if (!noGetXattrAt) {
     XattrArgs args = {reinterpret_cast<uintptr_t>(data), static_cast<uint32_t>(size), 0};
     long length = syscall(SYS_getxattrat, dirFd, name, 0u, attribute, &args, sizeof args);
-    if (length >= 0 || errno != ENOSYS)
+    // ENOSYS from an older kernel; EPERM from a system-call filter that does not know the call
+    // (reading a user attribute is never refused with EPERM otherwise).
+    if (length >= 0 || (errno != ENOSYS && errno != EPERM))
       return length;
     noGetXattrAt = true;
   }
