@@ -864,6 +864,7 @@ BOOL CreateDirectoryA(const char *path, void *securityAttributes) {
   char sys[SYS_PATH];
   if (!toSystemPath(path, sys))
     return FALSE;
+  forgetLookupDirectory(sys);
   if (mkdir(sys, 0777) != 0) {
     int err = errno;
     SetLastError(win32ErrorFromErrno(err, ERRNO_DIRECTORY));

@@ -543,7 +543,7 @@ namespace {
 // this process removes or renames it or a directory above it (forgetLookupDirectory).
 struct LookupDirectory {
   char path[SYS_PATH]; // its system path with the final `/`; empty when none is kept
-  int fd = -1;
+  int fd = -1;         // -1 for a directory that could not be opened: whole paths are used
 };
 constexpr int LOOKUP_DIRECTORIES = 2;
 LookupDirectory lookupDirectories[LOOKUP_DIRECTORIES];
@@ -558,11 +558,12 @@ void closeLookupDirectory(LookupDirectory &kept) {
 
 // The descriptor of the directory part (its first `length` bytes) of `sys`, opened in place of
 // the directory used longest ago when it is not kept; -1 when it cannot be opened (the whole
-// path is used then).
+// path is used then). A directory that cannot be opened is kept too, so that the lookups of a
+// tree that does not exist yet (an echo run into a new destination) cost no failed open each.
 int lookupDirectoryOf(const char *sys, size_t length) {
   for (int i = 0; i < LOOKUP_DIRECTORIES; ++i) {
     LookupDirectory &kept = lookupDirectories[i];
-    if (kept.fd >= 0 && strncmp(kept.path, sys, length) == 0 && kept.path[length] == '\0') {
+    if (kept.path[0] != '\0' && strncmp(kept.path, sys, length) == 0 && kept.path[length] == '\0') {
       lastLookupDirectory = i;
       return kept.fd;
     }
@@ -573,10 +574,6 @@ int lookupDirectoryOf(const char *sys, size_t length) {
   memcpy(kept.path, sys, length);
   kept.path[length] = '\0';
   kept.fd = sysOpenLookupDirectory(kept.path);
-  if (kept.fd < 0) {
-    kept.path[0] = '\0';
-    return -1;
-  }
   lastLookupDirectory = slot;
   return kept.fd;
 }
@@ -597,7 +594,7 @@ void forgetLookupDirectory(const char *sys) {
     --length;
   // Each kept directory that `sys` names or lies below (the root: all of them).
   for (LookupDirectory &kept : lookupDirectories)
-    if (kept.fd >= 0 &&
+    if (kept.path[0] != '\0' &&
         (length == 0 || (strncmp(kept.path, sys, length) == 0 && kept.path[length] == '/')))
       closeLookupDirectory(kept);
 }

@@ -145,6 +145,16 @@ TEST_F(FsFindTest, NamesakeLookupsFollowADirectoryMadeAgain) {
   EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
   EXPECT_TRUE(lookupEntry(dir.text("moved\\y").c_str(), &entry, false));
 
+  // A directory that did not exist at the first lookup, made by the program and by another.
+  EXPECT_FALSE(lookupEntry(dir.text("later\\x").c_str(), &entry, false));
+  ASSERT_TRUE(CreateDirectoryA(dir.text("later").c_str(), nullptr));
+  tu::writeFile(dir.path() / "later" / "x", "x");
+  EXPECT_TRUE(lookupEntry(dir.text("later\\x").c_str(), &entry, false));
+  EXPECT_FALSE(lookupEntry(dir.text("other\\x").c_str(), &entry, false));
+  tu::fs::create_directory(dir.path() / "other");
+  tu::writeFile(dir.path() / "other" / "x", "x");
+  EXPECT_TRUE(lookupEntry(dir.text("other\\x").c_str(), &entry, false));
+
   // A directory above the kept one renamed away.
   tu::fs::create_directories(dir.path() / "top" / "in");
   tu::writeFile(dir.path() / "top" / "in" / "z", "z");
