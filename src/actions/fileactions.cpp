@@ -143,9 +143,12 @@ int handleExisting(const char *sourcePath, const char *destPath, DWORD attribute
                    const FindEntry &sourceEntry, const FindEntry &listedDest) {
   // An incremental copy ended midway left the old file with part of its new tail and the time
   // of the interruption; the mark it left says what the file was, and the pair is judged (and
-  // updated) as that file.
+  // updated) as that file. A destination with its source's last-write time has none to read:
+  // an update gives it that time only once its data are complete (the common case, an
+  // unchanged pair, costs no look at the mark).
   FindEntry interrupted;
   const FindEntry &destEntry = runState.incremental && runState.mode == MODE_COPY &&
+                                       lastWriteTicks(listedDest) != lastWriteTicks(sourceEntry) &&
                                        interruptedUpdate(destPath, listedDest, &interrupted)
                                    ? interrupted
                                    : listedDest;

@@ -324,6 +324,29 @@ TEST_F(IncrementalTest, AnUpdateEndedMidwayIsCompletedByTheNextRun) {
   }
 }
 
+// A mark left by an update ended after its data and times were complete (the file already has
+// its source's contents and last-write time) is not acted on: the pair is unchanged.
+TEST_F(IncrementalTest, AMarkOnACompleteDestinationChangesNothing) {
+  GrownPair pair = grownPair(40000, 30000);
+  tu::writeFile(srcFile(), pair.source);
+  tu::writeFile(dstFile(), updated(pair));
+  tu::setWriteTicks(srcFile(), 132000000000000000LL);
+  tu::setWriteTicks(dstFile(), 132000000000000000LL);
+  int fd = fsOpen(dst().c_str(), FS_OPEN_UPDATE);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(markUpdate(fd, 40000, 131000000000000000LL));
+  fsClose(fd);
+  tu::setWriteTicks(dstFile(), 132000000000000000LL);
+  runState.incremental = true;
+  runState.selectMask = SEL_ABSENT | SEL_NEWER;
+  tu::StdoutCapture out;
+  int result = handleExisting(src().c_str(), dst().c_str(), FILE_ATTRIBUTE_ARCHIVE,
+                              tu::findEntry(srcFile()), tu::findEntry(dstFile()));
+  EXPECT_EQ(out.finish(), "");
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(tu::readFile(dstFile()), updated(pair));
+}
+
 // A failed update leaves no mark behind: the destination is the old file again.
 TEST_F(IncrementalTest, AFailedUpdateLeavesNoMark) {
   GrownPair pair = grownPair(40000, 30000);
