@@ -4,7 +4,8 @@
 #            (build/test-native): unit tests, end-to-end scenarios, manual page, install and
 #            Debian package
 #   portable the native build once more with the POSIX backend's portable calls alone
-#            (build/test-portable), as another POSIX system builds it: unit and e2e tests
+#            (build/test-portable), as another POSIX system builds it: the file layer's unit
+#            tests, the end-to-end scenarios and the kill trials
 #   windows  the Windows build, cross-compiled with MinGW-w64 (build/test-windows): the same
 #            tests under Wine, and the zip
 #   fuzz     each libFuzzer target for a short time over its corpus (build/fuzz, clang++)
@@ -27,20 +28,26 @@ cd "$(dirname "$0")" || exit 1
 
 LEGS=(native portable windows fuzz)
 
-jobs="${TREECOPY_JOBS:-2}"
+# Builds and ctest run as many jobs as the machine has cores (TREECOPY_JOBS sets another number).
+jobs="${TREECOPY_JOBS:-$(nproc 2>/dev/null || echo 2)}"
+
+# Tests a leg runs: a ctest regular expression over the test names; empty runs them all.
+ctest_filter=""
 
 # The first argument names the build directory; the rest go to the configure step. Configures
-# (with Ninja for a new build directory when it is installed), builds and runs ctest.
+# (with Ninja for a new build directory when it is installed), builds and runs ctest (only the
+# tests of ctest_filter when it is set).
 run_cmake_leg() {
   local dir="$1"
   shift
-  local generator=()
+  local generator=() select=()
+  [ -z "$ctest_filter" ] || select=(-R "$ctest_filter")
   if [ ! -f "$dir/CMakeCache.txt" ] && command -v ninja >/dev/null 2>&1; then
     generator=(-G Ninja)
   fi
   cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Debug "$@" &&
     cmake --build "$dir" -j "$jobs" &&
-    ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs"
+    ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs" "${select[@]}"
 }
 
 # Prints the commands of the list that are not installed.
@@ -69,8 +76,12 @@ missing_portable() {
   missing_commands cmake c++ python3 strace
   [ -f /usr/include/gtest/gtest.h ] || printf '%s ' "GoogleTest(libgtest-dev)"
 }
+# Only what the portable calls change runs again: the file layer's unit tests (as root and as an
+# ordinary user), the end-to-end scenarios (both users) and the kill trials with hidden temporary
+# names; the manual, package, progress and other subsystems' unit tests are the native leg's.
 run_portable() {
-  run_cmake_leg build/test-portable -DTREECOPY_SANITIZE=ON -DTREECOPY_PORTABLE_POSIX=ON
+  ctest_filter='^(unit_paths|unit_ordinary_user|e2e|e2e_ordinary_user|kill_trials)$' \
+    run_cmake_leg build/test-portable -DTREECOPY_SANITIZE=ON -DTREECOPY_PORTABLE_POSIX=ON
 }
 
 # --- windows leg ---
