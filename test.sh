@@ -59,7 +59,7 @@ missing_commands() {
 }
 
 # --- native leg ---
-packages_native=(cmake g++ ninja-build libgtest-dev python3 strace groff-base man-db dpkg-dev file)
+packages_native=(cmake g++ ninja-build libgtest-dev python3 strace groff-base man-db dpkg-dev file btrfs-progs)
 missing_native() {
   missing_commands cmake c++ python3 strace man groff dpkg-shlibdeps file
   [ -f /usr/include/gtest/gtest.h ] || printf '%s ' "GoogleTest(libgtest-dev)"

@@ -121,6 +121,22 @@ int writeAll(int fd, const unsigned char *data, size_t length) {
   return 0;
 }
 
+// A clone takes the whole source as it is at that moment, which may differ from the `size` read
+// when it was opened: a source that grew is cut back to that size, as a copy by reads would
+// take it; one that shrank fails with SOURCE_ENDED, never a shortened copy. 0 or the error.
+int settleClone(int out, uint64_t size) {
+  struct stat st;
+  if (fstat(out, &st) != 0)
+    return errno;
+  if (static_cast<uint64_t>(st.st_size) < size)
+    return SOURCE_ENDED;
+  if (static_cast<uint64_t>(st.st_size) > size && ftruncate(out, static_cast<off_t>(size)) != 0)
+    return errno;
+  if (copyProgress != nullptr)
+    copyProgress(size, size);
+  return 0;
+}
+
 // Copies the data of `in` (`size` bytes when it was examined, on device `device`) into the
 // empty file `out`: a clone where the file system shares blocks, else copy_file_range, else
 // reads and writes. The size seen at the start is what is copied (as Windows does): a source
@@ -132,11 +148,8 @@ int copyData(int in, int out, uint64_t size, uint64_t device) {
     // An empty file needs no call, a small one a single call.
     if (size == 0)
       return 0;
-    if (sysCloneFile(in, out, device)) {
-      if (copyProgress != nullptr)
-        copyProgress(size, size);
-      return 0;
-    }
+    if (sysCloneFile(in, out, device))
+      return settleClone(out, size);
     uint64_t piece = copyProgress != nullptr ? FIRST_PROGRESS_PIECE : KERNEL_PIECE;
     int64_t pieceStart = copyProgress != nullptr ? steadyMilliseconds() : 0;
     while (copied < size) {
@@ -706,9 +719,8 @@ DWORD replacementRefusal(const FileFacts &old, const struct stat &st, const char
 // The copy of CopyFileA and copyFileDurably: the data go into a temporary file beside the
 // destination, which replaces the destination only when complete; the old destination stays
 // whole until then. The size copied and the times carried come from one fstat of the open
-// source (a clone takes the whole file, which may have grown since: its older times then make
-// the source look newer next time). With `durable` the data are flushed before the copy is
-// published and the directory after it.
+// source, whatever way the data go (a clone too is held to that size). With `durable` the data are
+// flushed before the copy is published and the directory after it.
 BOOL copyFile(const char *source, const char *destination, bool failIfExists, bool durable) {
   char src[SYS_PATH], dst[SYS_PATH];
   if (!toSystemPath(source, src) || !toSystemPath(destination, dst))
