@@ -85,16 +85,20 @@ HANDLE createTemp(const char *destination, PathBuf temp) {
   return INVALID_HANDLE_VALUE;
 }
 
-// Copies the rest of `in` into `out`, telling the progress receiver how far it has come of
-// `total` (the size seen at the start). False with the last error set.
+// Copies `total` bytes (the size seen when the source was opened) of `in` into `out`, telling
+// the progress receiver how far it has come. A source that grew meanwhile gives no more; one
+// that ends sooner fails with 38, never a shortened copy. False with the last error set.
 bool copyData(HANDLE in, HANDLE out, uint64_t total) {
   uint64_t done = 0;
-  for (;;) {
+  while (done < total) {
+    DWORD ask = static_cast<DWORD>(total - done < COPY_CHUNK ? total - done : COPY_CHUNK);
     DWORD got = 0;
-    if (!ReadFile(in, copyBuffer, COPY_CHUNK, &got, nullptr))
+    if (!ReadFile(in, copyBuffer, ask, &got, nullptr))
       return false;
-    if (got == 0)
-      return true;
+    if (got == 0) {
+      SetLastError(ERROR_HANDLE_EOF);
+      return false;
+    }
     for (DWORD at = 0; at < got;) {
       DWORD put = 0;
       if (!WriteFile(out, copyBuffer + at, got - at, &put, nullptr))
@@ -109,6 +113,7 @@ bool copyData(HANDLE in, HANDLE out, uint64_t total) {
     if (copyProgress != nullptr)
       copyProgress(done, total);
   }
+  return true;
 }
 
 } // namespace
@@ -148,8 +153,11 @@ DWORD fillTemp(HANDLE in, HANDLE &out, const char *temp, const BY_HANDLE_FILE_IN
 // the call returns. Whatever fails, the temporary file is removed and the destination is as it
 // was.
 BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bool durable) {
-  HANDLE in = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  // Every sharing mode: a file that another program holds open for writing (a live log) is
+  // copied up to the size read now; copyData fails one that shrinks meanwhile.
+  HANDLE in =
+      CreateFileA(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (in == INVALID_HANDLE_VALUE)
     return FALSE; // a directory is refused here with 5, as CopyFileA refuses it
   BY_HANDLE_FILE_INFORMATION info;

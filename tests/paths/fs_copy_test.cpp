@@ -158,6 +158,40 @@ TEST_F(FsCopyTest, DestinationKeepsItsOldContentsWhileTheCopyRuns) {
   }
 }
 
+// What the progress receiver does to the source while it is copied (one receiver at a time).
+struct SourceChange {
+  tu::fs::path path;
+  std::string bytes; // written over the source at the first piece, in place
+  int calls = 0;
+} sourceChange;
+void changeSourceMidCopy(uint64_t, uint64_t) {
+  if (sourceChange.calls++ == 0)
+    tu::writeFile(sourceChange.path, sourceChange.bytes);
+}
+
+// A source that another program writes while it is copied (a live log) is copied, since the copy
+// shares it for writing too; when it shrinks meanwhile the copy fails with 38 and the old
+// destination stays whole, and when it grows the copy holds the size read at the start.
+TEST_F(FsCopyTest, ASourceWrittenMeanwhileIsCopiedToTheSizeReadOrNotAtAll) {
+  std::string data = tu::patternBytes((12 << 20) + 11, 8); // more than the first piece
+  std::string src = make("log", data);
+  std::string dst = make("dst", "old destination");
+  sourceChange = SourceChange{dir.path() / "log", data.substr(0, 1 << 20)};
+  setCopyProgress(changeSourceMidCopy);
+  EXPECT_FALSE(fsCopyFile(src.c_str(), dst.c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_HANDLE_EOF);
+  EXPECT_TRUE(tu::readFile(dir.path() / "dst") == "old destination");
+  EXPECT_EQ(namesBesides({"log", "dst"}), std::vector<std::string>{});
+
+  make("log", data);
+  sourceChange = SourceChange{dir.path() / "log", data + "one more line\n"};
+  EXPECT_TRUE(fsCopyFile(src.c_str(), dst.c_str(), FALSE)) << GetLastError();
+  setCopyProgress(nullptr);
+  EXPECT_GE(sourceChange.calls, 1);
+  std::string copied = tu::readFile(dir.path() / "dst");
+  EXPECT_TRUE(copied == data) << copied.size(); // not printed whole: 12 MiB
+}
+
 TEST_F(FsCopyTest, CopyRefusesDirectoriesAndReportsMissingPaths) {
   tu::fs::create_directory(dir.path() / "d");
   std::string src = make("f", "x");
