@@ -2,6 +2,7 @@
 // RemoveDirectoryA, and the file-time handle calls CreateFileA/GetFileTime/SetFileTime/
 // CloseHandle. The Windows refusals are enforced by attribute, for root too.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -276,6 +277,10 @@ void removeLeftoverTemps(const char *dir) {
 // that a run looks once per directory, not once per file.
 char cleanedDirectory[SYS_PATH] = {};
 
+// The bytes a hidden temporary name takes beside its directory: ".tc", the process number and
+// a counter in at most 8 hex digits each, "-", ".tmp" and the final NUL.
+constexpr size_t TEMP_NAME_BYTES = 3 + 8 + 1 + 8 + 4 + 1;
+
 // The hidden name of the copy being written, for the signal handler below: a copy ended by
 // SIGINT, SIGTERM or SIGHUP removes it, and the process then ends as the signal says. SIGKILL
 // leaves it to the leftover check of a later run.
@@ -283,8 +288,10 @@ char signalTempName[SYS_PATH];
 volatile sig_atomic_t signalTempSet = 0;
 
 extern "C" void removeTempOnSignal(int sig) {
-  if (signalTempSet != 0)
+  if (signalTempSet != 0) {
+    std::atomic_signal_fence(std::memory_order_acquire); // the name is read after the flag
     unlink(signalTempName);
+  }
   signal(sig, SIG_DFL);
   raise(sig); // delivered once the handler returns
 }
@@ -307,16 +314,21 @@ void noteTempName(const char *name) {
     }
   }
   signalTempSet = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   strcpy(signalTempName, name);
+  std::atomic_signal_fence(std::memory_order_release); // the name is whole before the flag
   signalTempSet = 1;
 }
 
 // Puts whatever `make` creates under a new hidden temporary name beside `dst`, the name left in
 // `name`; fresh names are tried while `make` finds one taken (EEXIST). The first time in a
-// directory, leftovers of killed copies there are removed first. 0 or errno.
+// directory, leftovers of killed copies there are removed first. The name is noted for the
+// signal handler before it is made, so that no moment leaves it unknown; a name that turns out
+// taken can only be a leftover of a process that had this number before (names carry it), which
+// the handler may remove. 0 or errno.
 template <typename Make> int makeUnderTempName(const char *dst, char *name, Make make) {
   size_t dirLength = directoryLength(dst);
-  if (dirLength + 40 > SYS_PATH)
+  if (dirLength + TEMP_NAME_BYTES > SYS_PATH)
     return ENAMETOOLONG;
   if (strncmp(cleanedDirectory, dst, dirLength) != 0 || cleanedDirectory[dirLength] != '\0') {
     char dir[SYS_PATH];
@@ -330,10 +342,11 @@ template <typename Make> int makeUnderTempName(const char *dst, char *name, Make
   // number of the process that writes it, the one its leftover check looks at.
   unsigned processId = static_cast<unsigned>(getpid());
   for (int attempt = 0; attempt < 100; ++attempt) {
-    snprintf(name + dirLength, 40, ".tc%x-%x.tmp", processId, tempCounter++);
+    snprintf(name + dirLength, TEMP_NAME_BYTES, ".tc%x-%x.tmp", processId, tempCounter++);
+    noteTempName(name);
     int err = make(name);
-    if (err == 0)
-      noteTempName(name);
+    if (err != 0)
+      signalTempSet = 0;
     if (err != EEXIST)
       return err;
   }

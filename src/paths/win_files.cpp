@@ -16,6 +16,40 @@ unsigned char copyBuffer[COPY_CHUNK];
 // Counter that makes temporary names unique within the process.
 unsigned tempCounter = 0;
 
+// The bytes a hidden temporary name takes beside its directory: ".tc", the process number and
+// the counter in at most 8 hex digits each, "-", ".tmp" and the final NUL.
+constexpr size_t TEMP_NAME_BYTES = 3 + 8 + 1 + 8 + 4 + 1;
+
+// The hidden name of the copy being written, for the console control handler: Ctrl-C, Ctrl-Break
+// or the console closing while a copy runs removes it (the open file is shared for deletion, so
+// the name goes at once and the data when the process ends), then the process ends as usual.
+// The handler runs on a thread of its own: the flag is read before the name, set after it.
+char ctrlTempName[sizeof(PathBuf)];
+volatile LONG ctrlTempSet = 0;
+
+BOOL WINAPI removeTempOnControl(DWORD) {
+  if (InterlockedCompareExchange(&ctrlTempSet, 0, 0) != 0) {
+    SetFileAttributesA(ctrlTempName, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(ctrlTempName);
+  }
+  return FALSE; // the next handler, in the end the default one, ends the process
+}
+
+// Notes `name` as the temporary file that the control handler removes (nullptr: none); the
+// handler is installed the first time.
+void noteTempName(const char *name) {
+  static bool installed = false;
+  if (!installed) {
+    installed = true;
+    SetConsoleCtrlHandler(removeTempOnControl, TRUE);
+  }
+  InterlockedExchange(&ctrlTempSet, 0);
+  if (name == nullptr)
+    return;
+  std::strcpy(ctrlTempName, name);
+  InterlockedExchange(&ctrlTempSet, 1);
+}
+
 // Receives the bytes done while a copy runs (none: nullptr).
 CopyProgressFn copyProgress = nullptr;
 
@@ -70,18 +104,27 @@ DWORD publishRefusal(const char *destination, const BY_HANDLE_FILE_INFORMATION &
 // INVALID_HANDLE_VALUE with the last error set when it cannot.
 HANDLE createTemp(const char *destination, PathBuf temp) {
   size_t dirLength = static_cast<size_t>(fileNamePart(destination) - destination);
-  if (dirLength + 40 > sizeof(PathBuf)) {
+  if (dirLength + TEMP_NAME_BYTES > sizeof(PathBuf)) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
   std::memcpy(temp, destination, dirLength);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::snprintf(temp + dirLength, 40, ".tc%lx-%x.tmp", GetCurrentProcessId(), tempCounter++);
-    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    std::snprintf(temp + dirLength, TEMP_NAME_BYTES, ".tc%lx-%x.tmp", GetCurrentProcessId(),
+                  tempCounter++);
+    // Noted before it is made, so that no moment leaves the name unknown to the handler; a name
+    // that turns out taken carries this process's number, so it is a leftover anyway.
+    noteTempName(temp);
+    HANDLE file = CreateFileA(temp, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+    if (file != INVALID_HANDLE_VALUE)
       return file;
+    if (GetLastError() != ERROR_FILE_EXISTS)
+      break;
   }
+  DWORD code = GetLastError();
+  noteTempName(nullptr);
+  SetLastError(code);
   return INVALID_HANDLE_VALUE;
 }
 
@@ -130,7 +173,8 @@ namespace {
 DWORD fillTemp(HANDLE in, HANDLE &out, const char *temp, const BY_HANDLE_FILE_INFORMATION &info,
                bool durable) {
   uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  if (!copyData(in, out, size) || !SetFileTime(out, nullptr, nullptr, &info.ftLastWriteTime))
+  if (!copyData(in, out, size) ||
+      !SetFileTime(out, nullptr, &info.ftLastAccessTime, &info.ftLastWriteTime))
     return GetLastError();
   if (durable && !FlushFileBuffers(out))
     return GetLastError();
@@ -206,6 +250,7 @@ done:
     SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL); // a read-only file cannot be deleted
     DeleteFileA(temp);
   }
+  noteTempName(nullptr);
   CloseHandle(in);
   if (code != 0) {
     SetLastError(code);

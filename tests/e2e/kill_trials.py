@@ -242,6 +242,49 @@ def window_test(program, kind, env):
     return failures
 
 
+def naming_window_test(program, kind, env):
+    """SIGTERM delivered as the call that gives the new data their hidden name returns: the
+    handler must already know the name and remove it, so that nothing is left and the old
+    destination stays. The call is found by a first traced run (the first one naming a .tc
+    file); the second run delivers the signal there. Gives a list of failures."""
+    if shutil.which("strace") is None:
+        print("naming window: skipped: no strace")
+        return []
+    traced = dict(env, ASAN_OPTIONS=":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"])))
+    calls = "open,openat,link,linkat"
+    kind.lay_out()
+    with tempfile.NamedTemporaryFile("r", prefix="tc-trace-") as trace:
+        subprocess.run(["strace", "-f", "-qq", "-o", trace.name, "-e", "trace=" + calls, program]
+                       + kind.args, cwd=kind.root, env=traced, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        counts, target = {}, None
+        for line in trace:
+            match = re.match(r"(?:\d+ +)?(\w+)\(", line)
+            if match is None:
+                continue
+            name = match.group(1)
+            counts[name] = counts.get(name, 0) + 1
+            if re.search(r'"[^"]*/\.tc[0-9a-f]+-[0-9a-f]+\.tmp"', line) and "= -1" not in line:
+                target = (name, counts[name])
+                break
+    if target is None:
+        return ["naming window: no call gave a hidden temporary name in the traced run"]
+    kind.lay_out()
+    subprocess.run(["strace", "-f", "-qq", "-o", os.devnull, "-e", "trace=" + target[0], "-e",
+                    f"inject={target[0]}:signal=TERM:when={target[1]}", program] + kind.args,
+                   cwd=kind.root, env=traced, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300, preexec_fn=default_signals)
+    failures = []
+    left = leftovers(kind.dst_dir, ["big.bin"])
+    if kind.state(kind.dst) != "old":
+        failures.append("naming window: the destination is not the old file after SIGTERM")
+    if left:
+        failures.append(f"naming window: SIGTERM at {target[0]} #{target[1]} left {left}")
+    print(f"naming window: SIGTERM as {target[0]} #{target[1]} named the copy, left "
+          f"{len(left)} temporary file(s): {'ok' if not failures else 'FAILED'}")
+    return failures
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--program", required=True)
@@ -305,6 +348,7 @@ def main():
             kinds.append(kind)
 
         failures += window_test(program, kinds[0], env)
+        failures += naming_window_test(program, kinds[0], env)
 
         for kind in kinds:
             # One run to the end: it must give the new file, and its time sets the window.

@@ -57,12 +57,20 @@ TEST_F(FsCopyTest, CopyCarriesDataTimeAndAttributes) {
   std::string src = make("src.bin", data);
   const int64_t ticks = 125000000000000000LL + 4321; // 1997, with 100-ns digits
   tu::setWriteTicks(dir.path() / "src.bin", ticks);
+  // The last-access time goes along too (as read before the copy reads the source).
+  FILETIME access = {0x12345670u, 0x01B00000u};
+  HANDLE file = CreateFileA(src.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(SetFileTime(file, nullptr, &access, nullptr));
+  EXPECT_TRUE(CloseHandle(file));
   ASSERT_TRUE(SetFileAttributesA(src.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                   FILE_ATTRIBUTE_ARCHIVE));
   std::string dst = dir.text("dst.bin");
   ASSERT_TRUE(fsCopyFile(src.c_str(), dst.c_str(), FALSE)) << GetLastError();
+  FindEntry entry = tu::findEntry(dir.path() / "dst.bin"); // before a read moves its access time
+  EXPECT_EQ(fst::ticksOf(entry.ftLastAccessTime), fst::ticksOf(access));
   EXPECT_EQ(tu::readFile(dir.path() / "dst.bin"), data);
-  FindEntry entry = tu::findEntry(dir.path() / "dst.bin");
   EXPECT_EQ(fst::ticksOf(entry.ftLastWriteTime), ticks);
   DWORD expected = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
   // Wine without root's override of file permissions makes the file read-only before it stores
