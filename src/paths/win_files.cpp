@@ -217,6 +217,14 @@ BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bo
     code = ERROR_ACCESS_DENIED;
     goto done;
   }
+  {
+    // The refusal compares the source's attributes with the destination's read by name, so the
+    // source's are read by name too: a file system may derive a bit from the name (Wine hides
+    // a name that begins with a dot) where a handle does not show it.
+    DWORD byName = GetFileAttributesA(source);
+    if (byName != INVALID_FILE_ATTRIBUTES)
+      info.dwFileAttributes = byName;
+  }
   code = publishRefusal(destination, info, failIfExists);
   if (code != 0)
     goto done;

@@ -218,6 +218,12 @@ SCENARIOS = [
              stdout=lines("src\\.hid", "src\\vis.txt", " 2/2.files(1.dirs) copied."),
              result={"src/.hid": "hidden\n", "src/vis.txt": "visible\n", "dst/.hid": "hidden\n",
                      "dst/vis.txt": "visible\n"}),
+    # A hidden source over a hidden namesake: the refusal reads both files' attributes the same
+    # way (Wine hides a dot name when asked by name, not through an open handle).
+    Scenario("copy/hidden-over-hidden-with-x", ["src", "dst", "/x"],
+             tree={"src/.hid": File("new\n", mtime=T0), "dst/.hid": File("old\n", mtime=T0 - 60)},
+             stdout=lines("src\\.hid", " 1/1.files(1.dirs) copied."),
+             result={"src/.hid": "new\n", "dst/.hid": "new\n"}),
     # On POSIX a name without wildcard is looked up in its exact letter case (Windows folds
     # it), and ':' is an ordinary character of a name (Wine maps it to and from a private
     # character of its own, so the copy reads the same there).
