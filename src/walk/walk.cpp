@@ -235,6 +235,12 @@ HANDLE listFirst(Level &level) {
   HANDLE search = FindFirstFileA(level.sourcePattern, &level.entry);
   if (search == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
+    // The named pattern may climb through a wildcard or a file (`src\*\*.txt`, `src\f\x`):
+    // Windows calls that an invalid name or no directory, and it finds nothing, as on POSIX.
+    if (level.parent == nullptr && (code == ERROR_INVALID_NAME || code == ERROR_DIRECTORY)) {
+      SetLastError(ERROR_PATH_NOT_FOUND);
+      return search;
+    }
     if (!foundNothing(code))
       reportUnlisted(level, code, !holdsWildcard(level.nameSlot));
   }

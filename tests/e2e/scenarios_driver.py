@@ -79,6 +79,12 @@ SCENARIOS = [
                           " 0/1.files copied(3.errors)."),
              exit=0xF1, tree=dict(SRC, **{"list.txt": "missing.txt\na.txt\n", "dst": "a file\n"}),
              result=UNCHANGED),
+    # A source that climbs through a wildcard or through a file finds nothing, on both builds.
+    Scenario("driver/wildcard-in-a-directory-component-finds-nothing", ["src\\*\\*.txt", "dst"],
+             stdout="src\\*\\*.txt :file not found.\n", exit=0xA0,
+             tree=dict(SRC, **{"src/d/x.txt": "x\n"}), result=UNCHANGED),
+    Scenario("driver/file-as-a-directory-component-finds-nothing", ["src\\a.txt\\x", "dst"],
+             stdout="src\\a.txt\\x :file not found.\n", exit=0xA0, tree=SRC, result=UNCHANGED),
     Scenario("driver/empty-list-file", ["src", "@list.txt", "dst"],
              stdout="src\\ :file not found.\n", exit=0xA0,
              tree=dict(SRC, **{"list.txt": "\n\n"}), result=UNCHANGED),
