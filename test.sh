@@ -52,10 +52,13 @@ missing_commands() {
 }
 
 # --- native leg ---
-packages_native=(cmake g++ ninja-build libgtest-dev python3 strace groff-base man-db dpkg-dev file)
+# libfuse3-dev and fuse3: the test file system of the share-fault scenarios (tests/share).
+packages_native=(cmake g++ ninja-build libgtest-dev python3 strace groff-base man-db dpkg-dev file
+  libfuse3-dev fuse3)
 missing_native() {
-  missing_commands cmake c++ python3 strace man groff dpkg-shlibdeps file
+  missing_commands cmake c++ python3 strace man groff dpkg-shlibdeps file fusermount3
   [ -f /usr/include/gtest/gtest.h ] || printf '%s ' "GoogleTest(libgtest-dev)"
+  [ -f /usr/include/fuse3/fuse.h ] || printf '%s ' "libfuse3(libfuse3-dev)"
 }
 run_native() {
   run_cmake_leg build/test-native -DTREECOPY_SANITIZE=ON
