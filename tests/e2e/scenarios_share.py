@@ -54,6 +54,9 @@ BACKUP = {
 }
 BACKUP_GONE_DELETED = {path: item for path, item in BACKUP.items() if path != "bak/docs/gone.txt"}
 
+# A file in a subdirectory, and its older namesake.
+SUB_PAIR = {"src/sub/a.txt": File("new\n", mtime=LATER), "dst/sub/a.txt": File("old\n", mtime=T0)}
+
 # One file to copy or move, and an older good destination.
 DATA = bytes((i * 13 + i // 251) & 0xFF for i in range(48 * KIB))
 OLD_DATA = b"old " * (4 * KIB)
@@ -98,6 +101,15 @@ TABLE = [
      lines("bak\\docs\\r1.txt", "bak\\docs\\r2.txt" + IO_ERROR, "bak\\docs\\r3.txt",
            " 2/4.files(2.dirs) compared(1.errors)."),
      0x08, BACKUP),
+    ("share/lookup-of-destination-dir-fails-compare", "dst", ["getattr /sub fail EIO"],
+     ["src", "dst", "/s", "/c"], SUB_PAIR,
+     lines("src\\sub\\a.txt" + IO_ERROR, " 0/1.files(2.dirs) compared(1.errors)."),
+     0x08, SUB_PAIR),
+    # A copy makes a destination directory it cannot find: making it fails too, and says so.
+    ("share/lookup-of-destination-dir-fails-copy", "dst", ["getattr /sub fail EIO"],
+     ["src", "dst", "/s"], SUB_PAIR,
+     lines("dst\\sub" + IO_ERROR, " 0/0.files(2.dirs) copied(1.errors)."),
+     0x04, SUB_PAIR),
     ("share/lookup-fails-copy", "dst", ["getattr /a.bin fail EIO"],
      ["src", "dst", "/s"], ONE_OVER_OLDER,
      lines("src\\a.bin" + IO_ERROR, " 0/1.files(1.dirs) copied(1.errors)."),
