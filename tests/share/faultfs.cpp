@@ -12,9 +12,9 @@
 //
 // A rule is one line of words:  OP PATH ACTION [ARG] [skip=N] [times=N]
 //   OP      a request: getattr (every lookup and stat of a name), readdir, opendir, open,
-//           create, read, write, flush (each close), fsync, release, truncate, utimens, chmod,
-//           chown, mkdir, rmdir, unlink, rename, link, symlink, readlink, statfs, setxattr,
-//           getxattr, listxattr, removexattr; or * for any request
+//           create, read, write, flush (each close), fsync, release (a delay only), truncate,
+//           utimens, chmod, chown, mkdir, rmdir, unlink, rename, link, symlink, readlink,
+//           statfs, setxattr, getxattr, listxattr, removexattr; or * for any request
 //   PATH    the path below the mount point (/dir/a.txt), a shell pattern (/dir/*; * also spans
 //           slashes), or * for any; a rename or link matches by either of its two paths
 //   ACTION  fail ERR   answers ERR and does nothing
