@@ -59,10 +59,14 @@ missing_commands() {
 }
 
 # --- native leg ---
-packages_native=(cmake g++ ninja-build libgtest-dev python3 strace groff-base man-db dpkg-dev file btrfs-progs)
+# libfuse3-dev and fuse3: the test file system of the share-fault scenarios (tests/share);
+# btrfs-progs: a file system that clones, for the copy's clone test (as root).
+packages_native=(cmake g++ ninja-build libgtest-dev python3 strace groff-base man-db dpkg-dev file
+  libfuse3-dev fuse3 btrfs-progs)
 missing_native() {
-  missing_commands cmake c++ python3 strace man groff dpkg-shlibdeps file
+  missing_commands cmake c++ python3 strace man groff dpkg-shlibdeps file fusermount3
   [ -f /usr/include/gtest/gtest.h ] || printf '%s ' "GoogleTest(libgtest-dev)"
+  [ -f /usr/include/fuse3/fuse.h ] || printf '%s ' "libfuse3(libfuse3-dev)"
 }
 run_native() {
   run_cmake_leg build/test-native -DTREECOPY_SANITIZE=ON

@@ -40,6 +40,23 @@ foreach(subsystem cli paths walk actions report)
   endif()
 endforeach()
 
+# The file system of the share-fault scenarios (tests/share/faultfs.cpp): a passthrough that
+# fails, loses replies to and drops chosen requests. Built natively where libfuse3 is found;
+# without it those scenarios skip themselves, saying why.
+set(E2E_SHARE)
+if(NOT CMAKE_CROSSCOMPILING)
+  find_path(FUSE3_INCLUDE_DIR fuse3/fuse.h)
+  find_library(FUSE3_LIBRARY fuse3)
+  if(FUSE3_INCLUDE_DIR AND FUSE3_LIBRARY)
+    add_executable(faultfs ${CMAKE_SOURCE_DIR}/tests/share/faultfs.cpp)
+    target_include_directories(faultfs PRIVATE ${FUSE3_INCLUDE_DIR}/fuse3)
+    target_link_libraries(faultfs PRIVATE ${FUSE3_LIBRARY} pthread)
+    set(E2E_SHARE --faultfs $<TARGET_FILE:faultfs>)
+  else()
+    message(STATUS "libfuse3 not found (libfuse3-dev): the share-fault scenarios will skip")
+  endif()
+endif()
+
 find_program(PYTHON3 python3 REQUIRED)
 if(CMAKE_CROSSCOMPILING)
   set(E2E_MODE --wine)
@@ -50,7 +67,7 @@ else()
 endif()
 add_test(NAME e2e
   COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py ${E2E_MODE}
-          --program $<TARGET_FILE:treecopy>)
+          --program $<TARGET_FILE:treecopy> ${E2E_SHARE})
 set_tests_properties(e2e PROPERTIES TIMEOUT 600)
 list(APPEND TREECOPY_TEST_NAMES e2e)
 
@@ -68,7 +85,7 @@ if(NOT CMAKE_CROSSCOMPILING)
     COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/run_as_user.py ${unit_programs})
   add_test(NAME e2e_ordinary_user
     COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py ${E2E_MODE}
-            --program $<TARGET_FILE:treecopy> --ordinary-user)
+            --program $<TARGET_FILE:treecopy> --ordinary-user ${E2E_SHARE})
   # Copies, moves and incremental copies of large files ended by SIGKILL, SIGTERM and SIGINT at
   # random moments (about four minutes).
   if(TREECOPY_PORTABLE_POSIX)

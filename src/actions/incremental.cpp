@@ -27,8 +27,8 @@ unsigned char copyChunk[COPY_CHUNK];
 // Where an update in place stands, for what a failure has to put back.
 enum UpdateStage {
   STAGE_UNTOUCHED, // nothing written yet
-  STAGE_TAIL,      // appending the new tail: a failure cuts it off again
-  STAGE_HEAD,      // the tail is complete, the head being rewritten
+  STAGE_WRITING,   // appending the new tail, rewriting the head, closing the file: a failure
+                   // cuts the tail off again
   STAGE_WRITTEN,   // all written and closed: only the times are left
 };
 
@@ -155,11 +155,10 @@ bool writeUpdate(Update &u) {
   if (!markUpdate(u.dest, static_cast<int64_t>(u.destSize), lastWriteTicks(*u.destEntry)))
     return false;
   u.marked = true;
-  u.stage = STAGE_TAIL;
+  u.stage = STAGE_WRITING;
   if (!copyRange(u, u.growth + 1) ||
       fsTruncate(u.dest, static_cast<int64_t>(u.destSize + u.growth)) != 0)
     return false;
-  u.stage = STAGE_HEAD;
   if (u.headerLength > 0) {
     if (fsSeek(u.source, 0, FS_SEEK_SET) < 0 || fsSeek(u.dest, 0, FS_SEEK_SET) < 0)
       return false;
@@ -168,27 +167,34 @@ bool writeUpdate(Update &u) {
   }
   fsClose(u.source);
   u.source = -1;
-  // A destination whose close fails may not hold what was written: a failure, not a success.
+  // A destination whose close fails may not hold what was written (a share may tell of a write
+  // it never stored only here): a failure, whose tail is cut off like any other's, through the
+  // file opened once more.
   int closed = fsClose(u.dest);
   u.dest = -1;
-  if (closed != 0)
+  if (closed != 0) {
+    DWORD saved = GetLastError();
+    u.dest = fsOpen(u.destPath, FS_OPEN_UPDATE);
+    SetLastError(saved);
     return false;
+  }
   u.stage = STAGE_WRITTEN;
   return true;
 }
 
-// Closes what is open after an update that did not go through. A failed append is cut off and
-// the destination's old times put back; the last error stays the one that stopped the update.
+// Closes what is open after an update that did not go through. The appended bytes are cut off
+// and the destination's old times put back; the last error stays the one that stopped the
+// update.
 void endUpdate(Update &u) {
   DWORD saved = GetLastError();
   if (u.source >= 0)
     fsClose(u.source);
   if (u.dest >= 0) {
-    if (u.stage == STAGE_TAIL)
+    if (u.stage == STAGE_WRITING)
       cutOffTail(u.dest, u.destSize);
     fsClose(u.dest);
   }
-  if (u.stage == STAGE_TAIL || u.stage == STAGE_HEAD)
+  if (u.stage == STAGE_WRITING)
     copyFileTimes(*u.destEntry, u.destPath);
   if (u.marked)
     clearUpdateMark(u.destPath);
@@ -199,11 +205,12 @@ void endUpdate(Update &u) {
 
 // Updates an existing destination in place from its grown source: 1 done (the line carries
 // "\t*"), -1 declined with nothing changed (a destination too small, or not a private file),
-// 0 failed with the last error saying why. A failure while the tail is appended (a full disk, a
-// read error, a source shortened meanwhile) leaves the destination as it was: the bytes
-// appended are cut off again and its last byte and times put back. One while the head is
-// rewritten keeps the complete tail and puts the old times back, so that the destination still
-// looks older than its source and the next run brings it up to date.
+// 0 failed with the last error saying why. A failure at any step of the writing (a full disk, a
+// read error, a source shortened meanwhile, a close that reports a lost write) cuts the bytes
+// appended off again and puts the last byte and the times back, so that the destination still
+// looks older than its source and the next run brings it up to date (a head rewritten in part
+// under /+h is written again then). A mark that cannot be removed once the update is complete
+// is a failure too, reported with its error: the data and times stay those of the source.
 int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attributes,
                     const FindEntry *sourceEntry, const FindEntry *destEntry) {
   if (sourceEntry == nullptr || destEntry == nullptr)
@@ -239,9 +246,14 @@ int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attribut
   if (result != 1)
     endUpdate(u);
   if (result == 1) {
-    clearUpdateMark(destPath);
-    printf("\t*");
+    bool markRemoved = clearUpdateMark(destPath);
+    DWORD saved = GetLastError();
+    if (markRemoved)
+      printf("\t*");
     SetFileAttributesA(destPath, attributes);
+    SetLastError(saved);
+    if (!markRemoved)
+      result = 0;
   } else if (protectionCleared) {
     DWORD saved = GetLastError();
     SetFileAttributesA(destPath, destAttributes);

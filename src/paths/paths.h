@@ -168,9 +168,10 @@ constexpr int FS_SEEK_CUR = 1;
 // ended midway (a kill, a power cut) is found by a later run and done again from where the old
 // file ended. Where the file system keeps no such mark (no extended attributes; Windows),
 // nothing is kept and nothing fails. markUpdate is given the file open for the update; false
-// with the last error set when the mark cannot be made.
+// with the last error set when the mark cannot be made. clearUpdateMark removes it: true when
+// the file holds no mark afterwards (or none can be kept there), false with the last error set.
 bool markUpdate(int fd, int64_t oldSize, int64_t oldWriteTicks);
-void clearUpdateMark(const char *path);
+bool clearUpdateMark(const char *path);
 // True, with the size and last-write time the file had before, when `path` holds the mark of
 // an update that did not end.
 bool readUpdateMark(const char *path, int64_t *oldSize, int64_t *oldWriteTicks);

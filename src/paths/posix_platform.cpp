@@ -210,10 +210,15 @@ bool markUpdate(int fd, int64_t oldSize, int64_t oldWriteTicks) {
   return false;
 }
 
-void clearUpdateMark(const char *path) {
+bool clearUpdateMark(const char *path) {
   char sys[SYS_PATH];
-  if (toSystemPath(path, sys))
-    sysRemoveXattr(-1, sys, UPDATE_XATTR_NAME);
+  if (!toSystemPath(path, sys))
+    return false;
+  if (sysRemoveXattr(-1, sys, UPDATE_XATTR_NAME) == 0 || errno == SYS_NO_ATTRIBUTE ||
+      errno == ENOTSUP || errno == EOPNOTSUPP)
+    return true;
+  SetLastError(win32ErrorFromErrno(errno));
+  return false;
 }
 
 bool readUpdateMark(const char *path, int64_t *oldSize, int64_t *oldWriteTicks) {

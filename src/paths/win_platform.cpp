@@ -134,8 +134,9 @@ bool markUpdate(int fd, int64_t oldSize, int64_t oldWriteTicks) {
   return true;
 }
 
-void clearUpdateMark(const char *path) {
+bool clearUpdateMark(const char *path) {
   (void)path;
+  return true;
 }
 
 bool readUpdateMark(const char *path, int64_t *oldSize, int64_t *oldWriteTicks) {

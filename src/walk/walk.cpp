@@ -402,6 +402,12 @@ void readyDestination(Level &level, const char *destination, DWORD attributes) {
   if (level.destPattern[0] == 0)
     return;
   level.destDirExists = pathExists(level.destPattern);
+  // A directory that could not be searched for another reason than its absence (an I/O error
+  // of a share, a listing refused) is not known to be missing. Where no directory is made, the
+  // lookup of each namesake then tells, or fails as that file's failure: a delete or compare
+  // never takes the level's files for ones without a namesake.
+  if (!level.destDirExists && !modeTraits().makesDestDirs && !foundNothing(GetLastError()))
+    level.destDirExists = true;
   if (level.sameNameDest)
     *level.destNameSlot = 0;
   if (level.destDirExists || !modeTraits().makesDestDirs ||
@@ -425,14 +431,38 @@ bool destAttributesNeeded() {
   return runState.incremental && runState.includeHidden;
 }
 
-// Looks up the level's namesake; false when there is none.
-bool lookUpNamesake(Level &level) {
+// What the lookup of a namesake found.
+enum NamesakeLookup {
+  NAMESAKE_FAILED = -1, // it could not be looked up (last error set): whether it exists is unknown
+  NAMESAKE_ABSENT = 0,
+  NAMESAKE_FOUND = 1,
+};
+
+// Looks up the level's namesake. Only "not found" makes it absent; any other failure (an I/O
+// error of a share, a refused search) leaves it unknown.
+NamesakeLookup lookUpNamesake(Level &level) {
   bool complete = destAttributesNeeded() || LOOKUP_READS_STORED_BITS;
-  if (!lookupEntry(level.destPattern, &level.namesake, complete))
-    return false;
-  if (complete || !selectionNeedsAttributes(level.entry, level.namesake))
-    return true;
-  return lookupEntry(level.destPattern, &level.namesake, true);
+  bool found = lookupEntry(level.destPattern, &level.namesake, complete);
+  if (found && !complete && selectionNeedsAttributes(level.entry, level.namesake))
+    found = lookupEntry(level.destPattern, &level.namesake, true);
+  if (found)
+    return NAMESAKE_FOUND;
+  return foundNothing(GetLastError()) ? NAMESAKE_ABSENT : NAMESAKE_FAILED;
+}
+
+// Reports a file whose namesake could not be looked up as a failure of the action it would
+// have met, with the lookup's error: nothing is done to a file whose namesake may exist.
+void reportNamesakeFailure(const Level &level) {
+  DWORD code = GetLastError();
+  if (filteredByArchive(level.entry.dwFileAttributes))
+    return;
+  if (beginItemLine() && runState.mode != MODE_DELETE)
+    std::printf("%s\t%s %s", level.sourcePattern, modeTraits().arrow, level.destPattern);
+  else
+    std::printf("%s", level.sourcePattern);
+  reportError("", static_cast<int32_t>(code));
+  flushAfterItem();
+  recordFailure(blockedActionStatus());
 }
 
 // Pairs the listed file with its destination namesake and hands the pair to the actions.
@@ -442,15 +472,21 @@ void handleFile(Level &level) {
   runState.fileCount += 1;
   if (!level.destDirExists) {
     level.total += handleAbsent(sourcePath, level.destPattern, attributes);
-  } else if (!pathPut(level.destPattern, level.destNameSlot, level.nameSlot)) {
+    return;
+  }
+  if (!pathPut(level.destPattern, level.destNameSlot, level.nameSlot)) {
     reportEntryTooLong(level.destPattern, level.destNameSlot, level.nameSlot,
                        blockedActionStatus());
-  } else if (!level.destDirFresh && lookUpNamesake(level)) {
+    return;
+  }
+  NamesakeLookup namesake = level.destDirFresh ? NAMESAKE_ABSENT : lookUpNamesake(level);
+  if (namesake == NAMESAKE_FOUND)
     level.total +=
         handleExisting(sourcePath, level.destPattern, attributes, level.entry, level.namesake);
-  } else {
+  else if (namesake == NAMESAKE_ABSENT)
     level.total += handleAbsent(sourcePath, level.destPattern, attributes);
-  }
+  else
+    reportNamesakeFailure(level);
 }
 
 // How a subdirectory's destination is chosen when it is descended.

@@ -16,6 +16,12 @@ runs the same suite as an ordinary user: started as root, the suite hands a scra
 (holding a copy of the program and of the scenarios) to user and group 65534 and runs itself
 there as that user (setpriv); started as anyone else, it runs as that user. Scenarios that need
 root (a mounted file system) are then skipped, each with its reason.
+
+    run_e2e.py --native --program build/treecopy --faultfs build/faultfs
+
+runs the share-fault scenarios too (scenarios_share.py): each mounts the test file system
+faultfs (tests/share/faultfs.cpp) over a directory of its tree. Without --faultfs, or where
+/dev/fuse cannot be used, they are skipped, saying why.
 """
 
 import argparse
@@ -51,6 +57,8 @@ class Skipped(Exception):
     """A scenario that cannot run here; the text says why."""
 
 
+
+
 def mount_small_filesystems(root, mounts):
     """Mounts a tmpfs of the given size at each directory below `root`; gives the mount points
     (to unmount in reverse order). Raises Skipped where mounting is not permitted."""
@@ -71,6 +79,55 @@ def unmount_all(mounted):
     for point in reversed(mounted):
         if subprocess.run(["umount", point], stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL).returncode != 0:
             subprocess.run(["umount", "-l", point], stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL)
+
+
+def fuse_unusable():
+    """Why no FUSE file system can be mounted here, or None when it can be tried."""
+    if not os.path.exists("/dev/fuse"):
+        return "no /dev/fuse"
+    if not os.access("/dev/fuse", os.R_OK | os.W_OK):
+        return "/dev/fuse cannot be opened by this user"
+    if os.geteuid() != 0 and shutil.which("fusermount3") is None:
+        return "no fusermount3 to mount as an ordinary user (package fuse3)"
+    return None
+
+
+def mount_shares(faultfs, root, shares):
+    """Mounts the test file system faultfs over each directory of `shares` ({relative
+    directory: rules}), each backed by its own content; gives the mount points (to unmount).
+    Raises Skipped where that cannot be done here."""
+    if faultfs is None:
+        raise Skipped("no FUSE test file system (run_e2e.py --faultfs; built where libfuse3-dev is)")
+    reason = fuse_unusable()
+    if reason is not None:
+        raise Skipped(f"cannot use FUSE: {reason}")
+    mounted = []
+    for relative, rules in sorted(shares.items()):
+        point = full_path(root, relative)
+        os.makedirs(point, exist_ok=True)
+        command = [faultfs]
+        for rule in rules:
+            command += ["--rule", rule]
+        done = subprocess.run(command + [point, point], stdin=DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT)
+        if done.returncode != 0:
+            # As the disk-full scenarios do where mounting is not permitted (a container without
+            # the right), the row is skipped, with faultfs's own words.
+            unmount_shares(mounted)
+            text = done.stdout.decode("utf-8", "replace").strip().replace("\n", "; ")
+            raise Skipped(f"cannot mount a FUSE file system: {text or 'faultfs failed'}")
+        mounted.append(point)
+    return mounted
+
+
+def unmount_shares(mounted):
+    """Unmounts the test file systems (each ends its program); the list is emptied."""
+    while mounted:
+        point = mounted.pop()
+        for command in (["fusermount3", "-u", point], ["umount", point], ["umount", "-l", point]):
+            if shutil.which(command[0]) and subprocess.run(
+                    command, stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL).returncode == 0:
+                break
 
 
 _strace_works = None
@@ -117,8 +174,9 @@ PORTABLE_CALLS = {"renameat2": "linkat"}
 class Runner:
     """Starts the program natively or under Wine, with a quiet, fixed environment."""
 
-    def __init__(self, program, under_wine, portable=False):
+    def __init__(self, program, under_wine, portable=False, faultfs=None):
         self.program = os.path.abspath(program)
+        self.faultfs = os.path.abspath(faultfs) if faultfs else None
         self.under_wine = under_wine
         self.portable = portable
         self.env = dict(os.environ)
@@ -430,6 +488,7 @@ def run_scenario(runner, scenario, keep):
     root_text = runner.root_text(root)
     failures = []
     mounted = []
+    shares = []
     try:
         mounted = mount_small_filesystems(root, scenario.mount)
         if scenario.root_only and os.geteuid() != 0:
@@ -445,11 +504,13 @@ def run_scenario(runner, scenario, keep):
             return ["this scenario needs strace (apt-get install strace)"]
         if scenario.kill_at is not None and not strace_can_trace():
             raise Skipped("strace cannot trace a program here (no ptrace for this user)")
+        shares = mount_shares(runner.faultfs, root, scenario.share) if scenario.share else []
         try:
             proc = runner.run(args, root, scenario.env, scenario.kill_at, scenario.as_user,
                               scenario.nofile)
         except subprocess.TimeoutExpired:
             return [f"no end after {TIMEOUT_SECONDS} seconds"]
+        unmount_shares(shares)  # the tree is checked on the backing directories themselves
         stdout = proc.stdout
         if runner.under_wine:
             stdout = stdout.replace(b"\r\n", b"\n")
@@ -489,6 +550,7 @@ def run_scenario(runner, scenario, keep):
             failures.extend(output_lines(proc.stderr)[:20])
         return failures
     finally:
+        unmount_shares(shares)
         unmount_all(mounted)
         if failures and keep:
             failures.append(f"(directory kept: {root})")
@@ -505,6 +567,7 @@ def main():
     parser.add_argument("--program", required=True, help="path of the treecopy program")
     parser.add_argument("--portable", action="store_true",
                         help="the native program is built with the portable POSIX calls alone")
+    parser.add_argument("--faultfs", help="the test file system program for the share-fault scenarios")
     parser.add_argument("--filter", action="append", default=[],
                         help="run only scenarios whose name matches this shell pattern (repeatable)")
     parser.add_argument("--keep", action="store_true", help="keep the directories of failed scenarios")
@@ -531,8 +594,8 @@ def main():
         print(f"no program at {options.program}")
         return 1
 
-    runner = Runner(options.program, options.wine, options.portable)
-    passed = failed = skipped = 0
+    runner = Runner(options.program, options.wine, options.portable, options.faultfs)
+    passed = failed = skipped = expected = 0
     for name, lines in problems:
         failed += 1
         print(f"FAIL {name}: cannot be loaded")
@@ -548,7 +611,17 @@ def main():
                 print(f"skip {scenario.name}: skipped: {reason}")
                 sys.stdout.flush()
                 continue
-            if failures:
+            if failures and scenario.expected_fail:
+                expected += 1
+                print(f"xfail {scenario.name}: fails as expected ({scenario.expected_fail})")
+                if options.verbose:
+                    for line in failures:
+                        print("    " + line)
+            elif scenario.expected_fail:
+                failed += 1
+                print(f"FAIL {scenario.name}: passes now: take it off the expected failures "
+                      f"({scenario.expected_fail})")
+            elif failures:
                 failed += 1
                 print(f"FAIL {scenario.name}: {failures[0]}")
                 for line in failures[1:]:
@@ -560,7 +633,8 @@ def main():
             sys.stdout.flush()
     finally:
         runner.stop()
-    print(f"{passed} passed, {failed} failed" + (f", {skipped} skipped" if skipped else ""))
+    print(f"{passed} passed, {failed} failed" + (f", {skipped} skipped" if skipped else "")
+          + (f", {expected} failing as expected" if expected else ""))
     return 1 if failed else 0
 
 
@@ -593,6 +667,11 @@ def rerun_as_ordinary_user(options):
             command += ["--filter", pattern]
         if options.verbose:
             command.append("-v")
+        if options.faultfs:
+            faultfs = os.path.join(scratch, "faultfs")
+            shutil.copy2(options.faultfs, faultfs)
+            os.chown(faultfs, ORDINARY_ID, ORDINARY_ID)
+            command += ["--faultfs", faultfs]
         env = dict(os.environ, TMPDIR=work, HOME=scratch)
         print(f"running as user {ORDINARY_ID} in {scratch}")
         sys.stdout.flush()

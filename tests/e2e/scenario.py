@@ -121,6 +121,15 @@ class Scenario:
               exit status is then -9.
     root_only the reason why the scenario means something only when the suite runs as root (a
               right that only root has); it is skipped with that reason otherwise
+    share     {directory: [rule, ...]}: the test file system tests/share/faultfs is mounted over
+              each of these directories (relative paths of the tree) once the tree is made, with
+              its own content as the backing directory and the rules given (see faultfs.cpp),
+              and unmounted as soon as the program has ended, before the tree is checked; native
+              only. Where the suite has no faultfs program or /dev/fuse cannot be used the
+              scenario is skipped, saying why.
+    expected_fail the reason why the scenario is known to fail for now (a fault that another
+              branch mends): its failure is counted as expected; should it pass, that is a
+              failure that asks for the mark to be taken off
     mount     {directory: size}: a small tmpfs of that size ("1m") is mounted at each of these
               directories (relative paths of the tree) before the tree is made, and unmounted
               afterwards whatever happens; native only. Mounting needs root: where it is not
@@ -129,7 +138,7 @@ class Scenario:
 
     def __init__(self, name, args, stdout=None, exit=0, tree=None, result=None, wine=None,
                  only=None, env=None, check=None, place=None, kill_at=None, as_user=False,
-                 nofile=None, mount=None, root_only=None):
+                 nofile=None, mount=None, root_only=None, share=None, expected_fail=None):
         if wine is not None and "reason" not in wine:
             raise ValueError(f"{name}: a Wine difference needs its reason")
         if only not in (None, "native", "wine"):
@@ -142,6 +151,8 @@ class Scenario:
             raise ValueError(f"{name}: kill_at works natively only")
         if mount and only != "native":
             raise ValueError(f"{name}: mount works natively only")
+        if share and only != "native":
+            raise ValueError(f"{name}: share works natively only")
         self.name = name
         self.args = list(args)
         self.tree = dict(tree or {})
@@ -158,6 +169,8 @@ class Scenario:
         self.nofile = nofile
         self.mount = dict(mount or {})
         self.root_only = root_only
+        self.share = {directory: list(rules) for directory, rules in (share or {}).items()}
+        self.expected_fail = expected_fail
 
     def expected(self, under_wine):
         """The fields that hold for one build: (stdout, exit, result)."""

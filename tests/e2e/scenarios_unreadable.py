@@ -25,6 +25,15 @@ NO_SEARCH = {
 
 DENIED = "\t:error(5) Access is denied.  "
 
+# A backup whose upstream directory the user may not search: whether a namesake exists there
+# cannot be told.
+SHUT_UPSTREAM = {
+    "bak/docs/gone.txt": "gone\n",
+    "bak/docs/r1.txt": "r1\n",
+    "live/docs": Dir(mode=0o000),
+    "live/docs/r1.txt": "r1\n",
+}
+
 # A chain of directories deeper than the open-file limit lets the walk keep open at once.
 DEEP = {"src/" + "/".join(["d"] * 12) + "/f.txt": "deep\n"}
 
@@ -102,6 +111,14 @@ SCENARIOS = [
              exit=0x01,
              result={**NO_SEARCH, "dst/a.txt": "a\n", "dst/ok/b.txt": "b\n"},
              as_user=True, only="native"),
+    # A delete of what no longer exists upstream, where the upstream directory cannot be
+    # searched: a namesake that cannot be looked up is a failure of the file, never an absent
+    # one, so nothing is deleted.
+    Scenario("unreadable/shut-destination-delete", ["bak", "live", "/s", "/del", "/+e", "/+c"],
+             tree=SHUT_UPSTREAM,
+             stdout=lines("bak\\docs\\gone.txt" + DENIED, "bak\\docs\\r1.txt" + DENIED,
+                          " 0/2.files(2.dirs) deleted(2.errors)."),
+             exit=0x02, result=SHUT_UPSTREAM, as_user=True, only="native"),
     # A listing refused with too many link levels.
     Scenario("unreadable/link-loop-source", ["src\\loop\\", "dst"],
              tree={"src/a.txt": "a\n", "src/loop": Link("loop")},
