@@ -85,6 +85,23 @@ class HardLink:
         self.path = path
 
 
+class Pause:
+    """A reliable window for a change made while the program runs: strace stops the program
+    (SIGSTOP) when it enters the system call `call` for the `count`-th time (counting only the
+    calls on `path`, relative to the scenario directory, when one is given), `change` (a function
+    of the scenario directory) changes the tree, and the program goes on. The stop comes once the
+    call is done; with `error` (an errno name such as "EIO") the call is not made and fails with
+    that error instead, so that `change` can do its work as a system that did it and answered
+    with an error would. Native only."""
+
+    def __init__(self, call, count, change, path=None, error=None):
+        self.call = call
+        self.count = count
+        self.change = change
+        self.path = path
+        self.error = error
+
+
 # As the expected tree: the tree must be exactly as it was before the run.
 UNCHANGED = "unchanged"
 
@@ -121,6 +138,8 @@ class Scenario:
               exit status is then -9.
     root_only the reason why the scenario means something only when the suite runs as root (a
               right that only root has); it is skipped with that reason otherwise
+    pause     a Pause: the program stops at a system call while the scenario changes the tree;
+              native only. The expected exit status is the program's own.
     mount     {directory: size}: a small tmpfs of that size ("1m") is mounted at each of these
               directories (relative paths of the tree) before the tree is made, and unmounted
               afterwards whatever happens; native only. Mounting needs root: where it is not
@@ -129,7 +148,7 @@ class Scenario:
 
     def __init__(self, name, args, stdout=None, exit=0, tree=None, result=None, wine=None,
                  only=None, env=None, check=None, place=None, kill_at=None, as_user=False,
-                 nofile=None, mount=None, root_only=None):
+                 nofile=None, mount=None, root_only=None, pause=None):
         if wine is not None and "reason" not in wine:
             raise ValueError(f"{name}: a Wine difference needs its reason")
         if only not in (None, "native", "wine"):
@@ -140,6 +159,8 @@ class Scenario:
             raise ValueError(f"{name}: as_user and nofile hold for the native build only")
         if kill_at is not None and only != "native":
             raise ValueError(f"{name}: kill_at works natively only")
+        if pause is not None and only != "native":
+            raise ValueError(f"{name}: pause works natively only")
         if mount and only != "native":
             raise ValueError(f"{name}: mount works natively only")
         self.name = name
@@ -158,6 +179,7 @@ class Scenario:
         self.nofile = nofile
         self.mount = dict(mount or {})
         self.root_only = root_only
+        self.pause = pause
 
     def expected(self, under_wine):
         """The fields that hold for one build: (stdout, exit, result)."""
