@@ -9,6 +9,9 @@
 
 namespace {
 
+// "The file exists.": what a destination that the run has written answers a later source.
+constexpr DWORD ERROR_FILE_EXISTS_CODE = 80;
+
 // Ends a failed action's line with the error suffix for the last error and records the failure.
 int failAction(uint32_t statusValue) {
   reportError("", static_cast<int32_t>(GetLastError()));
@@ -38,6 +41,57 @@ int beginTransfer(const char *sourcePath, const char *destPath, DWORD attributes
   return 1;
 }
 
+// Remembers that the run has written the destination file `dest` from the source file
+// `source` (see WrittenFiles).
+void rememberCopy(const FileIdentity &dest, const FileIdentity &source) {
+  rememberWritten(WrittenFile{dest.volume, dest.index, source.volume, source.index});
+}
+
+// Called before a file is written into the destination: when the run can remember no more,
+// it notes from when on its writes are forgotten (see WrittenFiles).
+void noteComingWrite() {
+  if (!writtenFiles.full && writtenFiles.count >= WRITTEN_MOST) {
+    writtenFiles.full = true;
+    writtenFiles.fullSince = changeTimeFloor();
+  }
+}
+
+// Whether the existing destination may be replaced by this source: never when the run has
+// written it from another source file (a collision of two files that map to one destination,
+// which would undo the first; in a move, destroy its only copy). The same source file reaching
+// the same destination twice is no collision. Past the run's memory, every destination changed
+// since the run stopped remembering counts as written by it. 0 when it may be replaced; else the
+// error to fail with: 80, or the error of a look that could not tell.
+DWORD writtenByAnotherSource(const char *sourcePath, const char *destPath) {
+  if (writtenFiles.count == 0 && !writtenFiles.full)
+    return 0; // nothing written yet
+  FileStamp dest;
+  if (!readStamp(destPath, &dest)) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
+  }
+  const WrittenFile *written = findWritten(dest.identity.volume, dest.identity.index);
+  if (written == nullptr)
+    return writtenFiles.full && dest.changeTicks >= writtenFiles.fullSince ? ERROR_FILE_EXISTS_CODE
+                                                                           : 0;
+  FileIdentity source;
+  if (!readIdentity(sourcePath, &source))
+    return GetLastError();
+  return source.volume == written->sourceVolume && source.index == written->sourceIndex
+             ? 0
+             : ERROR_FILE_EXISTS_CODE;
+}
+
+// Fails the action when the existing destination is one the run has written from another
+// source file (see writtenByAnotherSource): 1 when it may go on, else 0 (reported, recorded).
+int refuseCollision(const char *sourcePath, const char *destPath, uint32_t statusValue) {
+  DWORD refusal = writtenByAnotherSource(sourcePath, destPath);
+  if (refusal == 0)
+    return 1;
+  SetLastError(refusal);
+  return failAction(statusValue);
+}
+
 // How a copy treats its destination.
 enum CopyKind {
   COPY_REPLACING, // over the existing namesake that the selection chose
@@ -46,28 +100,37 @@ enum CopyKind {
   COPY_FOR_MOVE,  // over the existing namesake, on the disk before the source is deleted
 };
 
-bool copyAs(CopyKind kind, const char *sourcePath, const char *destPath) {
+bool copyAs(CopyKind kind, const char *sourcePath, const char *destPath, CopyRecord *record) {
   switch (kind) {
   case COPY_NEW_ONLY:
-    return fsCopyFile(sourcePath, destPath, TRUE) != FALSE;
+    return fsCopyFile(sourcePath, destPath, TRUE, record) != FALSE;
   case COPY_FOR_MOVE:
-    return copyFileDurably(sourcePath, destPath);
+    return copyFileDurably(sourcePath, destPath, record);
   case COPY_REPLACING:
     break;
   }
-  return fsCopyFile(sourcePath, destPath, FALSE) != FALSE;
+  return fsCopyFile(sourcePath, destPath, FALSE, record) != FALSE;
 }
 
 // Copies the file to its destination, with one more attempt under /x after the destination
 // refused with access denied; the second copy then gets the source's attribute word. False with
-// the failing call's last error.
-bool copyOver(CopyKind kind, const char *sourcePath, const char *destPath, DWORD attributes) {
-  if (copyAs(kind, sourcePath, destPath))
-    return true;
-  if (!retryAfterDenied())
-    return false;
-  return clearProtection(destPath) && copyAs(kind, sourcePath, destPath) &&
-         SetFileAttributesA(destPath, attributes);
+// the failing call's last error. A copy that was made is remembered as written by the run, and
+// `record` says what it read.
+bool copyOver(CopyKind kind, const char *sourcePath, const char *destPath, DWORD attributes,
+              CopyRecord *record) {
+  bool copied = copyAs(kind, sourcePath, destPath, record);
+  if (!copied && retryAfterDenied() && clearProtection(destPath)) {
+    copied = copyAs(kind, sourcePath, destPath, record);
+    if (copied && !SetFileAttributesA(destPath, attributes)) {
+      DWORD saved = GetLastError();
+      rememberCopy(record->copy, record->source.identity);
+      SetLastError(saved);
+      return false;
+    }
+  }
+  if (copied)
+    rememberCopy(record->copy, record->source.identity);
+  return copied;
 }
 
 // Deletes a file, with one more attempt under /x after access denied. When the second attempt
@@ -81,6 +144,21 @@ bool deleteWithRetry(const char *path, DWORD attributes) {
     return true;
   DWORD saved = GetLastError();
   SetFileAttributesA(path, attributes);
+  SetLastError(saved);
+  return false;
+}
+
+// After a failed delete of a move's source: whether the source is gone all the same (a share
+// that removed it and lost its reply, or a remove asked again that found nothing). Then the move
+// is complete. Otherwise the last error is the delete's again.
+bool sourceGoneAfterFailure(const char *sourcePath) {
+  DWORD saved = GetLastError();
+  FileStamp now;
+  if (!readStamp(sourcePath, &now)) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      return true;
+  }
   SetLastError(saved);
   return false;
 }
@@ -182,19 +260,28 @@ int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
     return 1;
   }
 
+  if (destEntry != nullptr && refuseCollision(sourcePath, destPath, ST_COPY_FAILED) == 0)
+    return 0;
+  noteComingWrite();
+
   if (runState.incremental) {
     int result = incrementalCopy(sourcePath, destPath, attributes, sourceEntry, destEntry);
     if (result == 0)
       return failAction(ST_COPY_FAILED);
     if (result == 1) {
+      // Updated in place: the destination keeps its identity.
+      FileIdentity dest, source;
+      if (readIdentity(destPath, &dest) && readIdentity(sourcePath, &source))
+        rememberCopy(dest, source);
       printf("\n");
       return 1;
     }
   }
 
   CopyKind kind = destEntry != nullptr ? COPY_REPLACING : COPY_NEW_ONLY;
+  CopyRecord record;
   progressBegin(sourcePath);
-  bool copied = copyOver(kind, sourcePath, destPath, attributes);
+  bool copied = copyOver(kind, sourcePath, destPath, attributes, &record);
   progressEnd();
   if (!copied)
     return failAction(ST_COPY_FAILED);
@@ -217,22 +304,43 @@ int moveOne(const char *sourcePath, const char *destPath, DWORD attributes,
     return endDestructiveItem();
 
   if (sourceEntry != nullptr && destEntry != nullptr) {
+    if (refuseCollision(sourcePath, destPath, ST_MOVE_FAILED) == 0)
+      return 0;
+    noteComingWrite();
     // The source is deleted only after a copy that succeeded and has reached the disk. One
     // file under two spellings never gets here: the copy onto itself is refused.
+    CopyRecord record;
     progressBegin(sourcePath);
-    bool copied = copyOver(COPY_FOR_MOVE, sourcePath, destPath, attributes);
+    bool copied = copyOver(COPY_FOR_MOVE, sourcePath, destPath, attributes, &record);
     progressEnd();
-    if (!copied || !deleteWithRetry(sourcePath, attributes))
+    if (!copied)
+      return failAction(ST_MOVE_FAILED);
+    // Only the very file that was copied, unchanged, is deleted: one written to meanwhile (a
+    // log still growing) or replaced by another keeps its name and data, and the destination
+    // keeps the copy of what was read.
+    FileStamp now;
+    if (!readStamp(sourcePath, &now))
+      return failAction(ST_MOVE_FAILED);
+    if (!(now == record.source)) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      return failAction(ST_MOVE_FAILED);
+    }
+    if (!deleteWithRetry(sourcePath, attributes) && !sourceGoneAfterFailure(sourcePath))
       return failAction(ST_MOVE_FAILED);
     return endDestructiveItem();
   }
 
   // A rename to another file system copies the data: its progress shows too.
+  noteComingWrite();
   progressBegin(sourcePath);
   bool moved = renameWithRetry(sourcePath, destPath, attributes);
   progressEnd();
   if (!moved)
     return failAction(ST_MOVE_FAILED);
+  // The moved file is the destination now (a copy of it, from another file system).
+  FileIdentity dest;
+  if (readIdentity(destPath, &dest))
+    rememberCopy(dest, dest);
   return endDestructiveItem();
 }
 

@@ -176,6 +176,43 @@ bool clearUpdateMark(const char *path);
 // an update that did not end.
 bool readUpdateMark(const char *path, int64_t *oldSize, int64_t *oldWriteTicks);
 
+// The identity of a file or directory: device and inode on POSIX, volume serial number and file
+// index on Windows. Two paths name one file exactly when their identities are equal.
+struct FileIdentity {
+  uint64_t volume;
+  uint64_t index;
+};
+inline bool operator==(const FileIdentity &a, const FileIdentity &b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+
+// What a copy read of its source, taken from the very file it read (the open source, not a
+// second look by name): its identity, size, last-write time and change time (the time of its last
+// change of any kind: data, attributes or names; on POSIX the status change time). A move removes
+// its source only while the source still has exactly this stamp.
+struct FileStamp {
+  FileIdentity identity;
+  uint64_t size;
+  int64_t writeTicks;
+  int64_t changeTicks;
+};
+inline bool operator==(const FileStamp &a, const FileStamp &b) {
+  return a.identity == b.identity && a.size == b.size && a.writeTicks == b.writeTicks &&
+         a.changeTicks == b.changeTicks;
+}
+// What a copy did: the source as it read it, and the identity of the file it made (the
+// destination once published).
+struct CopyRecord {
+  FileStamp source;
+  FileIdentity copy;
+};
+// Reads the stamp of what `path` names, links followed (one system call on POSIX). False with
+// the last error set when it cannot be examined (2 or 3 when it is not there).
+bool readStamp(const char *path, FileStamp *stamp);
+// A time, in ticks, not later than the change time the file system gives any change made after
+// this call.
+int64_t changeTimeFloor();
+
 // The copy of one file, CopyFileA's contract on both platforms: refused with 80 when the
 // destination exists and `failIfExists` is set, with 32 when both name one file, with 5 when the
 // source is a directory or the destination is a directory, read-only, or hidden or system while
@@ -183,8 +220,9 @@ bool readUpdateMark(const char *path, int64_t *oldSize, int64_t *oldWriteTicks);
 // system attributes (with archive set). It is published atomically: the data go into a hidden
 // temporary file in the destination's directory, which replaces the destination in one rename
 // only when complete, so a failed or killed copy never leaves a partial destination. False with
-// the last error set.
-BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists);
+// the last error set. With `record`, a copy that succeeds fills it in.
+BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists,
+                CopyRecord *record = nullptr);
 
 // Receives the progress of the data copy of fsCopyFile: the bytes done and the total (the size
 // seen at the start), after each piece of a bounded size. While one is set, copies go in such
@@ -232,24 +270,18 @@ constexpr bool LOOKUP_READS_STORED_BITS = false;
 // copy's data and the directory entry naming it are flushed. A move that copies calls it before
 // it deletes the source, so that a power cut never leaves neither. False with the last error
 // when the copy or a flush fails (after a failed flush the destination may hold the new copy).
-bool copyFileDurably(const char *source, const char *destination);
+bool copyFileDurably(const char *source, const char *destination, CopyRecord *record = nullptr);
 // MoveFileA (never replacing), whose copy, where the move has to copy (to another file system
-// or volume), is on the disk before the source is removed.
+// or volume), is on the disk before the source is removed. On POSIX such a move removes the
+// source only while it is still the very file it copied, unchanged (else it fails with 32 and
+// keeps both); a remove that answers an error although the source is gone completes the move,
+// and the copy is taken back only while the source is there, unchanged.
 bool moveFileDurably(const char *source, const char *destination);
 
 // Whether two paths name one file (same device and inode; volume serial and file index on
 // Windows): 1 the same file, 0 two files, -1 when either cannot be examined.
 int sameFileIdentity(const char *first, const char *second);
 
-// The identity of a file or directory: device and inode on POSIX, volume serial number and file
-// index on Windows. Two paths name one file exactly when their identities are equal.
-struct FileIdentity {
-  uint64_t volume;
-  uint64_t index;
-};
-inline bool operator==(const FileIdentity &a, const FileIdentity &b) {
-  return a.volume == b.volume && a.index == b.index;
-}
 // Reads the identity of what `path` names, links followed (one system call on POSIX). False with
 // the last error set when it cannot be examined.
 bool readIdentity(const char *path, FileIdentity *identity);

@@ -557,6 +557,30 @@ int32_t storedOfFd(int fd) {
   return parseStoredAttributes(data, static_cast<size_t>(length));
 }
 
+// The stamp of a file from its status.
+FileStamp stampOf(const struct stat &st) {
+  FileStamp stamp;
+  stamp.identity.volume = static_cast<uint64_t>(st.st_dev);
+  stamp.identity.index = static_cast<uint64_t>(st.st_ino);
+  stamp.size = static_cast<uint64_t>(st.st_size);
+  stamp.writeTicks = ticksFromUnix(static_cast<int64_t>(st.st_mtim.tv_sec),
+                                   static_cast<int64_t>(st.st_mtim.tv_nsec));
+  stamp.changeTicks = ticksFromUnix(static_cast<int64_t>(st.st_ctim.tv_sec),
+                                    static_cast<int64_t>(st.st_ctim.tv_nsec));
+  return stamp;
+}
+
+// Whether the system path `src` is still the file a copy read, its status then `read`: 0 when
+// it is, 32 when it is another file or has changed since, else the error of the look at it.
+DWORD sourceChangedSince(const char *src, const struct stat &read) {
+  struct stat now;
+  if (stat(src, &now) != 0) {
+    int err = errno;
+    return err == ENOENT ? missingEntryError(src) : win32ErrorFromErrno(err);
+  }
+  return stampOf(now) == stampOf(read) ? 0 : ERROR_SHARING_VIOLATION;
+}
+
 // Opens the source of a copy: a regular file (links followed). A directory is refused with 5,
 // anything else (a pipe, a device, a socket) with 1, since Windows has no such files and
 // reading them could block or never end. -1 with the last error set.
@@ -608,8 +632,6 @@ BOOL moveAcrossDevices(const char *src, const char *dst) {
     // The source goes only once the copy and its name are on the disk; a failed flush is a
     // failed move.
     err = flushDirectoryOf(dst);
-    if (err == 0 && unlink(src) != 0)
-      err = errno;
     if (err != 0)
       unlink(dst); // the source stays whole; the move did not happen
   }
@@ -617,7 +639,27 @@ BOOL moveAcrossDevices(const char *src, const char *dst) {
     setCopyError(err, dst);
     return FALSE;
   }
-  return TRUE;
+  // Only the very file that was copied, unchanged, is removed: one written to meanwhile (a log
+  // still growing) or replaced by another keeps its name and data, and the copy of what was
+  // read stays too.
+  DWORD code = sourceChangedSince(src, st);
+  if (code != 0) {
+    SetLastError(code);
+    return FALSE;
+  }
+  if (unlink(src) == 0)
+    return TRUE;
+  err = errno;
+  // A remove may have been done though it answered an error (a share that lost its reply, or
+  // a remove asked again that finds nothing): a source that is gone is moved. The copy is taken
+  // back only while the source is there, whole and unchanged.
+  struct stat now;
+  if (stat(src, &now) != 0 && errno == ENOENT)
+    return TRUE;
+  if (sourceChangedSince(src, st) == 0)
+    unlink(dst);
+  setCopyError(err, src);
+  return FALSE;
 }
 
 // Handles of CreateFileA are descriptors shifted by one, so that neither 0 nor -1 is valid.
@@ -734,7 +776,8 @@ DWORD replacementRefusal(const FileFacts &old, const struct stat &st, const char
 // whole until then. The size copied and the times carried come from one fstat of the open
 // source, whatever way the data go (a clone too is held to that size). With `durable` the data are
 // flushed before the copy is published and the directory after it.
-BOOL copyFile(const char *source, const char *destination, bool failIfExists, bool durable) {
+BOOL copyFile(const char *source, const char *destination, bool failIfExists, bool durable,
+              CopyRecord *record) {
   char src[SYS_PATH], dst[SYS_PATH];
   if (!toSystemPath(source, src) || !toSystemPath(destination, dst))
     return FALSE;
@@ -772,6 +815,17 @@ BOOL copyFile(const char *source, const char *destination, bool failIfExists, bo
   err = copyToTemp(in, st, stored, dst, examined ? &old : nullptr, durable, temp);
   if (err != 0)
     goto done;
+  if (record != nullptr) {
+    // What was read is what the open source said before the copy; the new file keeps its
+    // identity through the rename that publishes it.
+    struct stat made;
+    if (fstat(temp.fd, &made) != 0) {
+      err = errno;
+      goto done;
+    }
+    record->source = stampOf(st);
+    record->copy = stampOf(made).identity;
+  }
   err = publishTemp(temp, dst);
   if (err == EEXIST) {
     // A file is in the way: replace it only where Windows would.
@@ -814,17 +868,35 @@ done:
 // CopyFileA: see copyFile; with failIfExists an existing destination (one that appeared
 // meanwhile too) is refused with 80 and left as it is.
 BOOL CopyFileA(const char *source, const char *destination, BOOL failIfExists) {
-  return copyFile(source, destination, failIfExists != FALSE, false);
+  return copyFile(source, destination, failIfExists != FALSE, false, nullptr);
 }
 
 // The layer's copy is CopyFileA itself: it publishes atomically already.
-BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists) {
-  return CopyFileA(source, destination, failIfExists);
+BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists,
+                CopyRecord *record) {
+  return copyFile(source, destination, failIfExists != FALSE, false, record);
 }
 
 // The copy of a move: flushed, data and name, before it returns true.
-bool copyFileDurably(const char *source, const char *destination) {
-  return copyFile(source, destination, false, true) != FALSE;
+bool copyFileDurably(const char *source, const char *destination, CopyRecord *record) {
+  return copyFile(source, destination, false, true, record) != FALSE;
+}
+
+// stat, links followed.
+bool readStamp(const char *path, FileStamp *stamp) {
+  char sys[SYS_PATH];
+  struct stat st;
+  if (!statSystemPath(path, sys, &st, true))
+    return false;
+  *stamp = stampOf(st);
+  return true;
+}
+
+// The clock the system stamps changes with.
+int64_t changeTimeFloor() {
+  SysTime now;
+  sysStampFloor(&now);
+  return ticksFromUnix(now.sec, static_cast<int64_t>(now.nsec));
 }
 
 // MoveFileA flushes a move across file systems itself.

@@ -159,7 +159,49 @@ bool copyData(HANDLE in, HANDLE out, uint64_t total) {
   return true;
 }
 
+// The stamp of an open file: its identity, size and last-write time, and the change time that
+// the basic information holds. False with the last error set.
+bool stampOfHandle(HANDLE file, FileStamp *stamp) {
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_BASIC_INFO basic;
+  if (!GetFileInformationByHandle(file, &info) ||
+      !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
+    return false;
+  stamp->identity.volume = info.dwVolumeSerialNumber;
+  stamp->identity.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  stamp->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  stamp->writeTicks =
+      static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                           info.ftLastWriteTime.dwLowDateTime);
+  stamp->changeTicks = basic.ChangeTime.QuadPart;
+  return true;
+}
+
 } // namespace
+
+// Opened for its attributes alone, every sharing allowed; a link leads to what it names.
+bool readStamp(const char *path, FileStamp *stamp) {
+  HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  bool ok = stampOfHandle(file, stamp);
+  DWORD error = GetLastError();
+  CloseHandle(file);
+  SetLastError(error);
+  return ok;
+}
+
+// The system time, less two seconds: a file system may stamp changes with a coarser clock (FAT
+// keeps times to two seconds).
+int64_t changeTimeFloor() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  int64_t ticks =
+      static_cast<int64_t>((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+  return ticks - 2 * 10000000LL;
+}
 
 void setCopyProgress(CopyProgressFn receiver) {
   copyProgress = receiver;
@@ -196,7 +238,8 @@ DWORD fillTemp(HANDLE in, HANDLE &out, const char *temp, const BY_HANDLE_FILE_IN
 // destination. With `durable` the data reach the disk before the rename, and the rename before
 // the call returns. Whatever fails, the temporary file is removed and the destination is as it
 // was.
-BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bool durable) {
+BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bool durable,
+              CopyRecord *record) {
   // Every sharing mode: a file that another program holds open for writing (a live log) is
   // copied up to the size read now; copyData fails one that shrinks meanwhile.
   HANDLE in =
@@ -225,6 +268,11 @@ BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bo
     if (byName != INVALID_FILE_ATTRIBUTES)
       info.dwFileAttributes = byName;
   }
+  // What is read is what the open source says before the copy.
+  if (record != nullptr && !stampOfHandle(in, &record->source)) {
+    code = GetLastError();
+    goto done;
+  }
   code = publishRefusal(destination, info, failIfExists);
   if (code != 0)
     goto done;
@@ -233,6 +281,15 @@ BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bo
     code = GetLastError();
     temp[0] = '\0';
     goto done;
+  }
+  if (record != nullptr) {
+    // The new file keeps its identity through the rename that publishes it.
+    FileStamp made;
+    if (!stampOfHandle(out, &made)) {
+      code = GetLastError();
+      goto done;
+    }
+    record->copy = made.identity;
   }
   code = fillTemp(in, out, temp, info, durable);
   if (code != 0)
@@ -269,11 +326,12 @@ done:
 
 } // namespace
 
-BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists) {
-  return copyFile(source, destination, failIfExists, false);
+BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists,
+                CopyRecord *record) {
+  return copyFile(source, destination, failIfExists, false, record);
 }
 
 // The copy of a move: flushed to the disk, data and name, before it returns true.
-bool copyFileDurably(const char *source, const char *destination) {
-  return copyFile(source, destination, FALSE, true) != FALSE;
+bool copyFileDurably(const char *source, const char *destination, CopyRecord *record) {
+  return copyFile(source, destination, FALSE, true, record) != FALSE;
 }

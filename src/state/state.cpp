@@ -4,6 +4,7 @@
 #include <cstring>
 
 RunState runState;
+WrittenFiles writtenFiles;
 
 namespace {
 
@@ -21,6 +22,50 @@ void resetRunState() {
   std::memset(&runState, 0, sizeof runState);
   runState.timeTolerance = DEFAULT_TIME_TOLERANCE;
   runState.mode = MODE_COPY;
+  std::memset(&writtenFiles, 0, sizeof writtenFiles);
+}
+
+namespace {
+
+// The first slot to look at for a destination identity.
+uint32_t slotOf(uint64_t volume, uint64_t index) {
+  uint64_t mixed = (index ^ (volume * 0x9E3779B97F4A7C15ULL)) * 0xFF51AFD7ED558CCDULL;
+  return static_cast<uint32_t>(mixed >> 40) & (WRITTEN_SLOTS - 1);
+}
+
+// The slot that holds a destination identity, or the free slot where it belongs (slots are
+// never freed, so a look ends at the first free one).
+WrittenFile *slotFor(uint64_t volume, uint64_t index) {
+  uint32_t at = slotOf(volume, index);
+  for (;;) {
+    WrittenFile &slot = writtenFiles.slots[at];
+    if ((slot.destVolume == volume && slot.destIndex == index) ||
+        (slot.destVolume == 0 && slot.destIndex == 0))
+      return &slot;
+    at = (at + 1) & (WRITTEN_SLOTS - 1);
+  }
+}
+
+} // namespace
+
+bool rememberWritten(const WrittenFile &file) {
+  if (file.destVolume == 0 && file.destIndex == 0)
+    return true; // no file has that identity
+  WrittenFile *slot = slotFor(file.destVolume, file.destIndex);
+  bool fresh = slot->destVolume == 0 && slot->destIndex == 0;
+  if (fresh && writtenFiles.count >= WRITTEN_MOST)
+    return false;
+  if (fresh)
+    writtenFiles.count += 1;
+  *slot = file;
+  return true;
+}
+
+const WrittenFile *findWritten(uint64_t destVolume, uint64_t destIndex) {
+  if (destVolume == 0 && destIndex == 0)
+    return nullptr;
+  const WrittenFile *slot = slotFor(destVolume, destIndex);
+  return slot->destVolume == 0 && slot->destIndex == 0 ? nullptr : slot;
 }
 
 const ModeTraits &modeTraits() {

@@ -95,7 +95,37 @@ struct RunState {
 
 extern RunState runState;
 
-// Puts every field back to its start value (all zero, the default time tolerance).
+// What the run has written into its destinations, so that a later file of the same run never
+// replaces it (two list lines or masks whose files have one name; two names that differ in
+// letter case, copied to a destination that folds case). Each remembered file is the identity of
+// the destination file written or moved in (volume and index: device and inode, or volume serial
+// number and file index) with that of the source file it came from. The table is fixed: at most
+// WRITTEN_MOST files, in WRITTEN_SLOTS slots (a free slot is all zero; no file has that identity).
+// Past its bound the run remembers when it ran out of room (`fullSince`, a change time): every
+// destination changed since then may be one it wrote and forgot.
+struct WrittenFile {
+  uint64_t destVolume, destIndex;
+  uint64_t sourceVolume, sourceIndex;
+};
+constexpr int32_t WRITTEN_SLOTS = 8192; // a power of two
+constexpr int32_t WRITTEN_MOST = WRITTEN_SLOTS / 4 * 3;
+struct WrittenFiles {
+  WrittenFile slots[WRITTEN_SLOTS];
+  int32_t count;     // slots in use
+  bool full;         // a file was written that could not be remembered
+  int64_t fullSince; // while full: a time not later than the change time of any such file
+};
+extern WrittenFiles writtenFiles;
+
+// Remembers that the destination file `file.dest...` now holds what came from the source file
+// `file.source...` (replacing what was remembered of that destination). False, nothing
+// remembered, when there is no room left.
+bool rememberWritten(const WrittenFile &file);
+// The remembered file of a destination identity, or nullptr.
+const WrittenFile *findWritten(uint64_t destVolume, uint64_t destIndex);
+
+// Puts every field back to its start value (all zero, the default time tolerance), and forgets
+// what the run has written.
 void resetRunState();
 
 // The traits of the settled mode.

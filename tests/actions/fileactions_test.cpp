@@ -229,6 +229,51 @@ TEST_F(FileActionsTest, ANamesakeThatAppearsDuringTheCopyIsKept) {
   EXPECT_EQ(runState.status, ST_COPY_FAILED);
 }
 
+// Appends to the path it is given, as a program writing a log does, in the middle of a copy.
+void appendMeanwhile(void *path) {
+  fs::path &file = *static_cast<fs::path *>(path);
+  tu::writeFile(file, tu::readFile(file) + " and more");
+}
+
+// Puts another file of the same size and last-write time in place of the path it is given, by a
+// rename, in the middle of a copy.
+void replaceMeanwhile(void *path) {
+  fs::path &file = *static_cast<fs::path *>(path);
+  int64_t ticks = tu::writeTicks(file);
+  fs::path other = file;
+  other += ".new";
+  tu::writeFile(other, std::string(tu::readFile(file).size(), 'x'));
+  tu::setWriteTicks(other, ticks);
+  fs::rename(other, file);
+}
+
+// A move deletes only the very file it copied, unchanged: a source written to or replaced while
+// it was copied stays, the move fails with 32, and the destination holds what was read.
+TEST_F(FileActionsTest, AMoveKeepsASourceThatChangedDuringItsCopy) {
+  for (void (*change)(void *) : {appendMeanwhile, replaceMeanwhile}) {
+    tu::resetAll();
+    runState.selectMask = SEL_DEFAULT;
+    runState.mode = MODE_MOVE;
+    tu::writeFile(file("a.txt"), "new");
+    tu::writeFile(file("b.txt"), "old");
+    FindEntry source = tu::findEntry(file("a.txt"));
+    FindEntry dest = tu::findEntry(file("b.txt"));
+    fs::path changing = file("a.txt");
+    std::string changed;
+    setCopyHookForTest(change, &changing);
+    tu::StdoutCapture out;
+    EXPECT_EQ(moveOne(text("a.txt").c_str(), text("b.txt").c_str(), source.dwFileAttributes,
+                      &source, &dest),
+              0);
+    setCopyHookForTest(nullptr, nullptr);
+    EXPECT_EQ(out.finish(), text("a.txt") + "\t:error(32) The process cannot access the file "
+                                            "because it is being used by another process.  \n");
+    EXPECT_EQ(tu::readFile(file("a.txt")), change == appendMeanwhile ? "new and more" : "xxx");
+    EXPECT_EQ(tu::readFile(file("b.txt")), "new");
+    EXPECT_EQ(runState.status, ST_MOVE_FAILED);
+  }
+}
+
 // A move onto an existing destination deletes its source only once the copy has reached the
 // disk: a failed flush of the directory that names the copy is a failed move.
 TEST_F(FileActionsTest, AMoveWhoseCopyCannotBeFlushedKeepsItsSource) {
@@ -250,6 +295,66 @@ TEST_F(FileActionsTest, AMoveWhoseCopyCannotBeFlushedKeepsItsSource) {
   EXPECT_EQ(runState.status, ST_MOVE_FAILED);
 }
 #endif
+
+// Within one run a destination file that the run has written is never replaced by another
+// source file (80, the source untouched, copy or move); the same source file again is no
+// collision.
+TEST_F(FileActionsTest, ALaterSourceNeverReplacesWhatTheRunHasWritten) {
+  fs::create_directories(file("a"));
+  fs::create_directories(file("b"));
+  fs::create_directories(file("d"));
+  tu::writeFile(file("a") / "x.txt", "A");
+  tu::writeFile(file("b") / "x.txt", "BB");
+  tu::StdoutCapture out;
+  EXPECT_EQ(copyOne(text("a\\x.txt").c_str(), text("d\\x.txt").c_str(), 0x20, nullptr, nullptr), 1);
+  FindEntry first = tu::findEntry(file("a") / "x.txt");
+  FindEntry second = tu::findEntry(file("b") / "x.txt");
+  FindEntry written = tu::findEntry(file("d") / "x.txt");
+  EXPECT_EQ(copyOne(text("b\\x.txt").c_str(), text("d\\x.txt").c_str(), 0x20, &second, &written),
+            0);
+  EXPECT_EQ(runState.status, ST_COPY_FAILED);
+  runState.mode = MODE_MOVE;
+  EXPECT_EQ(moveOne(text("b\\x.txt").c_str(), text("d\\x.txt").c_str(), 0x20, &second, &written),
+            0);
+  EXPECT_EQ(runState.status, ST_COPY_FAILED | ST_MOVE_FAILED);
+  runState.mode = MODE_COPY;
+  EXPECT_EQ(copyOne(text("a\\x.txt").c_str(), text("d\\x.txt").c_str(), 0x20, &first, &written), 1);
+  std::string refused = text("b\\x.txt") + "\t:error(80) ";
+  std::string shown = out.finish();
+  EXPECT_EQ(shown.substr(0, text("a\\x.txt").size() + 1), text("a\\x.txt") + "\n");
+  EXPECT_NE(shown.find(refused), std::string::npos) << shown;
+  EXPECT_EQ(tu::readFile(file("d") / "x.txt"), "A");
+  EXPECT_EQ(tu::readFile(file("b") / "x.txt"), "BB");
+  EXPECT_EQ(runState.errorCount, 2);
+}
+
+// Past its memory the run takes every destination changed since it stopped remembering for one
+// it may have written: refused with 80 (the safe side, the same source too); an older one is
+// replaced as before.
+TEST_F(FileActionsTest, PastItsMemoryTheRunRefusesDestinationsChangedSinceThen) {
+  for (int32_t i = 0; i < WRITTEN_MOST; ++i)
+    ASSERT_TRUE(rememberWritten(WrittenFile{7, static_cast<uint64_t>(i) + 1, 7, 0}));
+  EXPECT_FALSE(rememberWritten(WrittenFile{7, 1u << 30, 7, 0}));
+  EXPECT_TRUE(rememberWritten(WrittenFile{7, 5, 7, 9})); // a known one is updated
+  ASSERT_NE(findWritten(7, 5), nullptr);
+  EXPECT_EQ(findWritten(7, 5)->sourceIndex, 9u);
+  EXPECT_EQ(findWritten(7, 1u << 30), nullptr);
+  tu::writeFile(file("a.txt"), "A");
+  tu::writeFile(file("b.txt"), "BB");
+  tu::StdoutCapture out;
+  EXPECT_EQ(copyOne(text("a.txt").c_str(), text("d.txt").c_str(), 0x20, nullptr, nullptr), 1);
+  EXPECT_TRUE(writtenFiles.full);
+  FindEntry second = tu::findEntry(file("b.txt"));
+  FindEntry written = tu::findEntry(file("d.txt"));
+  EXPECT_EQ(copyOne(text("b.txt").c_str(), text("d.txt").c_str(), 0x20, &second, &written), 0);
+  EXPECT_EQ(tu::readFile(file("d.txt")), "A");
+  writtenFiles.fullSince = INT64_MAX; // as though the destination had changed before
+  EXPECT_EQ(copyOne(text("b.txt").c_str(), text("d.txt").c_str(), 0x20, &second, &written), 1);
+  std::string shown = out.finish();
+  EXPECT_NE(shown.find(text("b.txt") + "\t:error(80) "), std::string::npos) << shown;
+  EXPECT_EQ(tu::readFile(file("d.txt")), "BB");
+  EXPECT_EQ(runState.errorCount, 1);
+}
 
 TEST_F(FileActionsTest, MoveToAnAbsentDestinationRenames) {
   tu::writeFile(file("a.txt"), "moved");

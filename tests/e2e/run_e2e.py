@@ -34,10 +34,12 @@ import os
 import re
 import resource
 import shutil
+import signal
 import stat
 import subprocess
 import sys
 import tempfile
+import time
 import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -227,11 +229,12 @@ class Runner:
         text = root.replace("/", "\\")
         return "Z:" + text if self.under_wine else text
 
-    def run(self, args, cwd, extra_env, kill_at=None, as_user=False, nofile=None):
+    def run(self, args, cwd, extra_env, kill_at=None, as_user=False, nofile=None, pause=None):
         """Runs the program once. With `as_user` (native only) it runs as an ordinary user: as
         ORDINARY_ID when the suite runs as root, else as the suite's own user. `nofile` limits
         the open files of the program. With `kill_at` (a system call and a count) strace kills
-        it when it enters that call for that time."""
+        it when it enters that call for that time; with `pause` (a Pause) strace stops it there
+        while the pause's change is made (see run_paused)."""
         command = (self.as_user + ["wine", self.program] if self.under_wine else [self.program]) + args
         if as_user and os.geteuid() == 0:
             command = ["setpriv", f"--reuid={ORDINARY_ID}", f"--regid={ORDINARY_ID}",
@@ -244,15 +247,60 @@ class Runner:
                 call = PORTABLE_CALLS.get(call, call)
             command = ["strace", "-f", "-qq", "-o", os.devnull, "-e", f"trace={call}",
                        "-e", f"inject={call}:signal=KILL:when={count}"] + command
+        if kill_at is not None or pause is not None:
             # The leak checker of a sanitizer build cannot work under a tracer.
             env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
 
         def limit():
             resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile))
 
+        if pause is not None:
+            return self.run_paused(command, cwd, env, pause, limit if nofile is not None else None)
         return subprocess.run(command, cwd=cwd, env=env, stdin=DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=TIMEOUT_SECONDS,
                               preexec_fn=limit if nofile is not None else None)
+
+
+    def run_paused(self, command, cwd, env, pause, preexec):
+        """Runs `command` under strace, which stops the program with SIGSTOP at the pause's
+        system call; once strace's trace says the program is stopped, the pause's change is made
+        and the program continued. The result carries `paused`: whether the stop came."""
+        inject = f"inject={pause.call}:" + (f"error={pause.error}:" if pause.error else "")
+        inject += f"signal=STOP:when={pause.count}"
+        with tempfile.TemporaryDirectory(prefix="tc-trace-") as scratch:
+            trace = os.path.join(scratch, "trace")
+            strace = ["strace", "-f", "-qq", "-o", trace, "-e", f"trace={pause.call}", "-e", inject]
+            if pause.path is not None:
+                strace += ["-P", pause.path]  # (strace matches a relative one, as the program names it)
+            proc = subprocess.Popen(strace + command, cwd=cwd, env=env, stdin=DEVNULL,
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=preexec)
+            deadline = time.monotonic() + TIMEOUT_SECONDS
+            paused = False
+            # Waits for the stop itself (the line strace writes when the program has stopped),
+            # not for a while.
+            while not paused and proc.poll() is None and time.monotonic() < deadline:
+                stopped = []
+                if os.path.exists(trace):
+                    with open(trace, "rb") as text:
+                        stopped = [line for line in text if b"--- stopped by SIGSTOP ---" in line]
+                if stopped:
+                    pause.change(cwd)
+                    os.kill(int(stopped[0].split()[0]), signal.SIGCONT)
+                    paused = True
+                else:
+                    time.sleep(0.005)
+            try:
+                stdout, stderr = proc.communicate(timeout=max(1.0, deadline - time.monotonic()))
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.communicate()
+                raise
+        # strace says how it resolved a relative path: not the program's.
+        stderr = b"".join(line for line in stderr.splitlines(keepends=True)
+                          if not line.startswith(b"strace: Requested path"))
+        done = subprocess.CompletedProcess(command, proc.returncode, stdout, stderr)
+        done.paused = paused
+        return done
 
 
 def as_item(item):
@@ -502,15 +550,20 @@ def run_scenario(runner, scenario, keep):
         args = [arg.replace("{root}", root_text) for arg in scenario.args]
         if scenario.kill_at is not None and shutil.which("strace") is None:
             return ["this scenario needs strace (apt-get install strace)"]
-        if scenario.kill_at is not None and not strace_can_trace():
+        if scenario.pause is not None and shutil.which("strace") is None:
+            return ["this scenario needs strace (apt-get install strace)"]
+        if (scenario.kill_at is not None or scenario.pause is not None) and not strace_can_trace():
             raise Skipped("strace cannot trace a program here (no ptrace for this user)")
         shares = mount_shares(runner.faultfs, root, scenario.share) if scenario.share else []
         try:
             proc = runner.run(args, root, scenario.env, scenario.kill_at, scenario.as_user,
-                              scenario.nofile)
+                              scenario.nofile, scenario.pause)
         except subprocess.TimeoutExpired:
             return [f"no end after {TIMEOUT_SECONDS} seconds"]
         unmount_shares(shares)  # the tree is checked on the backing directories themselves
+        if scenario.pause is not None and not proc.paused:
+            failures.append(f"the program never stopped at {scenario.pause.call} "
+                            f"#{scenario.pause.count}")
         stdout = proc.stdout
         if runner.under_wine:
             stdout = stdout.replace(b"\r\n", b"\n")

@@ -85,6 +85,23 @@ class HardLink:
         self.path = path
 
 
+class Pause:
+    """A reliable window for a change made while the program runs: strace stops the program
+    (SIGSTOP) when it enters the system call `call` for the `count`-th time (counting only the
+    calls on `path`, relative to the scenario directory, when one is given), `change` (a function
+    of the scenario directory) changes the tree, and the program goes on. The stop comes once the
+    call is done; with `error` (an errno name such as "EIO") the call is not made and fails with
+    that error instead, so that `change` can do its work as a system that did it and answered
+    with an error would. Native only."""
+
+    def __init__(self, call, count, change, path=None, error=None):
+        self.call = call
+        self.count = count
+        self.change = change
+        self.path = path
+        self.error = error
+
+
 # As the expected tree: the tree must be exactly as it was before the run.
 UNCHANGED = "unchanged"
 
@@ -130,6 +147,8 @@ class Scenario:
     expected_fail the reason why the scenario is known to fail for now (a fault that another
               branch mends): its failure is counted as expected; should it pass, that is a
               failure that asks for the mark to be taken off
+    pause     a Pause: the program stops at a system call while the scenario changes the tree;
+              native only. The expected exit status is the program's own.
     mount     {directory: size}: a small tmpfs of that size ("1m") is mounted at each of these
               directories (relative paths of the tree) before the tree is made, and unmounted
               afterwards whatever happens; native only. Mounting needs root: where it is not
@@ -138,7 +157,8 @@ class Scenario:
 
     def __init__(self, name, args, stdout=None, exit=0, tree=None, result=None, wine=None,
                  only=None, env=None, check=None, place=None, kill_at=None, as_user=False,
-                 nofile=None, mount=None, root_only=None, share=None, expected_fail=None):
+                 nofile=None, mount=None, root_only=None, share=None, expected_fail=None,
+                 pause=None):
         if wine is not None and "reason" not in wine:
             raise ValueError(f"{name}: a Wine difference needs its reason")
         if only not in (None, "native", "wine"):
@@ -149,6 +169,8 @@ class Scenario:
             raise ValueError(f"{name}: as_user and nofile hold for the native build only")
         if kill_at is not None and only != "native":
             raise ValueError(f"{name}: kill_at works natively only")
+        if pause is not None and only != "native":
+            raise ValueError(f"{name}: pause works natively only")
         if mount and only != "native":
             raise ValueError(f"{name}: mount works natively only")
         if share and only != "native":
@@ -171,6 +193,7 @@ class Scenario:
         self.root_only = root_only
         self.share = {directory: list(rules) for directory, rules in (share or {}).items()}
         self.expected_fail = expected_fail
+        self.pause = pause
 
     def expected(self, under_wine):
         """The fields that hold for one build: (stdout, exit, result)."""

@@ -2,7 +2,7 @@
 empty lines; a line that finds nothing stops the run without /+c and is passed over with it;
 masks given beside a list file are ignored."""
 
-from scenario import UNCHANGED, Dir, Scenario, lines
+from scenario import T0, UNCHANGED, Dir, File, Scenario, lines
 
 
 def merged(tree, add=None, drop=()):
@@ -36,6 +36,8 @@ MISSING = b"a.txt\nmissing.txt\nb c.txt\n"
 # file: the tail must never be read as a line of its own.
 LONG = ("x" * 511 + "a.txt\n").encode()
 LONG_SHOWN = "src\\" + "x" * 511 + " :path too long"
+TWO_OF_ONE_NAME = {"src/a/x.txt": File("A\n", mtime=T0), "src/b/x.txt": File("B\n", mtime=T0 + 60),
+                   "files.lst": b"a\\x.txt\nb\\x.txt\n"}
 SLASHES = {"src/old/config.ini": "old\n", "src/config.ini": "current\n"}
 
 SCENARIOS = [
@@ -147,5 +149,24 @@ SCENARIOS = [
                           " 1/1.files copied."),
              result={**SLASHES, "files.lst": b'"old/config.ini" the old one\r\n',
                      "dst/config.ini": "old\n"}),
+    # Two lines whose files have one name: the second never replaces what the first has put in
+    # the destination (in a move, the only copy of the first file): it fails with 80, untouched.
+    Scenario("listfile/second-file-of-one-name-moved", ["src", "@files.lst", "dst", "/m"],
+             tree=TWO_OF_ONE_NAME,
+             stdout=lines("src\\a\\x.txt", "src\\b\\x.txt\t:error(80) The file exists.  ",
+                          " 1/2.files moved(1.errors)."),
+             exit=0x03, result=merged(TWO_OF_ONE_NAME, {"src/a": Dir(), "dst/x.txt": "A\n"}, drop=["src/a/x.txt"])),
+    Scenario("listfile/second-file-of-one-name-copied", ["src", "@files.lst", "dst", "/+c"],
+             tree=merged(TWO_OF_ONE_NAME, {"files.lst": b"a\\x.txt\nb\\x.txt\nb\\y.txt\n",
+                                           "src/b/y.txt": "Y\n"}),
+             stdout=lines("src\\a\\x.txt", "src\\b\\x.txt\t:error(80) The file exists.  ",
+                          "src\\b\\y.txt", " 2/3.files copied(1.errors)."),
+             exit=0x01, result=merged(TWO_OF_ONE_NAME, {"files.lst": b"a\\x.txt\nb\\x.txt\nb\\y.txt\n",
+                                                        "src/b/y.txt": "Y\n", "dst/x.txt": "A\n",
+                                                        "dst/y.txt": "Y\n"})),
+    # The same file named twice is no collision: copied again, as any selected pair is.
+    Scenario("listfile/one-file-named-twice", ["src", "@files.lst", "dst"],
+             tree=merged(TWO_OF_ONE_NAME, {"files.lst": b"a\\x.txt\na/x.txt\n"}),
+             stdout=lines("src\\a\\x.txt", "src\\a\\x.txt", " 2/2.files copied."),
+             result=merged(TWO_OF_ONE_NAME, {"files.lst": b"a\\x.txt\na/x.txt\n", "dst/x.txt": "A\n"})),
 ]
-

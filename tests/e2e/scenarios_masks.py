@@ -73,6 +73,10 @@ SCENARIOS = [
                           " 3/3.files(2.dirs) copied."),
              result=merged(CODE, {"dst/a.c": "int a;\n", "dst/b.h": "int b();\n",
                                   "dst/sub/d.c": "int d;\n"})),
+    # Overlapping masks reach one file twice: no collision, it is copied again as today.
+    Scenario("masks/list-overlapping", ["src", "*.c", "a*", "dst"], tree=CODE,
+             stdout=lines("src\\a.c", "src\\a.c", " 2/2.files copied."),
+             result=merged(CODE, {"dst/a.c": "int a;\n"})),
     Scenario("masks/list-without-source", ["*.c", "dst"], tree={"a.c": "x\n", "b.h": "y\n"},
              stdout=lines("a.c", " 1/1.files copied."),
              result={"a.c": "x\n", "b.h": "y\n", "dst/a.c": "x\n"}),

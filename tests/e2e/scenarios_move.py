@@ -2,7 +2,9 @@
 /s removing each emptied source directory (innermost first, with removedir lines under /+v),
 directories that keep content, a hidden leftover that makes the removal fail, and /e."""
 
-from scenario import T0, UNCHANGED, Dir, File, Scenario, lines
+import os
+
+from scenario import T0, UNCHANGED, Dir, File, Pause, Scenario, lines
 
 
 def merged(tree, add=None, drop=()):
@@ -24,6 +26,39 @@ MOVED = {
     "dst/a.txt": File("alpha\n", mtime=T0),
     "dst/sub/b.txt": File("beta\n", mtime=T0),
 }
+
+SHARING = "\t:error(32) The process cannot access the file because it is being used by another process.  "
+
+
+def appending(path, text):
+    """A change that appends `text` to the file at `path` (relative to the scenario directory),
+    as a program writing a log does."""
+    def change(root):
+        with open(os.path.join(root, path), "a") as out:
+            out.write(text)
+    return change
+
+
+def replacing(path, text):
+    """A change that puts a new file with `text` in place of `path` by a rename, its size and
+    last-write time those of the old one, as an editor saving a file does."""
+    def change(root):
+        full = os.path.join(root, path)
+        old = os.stat(full)
+        with open(full + ".new", "w") as out:
+            out.write(text)
+        os.utime(full + ".new", ns=(old.st_atime_ns, old.st_mtime_ns))
+        os.rename(full + ".new", full)
+    return change
+
+
+def removing(path):
+    """A change that removes the file at `path`."""
+    return lambda root: os.remove(os.path.join(root, path))
+
+
+# A log and its namesake in the destination, older.
+LOG = {"src/app.log": File("line 1\n", mtime=T0), "dst/app.log": File("old\n", mtime=T0 - 3600)}
 
 SCENARIOS = [
     Scenario("move/one-file", ["src\\a.txt", "dst", "/m"], tree=TREE,
@@ -152,4 +187,41 @@ SCENARIOS = [
                    "dst/b.txt": "old\n"},
              stdout=lines("src\\a.txt"), exit=-9,
              result={"src/b.txt": "new b\n", "dst/a.txt": "new a\n", "dst/b.txt": "new b\n"}),
+    # A source that changes while it is copied is kept, whole, and its move fails with 32; the
+    # destination holds the copy of what was read. The window: the program stops once the copy's
+    # data are written (their flush), and the scenario changes the source meanwhile.
+    Scenario("move/grown-during-the-copy-across-file-systems", ["src\\app.log", "dst", "/m"],
+             only="native", mount={"dst": "1m"}, tree={"src/app.log": File("line 1\n", mtime=T0)},
+             pause=Pause("fsync", 1, appending("src/app.log", "line 2\n")),
+             stdout=lines("src\\app.log" + SHARING, " 0/1.files moved(1.errors)."), exit=0x03,
+             result={"src/app.log": "line 1\nline 2\n", "dst/app.log": File("line 1\n", mtime=T0)}),
+    Scenario("move/grown-during-the-copy-onto-a-namesake", ["src\\app.log", "dst", "/m"],
+             only="native", tree=LOG, pause=Pause("fsync", 1, appending("src/app.log", "line 2\n")),
+             stdout=lines("src\\app.log" + SHARING, " 0/1.files moved(1.errors)."), exit=0x03,
+             result={"src/app.log": "line 1\nline 2\n", "dst/app.log": File("line 1\n", mtime=T0)}),
+    # Replaced by a rename: the same size and time, another file.
+    Scenario("move/replaced-during-the-copy-onto-a-namesake", ["src\\app.log", "dst", "/m"],
+             only="native", tree=LOG, pause=Pause("fsync", 1, replacing("src/app.log", "line X\n")),
+             stdout=lines("src\\app.log" + SHARING, " 0/1.files moved(1.errors)."), exit=0x03,
+             result={"src/app.log": File("line X\n", mtime=T0), "dst/app.log": File("line 1\n", mtime=T0)}),
+    # Removing the source answers an error although the source is gone (a share that did the work
+    # and lost its reply, or a retried remove that finds nothing): the move is complete and the
+    # copy stays. The program's own remove is failed by strace; the scenario removes the source.
+    Scenario("move/source-removed-with-an-error-across-file-systems", ["src\\a.bin", "dst", "/m"],
+             only="native", mount={"dst": "1m"}, tree={"src/a.bin": File("data\n", mtime=T0)},
+             pause=Pause("unlink", 1, removing("src/a.bin"), path="src/a.bin", error="EIO"),
+             stdout=lines("src\\a.bin", " 1/1.files moved."),
+             result={"src": Dir(), "dst/a.bin": File("data\n", mtime=T0)}),
+    Scenario("move/source-removed-with-an-error-onto-a-namesake", ["src\\app.log", "dst", "/m"],
+             only="native", tree=LOG,
+             pause=Pause("unlink", 1, removing("src/app.log"), path="src/app.log", error="ENOENT"),
+             stdout=lines("src\\app.log", " 1/1.files moved."),
+             result={"src": Dir(), "dst/app.log": File("line 1\n", mtime=T0)}),
+    # A remove that truly failed leaves the source as it was: the copy made for it goes again.
+    Scenario("move/source-not-removed-across-file-systems", ["src\\a.bin", "dst", "/m"],
+             only="native", mount={"dst": "1m"}, tree={"src/a.bin": File("data\n", mtime=T0)},
+             pause=Pause("unlink", 1, lambda root: None, path="src/a.bin", error="EIO"),
+             stdout=lines("src\\a.bin\t:error(1117) The request could not be performed because of an I/O device error.  ",
+                          " 0/1.files moved(1.errors)."), exit=0x03,
+             result={"src/a.bin": File("data\n", mtime=T0), "dst": Dir()}),
 ]

@@ -4,12 +4,14 @@ program gives a plain name for its own use never names the file with the dot. A 
 that holds a backslash cannot be spelled at all: it is never acted on, paired or descended,
 and is reported instead."""
 
-from scenario import Dir, Scenario, lines
+from scenario import T0, Dir, File, Scenario, lines
 
 DOTS = {"src/readme": "plain\n", "src/readme.": "dotted\n",
         "src/sub/readme": "sub plain\n", "src/sub/readme.": "sub dotted\n"}
 
 
+
+CASE_PAIR = {"src/X.txt": File("A\n", mtime=T0), "src/x.txt": File("B, later\n", mtime=T0 + 60)}
 
 # A file named a\\b beside the directory a, which holds b.
 BACKSLASH = {"src/a/b": "keep\n", "src/a\\b": "odd\n", "src/c.txt": "c\n"}
@@ -73,4 +75,15 @@ SCENARIOS = [
                           " }",
                           " 1/1.files(3.dirs) deleted(1.errors)."),
              exit=0x02, result={"src/x\\y/f.txt": "f\n"}, only="native"),
+    # Two names that differ only in letter case, copied to a destination that folds case: the
+    # second never replaces the copy of the first (80). A POSIX destination keeps two files; a
+    # case-folding one cannot be had natively here (a kernel without case folding for tmpfs).
+    Scenario("names/letter-case-pair-onto-a-case-folding-destination", ["src", "dst"],
+             tree=CASE_PAIR,
+             stdout=lines("src\\X.txt", "src\\x.txt", " 2/2.files(1.dirs) copied."),
+             result=dict(CASE_PAIR, **{"dst/X.txt": "A\n", "dst/x.txt": "B, later\n"}),
+             wine={"reason": "Wine folds letter case in the destination: x.txt names X.txt there",
+                   "stdout": lines("src\\X.txt", "src\\x.txt\t:error(80) The file exists.  ",
+                                   " 1/2.files(1.dirs) copied(1.errors)."),
+                   "exit": 0x01, "result": dict(CASE_PAIR, **{"dst/X.txt": "A\n"})}),
 ]

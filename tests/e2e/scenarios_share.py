@@ -30,11 +30,6 @@ Once that branch is merged, take them off the list: a row on it that passes is a
 from scenario import T0, Dir, File, Scenario, lines
 
 EXPECTED_FAIL_UNTIL_MERGED = {
-    # A move keeps the finished copy when the source's remove answers an error that did not
-    # happen (the source is gone).
-    "share/move-source-remove-lost-reply": "a move's removal failure is mended on another branch",
-    "share/move-source-remove-answers-not-found":
-        "a move's removal failure is mended on another branch",
     # A verified copy is verified before it is published; a verified move before its source is
     # removed.
     "share/move-verify-write-never-stored": "verify before publish is mended on another branch",

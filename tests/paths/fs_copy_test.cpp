@@ -52,6 +52,29 @@ protected:
   tu::TempDir dir;
 };
 
+// A copy says what it read of its source (what a later look at the unchanged source sees too)
+// and which file it made; a change of the source changes its stamp.
+TEST_F(FsCopyTest, CopyRecordsWhatItReadAndWhatItMade) {
+  std::string src = make("src.txt", "contents");
+  std::string dst = dir.text("dst.txt");
+  CopyRecord record{};
+  ASSERT_TRUE(copyFileDurably(src.c_str(), dst.c_str(), &record)) << GetLastError();
+  FileStamp now{};
+  ASSERT_TRUE(readStamp(src.c_str(), &now));
+  EXPECT_TRUE(now == record.source);
+  EXPECT_EQ(record.source.size, 8u);
+  EXPECT_EQ(record.source.writeTicks, tu::writeTicks(dir.path() / "src.txt"));
+  FileIdentity made{};
+  ASSERT_TRUE(readIdentity(dst.c_str(), &made));
+  EXPECT_TRUE(record.copy == made);
+  EXPECT_FALSE(record.copy == record.source.identity);
+  tu::writeFile(dir.path() / "src.txt", "contents and more");
+  ASSERT_TRUE(readStamp(src.c_str(), &now));
+  EXPECT_FALSE(now == record.source);
+  EXPECT_FALSE(readStamp(dir.text("none").c_str(), &now));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 TEST_F(FsCopyTest, CopyCarriesDataTimeAndAttributes) {
   std::string data = tu::patternBytes(3 * 1024 * 1024 + 17, 4);
   std::string src = make("src.bin", data);
