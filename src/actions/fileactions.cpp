@@ -102,6 +102,47 @@ bool renameWithRetry(const char *sourcePath, const char *destPath, DWORD attribu
   return SetFileAttributesA(destPath, attributes) != 0;
 }
 
+// The verification of a copy before it is published (/v): the file-system layer hands the
+// complete new data to checkBeforePublishing, and what it found is reported once the copy call
+// has returned. A copy that differs from its source is never published.
+struct Verification {
+  const char *sourcePath = nullptr;
+  bool checked = false;
+  int result = CONTENT_EQUAL;
+  DWORD error = 0;
+};
+
+// The layer's copy check under /v: true publishes the copy.
+bool checkBeforePublishing(void *context, int copy, int64_t size) {
+  Verification &verification = *static_cast<Verification *>(context);
+  verification.checked = true;
+  verification.result = checkCopy(verification.sourcePath, copy, size);
+  verification.error = GetLastError();
+  if (verification.result == CONTENT_EQUAL)
+    return true;
+  // The copy fails with an error that no second attempt takes for its own (not 5).
+  SetLastError(ERROR_GEN_FAILURE);
+  return false;
+}
+
+// Under /v, has the copies of `sourcePath` checked before they are published.
+void beginVerification(Verification &verification, const char *sourcePath) {
+  verification.sourcePath = sourcePath;
+  if (runState.verifyCopy)
+    setCopyCheck(checkBeforePublishing, &verification);
+}
+
+// Ends the verification of one file's copy: true when the check refused it, which is then
+// reported (the line ended, the failure recorded).
+bool verificationRefused(const Verification &verification) {
+  setCopyCheck(nullptr, nullptr);
+  if (!verification.checked || verification.result == CONTENT_EQUAL)
+    return false;
+  SetLastError(verification.error);
+  reportVerification(verification.result);
+  return true;
+}
+
 // Whether the destination holds the mark of an incremental copy that did not end; `out` is then
 // the listed entry with the size and last-write time the file had before that update.
 bool interruptedUpdate(const char *destPath, const FindEntry &listed, FindEntry *out) {
@@ -171,8 +212,8 @@ int handleExisting(const char *sourcePath, const char *destPath, DWORD attribute
   return copyOne(sourcePath, destPath, attributes, &sourceEntry, &destEntry);
 }
 
-// Copies one file: incrementally when /i applies, else in full, then verifies it under /v and
-// clears the source's archive bit under /b.
+// Copies one file: incrementally when /i applies, else in full (verified before it is published
+// under /v), then clears the source's archive bit under /b.
 int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
             const FindEntry *sourceEntry, const FindEntry *destEntry) {
   if (beginTransfer(sourcePath, destPath, attributes) == 0)
@@ -193,14 +234,15 @@ int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
   }
 
   CopyKind kind = destEntry != nullptr ? COPY_REPLACING : COPY_NEW_ONLY;
+  Verification verification;
+  beginVerification(verification, sourcePath);
   progressBegin(sourcePath);
   bool copied = copyOver(kind, sourcePath, destPath, attributes);
   progressEnd();
+  if (verificationRefused(verification))
+    return 0;
   if (!copied)
     return failAction(ST_COPY_FAILED);
-  // verifyOne has ended the line and recorded the failure itself.
-  if (runState.verifyCopy && verifyOne(sourcePath, destPath, attributes) != 1)
-    return 0;
   if (runState.backupMode && !clearArchiveAfterBackup(sourcePath, attributes))
     return failAction(ST_COPY_FAILED);
   printf("\n");
@@ -208,7 +250,8 @@ int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
 }
 
 // Moves one file: onto an existing destination by a copy and a delete of the source, to an
-// absent one by a single rename.
+// absent one by a single rename. Under /v a move that copies verifies the copy before the
+// source is removed; one that fails the verification keeps its source.
 int moveOne(const char *sourcePath, const char *destPath, DWORD attributes,
             const FindEntry *sourceEntry, const FindEntry *destEntry) {
   if (beginTransfer(sourcePath, destPath, attributes) == 0)
@@ -217,20 +260,34 @@ int moveOne(const char *sourcePath, const char *destPath, DWORD attributes,
     return endDestructiveItem();
 
   if (sourceEntry != nullptr && destEntry != nullptr) {
-    // The source is deleted only after a copy that succeeded and has reached the disk. One
-    // file under two spellings never gets here: the copy onto itself is refused.
+    // The source is deleted only after a copy that succeeded (and under /v was found equal to
+    // it) and has reached the disk. One file under two spellings never gets here: the copy
+    // onto itself is refused.
+    Verification verification;
+    beginVerification(verification, sourcePath);
     progressBegin(sourcePath);
     bool copied = copyOver(COPY_FOR_MOVE, sourcePath, destPath, attributes);
     progressEnd();
+    if (verificationRefused(verification)) {
+      flushAfterItem();
+      return 0;
+    }
     if (!copied || !deleteWithRetry(sourcePath, attributes))
       return failAction(ST_MOVE_FAILED);
     return endDestructiveItem();
   }
 
-  // A rename to another file system copies the data: its progress shows too.
+  // A rename to another file system copies the data: its progress shows too, and under /v the
+  // copy is verified before the source is removed.
+  Verification verification;
+  beginVerification(verification, sourcePath);
   progressBegin(sourcePath);
   bool moved = renameWithRetry(sourcePath, destPath, attributes);
   progressEnd();
+  if (verificationRefused(verification)) {
+    flushAfterItem();
+    return 0;
+  }
   if (!moved)
     return failAction(ST_MOVE_FAILED);
   return endDestructiveItem();

@@ -2,6 +2,7 @@
 // file in the destination's directory, which replaces the destination in one rename only when
 // it is complete. kernel32's CopyFileA writes the destination in place, so a copy that fails or
 // is killed halfway would leave a partial file under the real name.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -18,6 +19,14 @@ unsigned tempCounter = 0;
 
 // Receives the bytes done while a copy runs (none: nullptr).
 CopyProgressFn copyProgress = nullptr;
+
+// The check of a copy's complete data before they are published (setCopyCheck).
+CopyCheckFn copyCheck = nullptr;
+void *copyCheckContext = nullptr;
+
+// The test seam of a dropped write: when dropAfter >= 0, copies store only their first
+// dropAfter bytes, though every byte counts as written.
+int64_t dropAfter = -1;
 
 // The attribute bits a copy carries from its source; archive is set, as on any new file.
 constexpr DWORD CARRIED_BITS =
@@ -95,9 +104,15 @@ bool copyData(HANDLE in, HANDLE out, uint64_t total) {
       return false;
     if (got == 0)
       return true;
-    for (DWORD at = 0; at < got;) {
+    DWORD stored = got;
+    if (dropAfter >= 0)
+      stored = done >= static_cast<uint64_t>(dropAfter)
+                   ? 0
+                   : static_cast<DWORD>(
+                         std::min<uint64_t>(got, static_cast<uint64_t>(dropAfter) - done));
+    for (DWORD at = 0; at < stored;) {
       DWORD put = 0;
-      if (!WriteFile(out, copyBuffer + at, got - at, &put, nullptr))
+      if (!WriteFile(out, copyBuffer + at, stored - at, &put, nullptr))
         return false;
       if (put == 0) {
         SetLastError(ERROR_DISK_FULL);
@@ -115,6 +130,16 @@ bool copyData(HANDLE in, HANDLE out, uint64_t total) {
 
 void setCopyProgress(CopyProgressFn receiver) {
   copyProgress = receiver;
+}
+
+void setCopyCheck(CopyCheckFn check, void *context) {
+  copyCheck = check;
+  copyCheckContext = context;
+}
+
+// The seam for tests of a write that is accepted and never stored.
+void setCopyDropForTest(int64_t keep) {
+  dropAfter = keep;
 }
 
 namespace {
@@ -142,11 +167,32 @@ DWORD fillTemp(HANDLE in, HANDLE &out, const char *temp, const BY_HANDLE_FILE_IN
   return 0;
 }
 
+// Runs the copy check (setCopyCheck) on the complete temporary file `temp`, opened afresh for
+// reading: 0 when no check is set or it passes, else the error to fail the copy with.
+DWORD checkTemp(const char *temp) {
+  if (copyCheck == nullptr)
+    return 0;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(temp, GetFileExInfoStandard, &data))
+    return GetLastError();
+  int copy = fsOpen(temp, FS_OPEN_READ);
+  if (copy < 0)
+    return GetLastError();
+  int64_t size =
+      static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  bool passed = copyCheck(copyCheckContext, copy, size);
+  DWORD code = passed ? 0 : GetLastError();
+  fsClose(copy);
+  if (!passed && code == 0)
+    code = ERROR_GEN_FAILURE;
+  return code;
+}
+
 // The copy of fsCopyFile and copyFileDurably: refusals as CopyFileA has them, then the data,
-// the last-write time and the attributes into a hidden temporary file, then one rename over the
-// destination. With `durable` the data reach the disk before the rename, and the rename before
-// the call returns. Whatever fails, the temporary file is removed and the destination is as it
-// was.
+// the last-write time and the attributes into a hidden temporary file, which a copy check, where
+// one is set, reads and may refuse, then one rename over the destination. With `durable` the data
+// reach the disk before the rename, and the rename before the call returns. Whatever fails, the
+// temporary file is removed and the destination is as it was.
 BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bool durable) {
   HANDLE in = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -175,6 +221,8 @@ BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bo
     goto done;
   }
   code = fillTemp(in, out, temp, info, durable);
+  if (code == 0)
+    code = checkTemp(temp);
   if (code != 0)
     goto done;
   // The destination may have changed while the data were copied.
@@ -215,4 +263,27 @@ BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists) 
 // The copy of a move: flushed to the disk, data and name, before it returns true.
 bool copyFileDurably(const char *source, const char *destination) {
   return copyFile(source, destination, FALSE, true) != FALSE;
+}
+
+// MoveFileA's move, written through: a move to another volume (a copy and a delete) has its
+// copy flushed before the source is deleted. While a copy check is set, such a copy is this
+// layer's own, checked before it is published; the source is deleted only after that, and a
+// source that cannot be deleted keeps the move from happening: the copy is removed again.
+bool moveFileDurably(const char *source, const char *destination) {
+  if (copyCheck == nullptr)
+    return MoveFileExA(source, destination, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) !=
+           FALSE;
+  if (MoveFileExA(source, destination, MOVEFILE_WRITE_THROUGH))
+    return true;
+  if (GetLastError() != ERROR_NOT_SAME_DEVICE)
+    return false;
+  if (!copyFile(source, destination, TRUE, true))
+    return false;
+  if (DeleteFileA(source))
+    return true;
+  DWORD saved = GetLastError();
+  SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL); // a read-only file cannot be deleted
+  DeleteFileA(destination);
+  SetLastError(saved);
+  return false;
 }
