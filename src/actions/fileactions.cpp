@@ -183,16 +183,21 @@ int handleAbsent(const char *sourcePath, const char *destPath, DWORD attributes)
 int handleExisting(const char *sourcePath, const char *destPath, DWORD attributes,
                    const FindEntry &sourceEntry, const FindEntry &listedDest) {
   // An incremental copy ended midway left the old file with part of its new tail and the time
-  // of the interruption; the mark it left says what the file was, and the pair is judged (and
-  // updated) as that file. A destination with its source's last-write time has none to read:
-  // an update gives it that time only once its data are complete (the common case, an
-  // unchanged pair, costs no look at the mark).
+  // of the interruption; the mark it left says what the file was, and every selection judges
+  // the pair (and a copy updates it) as that file, so that any later run brings it up to date.
+  // A destination with its source's last-write time has none to read: an update gives it that
+  // time only once its data are complete (the common case, an unchanged pair, costs no look at
+  // the mark). A compare still compares the file as it is.
   FindEntry interrupted;
-  const FindEntry &destEntry = runState.incremental && runState.mode == MODE_COPY &&
-                                       lastWriteTicks(listedDest) != lastWriteTicks(sourceEntry) &&
-                                       interruptedUpdate(destPath, listedDest, &interrupted)
-                                   ? interrupted
-                                   : listedDest;
+  bool marked = lastWriteTicks(listedDest) != lastWriteTicks(sourceEntry) &&
+                interruptedUpdate(destPath, listedDest, &interrupted);
+  if (marked && !LOOKUP_READS_STORED_BITS && selectionNeedsAttributes(sourceEntry, interrupted)) {
+    // The listing may have skipped the stored attribute bits that this choice now turns on.
+    FindEntry complete;
+    if (lookupEntry(destPath, &complete, true))
+      interrupted.dwFileAttributes = complete.dwFileAttributes;
+  }
+  const FindEntry &destEntry = marked ? interrupted : listedDest;
   if (!isSelected(sourceEntry, destEntry))
     return 0;
   switch (runState.mode) {
@@ -203,7 +208,7 @@ int handleExisting(const char *sourcePath, const char *destPath, DWORD attribute
       return recordFailure(ST_SAME_PATH);
     return deleteOne(sourcePath, attributes);
   case MODE_COMPARE:
-    return compareOne(sourcePath, destPath, attributes, sourceEntry, destEntry);
+    return compareOne(sourcePath, destPath, attributes, sourceEntry, listedDest);
   case MODE_MOVE:
     return moveOne(sourcePath, destPath, attributes, &sourceEntry, &destEntry);
   case MODE_COPY:
