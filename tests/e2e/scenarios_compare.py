@@ -2,7 +2,7 @@
 the unmatched line below the summary, files without a namesake passed over, a destination that
 does not exist, chunk boundaries, and /e."""
 
-from scenario import T0, UNCHANGED, Dir, File, Scenario, lines
+from scenario import T0, UNCHANGED, Dir, File, Link, Scenario, lines
 
 
 def pair(name, source, destination):
@@ -90,6 +90,14 @@ SCENARIOS = [
              ["\\proc\\sys\\kernel\\ostype", "dst", "/c"], only="native",
              tree={"dst/ostype": ""},
              stdout=lines("\\proc\\sys\\kernel\\ostype\t:longer", " 1/1.files compared.",
+                          " 1/1.files unmatched."),
+             result=UNCHANGED),
+    # A destination that holds more than its listing says (here a link to such a file) is not
+    # equal to an empty source: both are read to their ends.
+    Scenario("compare/destination-beyond-its-listed-size-is-not-equal", ["src", "dst", "/c"],
+             only="native",
+             tree={"src/ostype": File("", mtime=T0), "dst/ostype": Link("/proc/sys/kernel/ostype")},
+             stdout=lines("src\\ostype\t:shorter", " 1/1.files(1.dirs) compared.",
                           " 1/1.files unmatched."),
              result=UNCHANGED),
     Scenario("copy/size-zero-by-status-is-read-to-its-end",
