@@ -40,9 +40,28 @@ int deleteOne(const char *path, DWORD attributes);
 int compareOne(const char *sourcePath, const char *destPath, DWORD attributes,
                const FindEntry &sourceEntry, const FindEntry &destEntry);
 
-// 1 equal, -1 different (runState.mismatchDetail says where), 0 failed (last error says why).
+// What a comparison of two files' contents found: equal; a byte that differs (mismatchDetail
+// says where); the first file longer or shorter, equal as far as the shorter goes; or a
+// failure, the last error saying why.
+enum ContentResult : int {
+  CONTENT_FAILED = 0,
+  CONTENT_EQUAL = 1,
+  CONTENT_MISMATCH = -1,
+  CONTENT_LONGER = -2,
+  CONTENT_SHORTER = -3,
+};
+// Compares two files to their ends (the size listed for the first, then whatever follows): a
+// ContentResult. Under /x a file refused for access is opened once more with its protection
+// cleared, which it gets back at once.
 int compareContents(const char *firstPath, const char *secondPath, const FindEntry &firstEntry);
-// 1 the copy matches, -1 it differs, 0 the check failed; reports and records itself.
+// Checks the copy open as `copy` (`copySize` bytes) against its source, looked up again: a
+// ContentResult. Prints nothing.
+int checkCopy(const char *sourcePath, int copy, int64_t copySize);
+// Reports a check's result on the item line: nothing for an equal copy (1); a difference's tail
+// (-1) or the error (0), each a counted failure (ST_VERIFY_FAILED).
+int reportVerification(int result);
+// Checks a published copy against its source: 1 the copy matches, -1 it differs, 0 the check
+// failed; reports and records itself.
 int verifyOne(const char *sourcePath, const char *destPath, DWORD attributes);
 // 1 brought up to date, -1 declined (nothing changed), 0 failed (last error says why).
 int incrementalCopy(const char *sourcePath, const char *destPath, DWORD attributes,

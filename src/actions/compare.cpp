@@ -20,94 +20,130 @@ constexpr unsigned COMPARE_CHUNK = 262144;
 unsigned char firstChunk[COMPARE_CHUNK];
 unsigned char secondChunk[COMPARE_CHUNK];
 
-// Second attempt after a comparison refused with access denied under /x: clear both files'
-// protection, compare again, then give both files the source's attribute word. Gives the new
-// result (1 or -1), or 0 with the failing step's last error.
-int retryCompare(const char *sourcePath, const char *destPath, DWORD attributes,
-                 const FindEntry &sourceEntry) {
-  if (!retryAfterDenied())
-    return 0;
-  if (!clearProtection(sourcePath) || !clearProtection(destPath))
-    return 0;
-  int result = compareContents(sourcePath, destPath, sourceEntry);
-  if (result == 0)
-    return 0;
-  if (!SetFileAttributesA(sourcePath, attributes) || !SetFileAttributesA(destPath, attributes))
-    return 0;
+// Opens a file of a pair for reading, with one more attempt under /x after access denied: its
+// protection is cleared for that open alone and the file gets back exactly the attribute word it
+// had, whatever the open gives. -1 with the open's last error.
+int openForComparing(const char *path) {
+  int fd = fsOpen(path, FS_OPEN_READ);
+  if (fd >= 0 || !retryAfterDenied())
+    return fd;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !clearProtection(path))
+    return -1;
+  fd = fsOpen(path, FS_OPEN_READ);
+  DWORD saved = GetLastError();
+  SetFileAttributesA(path, attributes);
+  SetLastError(saved);
+  return fd;
+}
+
+// Records where the first difference of two chunks lies (they are known to differ within their
+// first `length` bytes, `offset` being where they begin) in mismatchDetail.
+void noteMismatch(uint64_t offset, unsigned length) {
+  unsigned index = 0;
+  while (index < length && firstChunk[index] == secondChunk[index])
+    ++index;
+  snprintf(runState.mismatchDetail, sizeof runState.mismatchDetail, "(%010llX: %02X %02X)",
+           static_cast<unsigned long long>(offset + index),
+           static_cast<unsigned>(firstChunk[index]), static_cast<unsigned>(secondChunk[index]));
+}
+
+// Compares two open files: the first `listed` bytes of each (a file that ends sooner, shortened
+// since it was listed, fails with error 38), then whatever follows in either until both end. A
+// pair is equal only when both end at the same byte: a file that grew since it was listed, or
+// one whose status says 0 bytes and yet holds data (/proc, /sys), is read to its end. A
+// ContentResult; the last error says why it failed.
+int compareOpenFiles(int first, int second, uint64_t listed, const char *name) {
+  uint64_t offset = 0;
+  int result = CONTENT_EQUAL;
+  progressBegin(name);
+  while (offset < listed && result == CONTENT_EQUAL) {
+    uint64_t left = listed - offset;
+    unsigned chunk = left < COMPARE_CHUNK ? static_cast<unsigned>(left) : COMPARE_CHUNK;
+    if (!fsReadExact(first, firstChunk, chunk) || !fsReadExact(second, secondChunk, chunk)) {
+      result = CONTENT_FAILED;
+      break;
+    }
+    if (std::memcmp(firstChunk, secondChunk, chunk) != 0) {
+      noteMismatch(offset, chunk);
+      result = CONTENT_MISMATCH;
+    }
+    offset += chunk;
+    progressUpdate(offset, listed);
+  }
+  while (result == CONTENT_EQUAL) {
+    int a = fsReadFull(first, firstChunk, COMPARE_CHUNK);
+    int b = a < 0 ? -1 : fsReadFull(second, secondChunk, COMPARE_CHUNK);
+    if (b < 0) {
+      result = CONTENT_FAILED;
+      break;
+    }
+    unsigned common = static_cast<unsigned>(a < b ? a : b);
+    if (std::memcmp(firstChunk, secondChunk, common) != 0) {
+      noteMismatch(offset, common);
+      result = CONTENT_MISMATCH;
+    } else if (a != b) {
+      result = a > b ? CONTENT_LONGER : CONTENT_SHORTER;
+    } else if (a == 0) {
+      break;
+    }
+    offset += common;
+  }
+  DWORD saved = GetLastError();
+  progressEnd();
+  SetLastError(saved);
+  if (result != CONTENT_MISMATCH)
+    runState.mismatchDetail[0] = '\0';
   return result;
 }
 
-// Ends an item line with the tail that names a size difference; true when there was one.
-bool reportSizeDifference(const FindEntry &sourceEntry, const FindEntry &destEntry) {
-  if (isLarger(sourceEntry, destEntry)) {
+// Whether the listing alone settles that two files differ in size: both sizes known and not
+// equal. A size of 0 is not trusted, since files of /proc and /sys say so and yet hold data.
+bool listedSizesDiffer(const FindEntry &a, const FindEntry &b) {
+  return fileSize64(a) != 0 && fileSize64(b) != 0 && fileSize64(a) != fileSize64(b);
+}
+
+// Ends an item line with the tail of a difference the comparison found and counts it. False
+// for a result that is no difference.
+bool reportDifference(int result) {
+  switch (result) {
+  case CONTENT_LONGER:
     printf("\t:longer\n");
-    return true;
-  }
-  if (isSmaller(sourceEntry, destEntry)) {
+    break;
+  case CONTENT_SHORTER:
     printf("\t:shorter\n");
-    return true;
+    break;
+  case CONTENT_MISMATCH:
+    printf("\t:mismatch!%s\n", runState.mismatchDetail);
+    break;
+  default:
+    return false;
   }
-  return false;
+  runState.unmatchedCount += 1;
+  return true;
 }
 
 } // namespace
 
-// Compares two files of the size listed for the first, chunk by chunk, and records where the
-// first difference lies.
+// Compares two files, the size listed for the first read from both and then each to its end;
+// the first difference is recorded.
 int compareContents(const char *firstPath, const char *secondPath, const FindEntry &firstEntry) {
-  uint64_t remaining = static_cast<uint64_t>(fileSize64(firstEntry));
-  if (remaining == 0)
-    return 1; // empty files are equal without being opened
-
-  int first = fsOpen(firstPath, FS_OPEN_READ);
+  int first = openForComparing(firstPath);
   if (first < 0)
-    return 0;
-  int second = fsOpen(secondPath, FS_OPEN_READ);
+    return CONTENT_FAILED;
+  int second = openForComparing(secondPath);
   if (second < 0) {
     DWORD saved = GetLastError();
     fsClose(first);
     SetLastError(saved);
-    return 0;
+    return CONTENT_FAILED;
   }
-
-  const uint64_t total = remaining;
-  uint64_t offset = 0;
-  unsigned index = 0;
-  int result = 1;
-  DWORD saved = 0;
-  progressBegin(firstPath);
-  while (remaining > 0 && result == 1) {
-    unsigned chunk = remaining < COMPARE_CHUNK ? static_cast<unsigned>(remaining) : COMPARE_CHUNK;
-    // A file shortened since it was listed ends the comparison with error 38.
-    if (!fsReadExact(first, firstChunk, chunk) || !fsReadExact(second, secondChunk, chunk)) {
-      saved = GetLastError();
-      result = 0;
-      break;
-    }
-    index = chunk;
-    if (std::memcmp(firstChunk, secondChunk, chunk) != 0) {
-      index = 0;
-      while (firstChunk[index] == secondChunk[index])
-        ++index;
-      result = -1;
-    }
-    offset += index;
-    remaining -= chunk;
-    progressUpdate(total - remaining, total);
-  }
-  progressEnd();
+  int result =
+      compareOpenFiles(first, second, static_cast<uint64_t>(fileSize64(firstEntry)), firstPath);
+  DWORD saved = GetLastError();
   fsClose(first);
   fsClose(second);
-
-  if (result == -1) {
-    snprintf(runState.mismatchDetail, sizeof runState.mismatchDetail, "(%010llX: %02X %02X)",
-             static_cast<unsigned long long>(offset), static_cast<unsigned>(firstChunk[index]),
-             static_cast<unsigned>(secondChunk[index]));
-    return -1;
-  }
-  runState.mismatchDetail[0] = '\0';
-  if (result == 0)
-    SetLastError(saved);
+  SetLastError(saved);
   return result;
 }
 
@@ -130,22 +166,18 @@ int compareOne(const char *sourcePath, const char *destPath, DWORD attributes,
   }
 
   // A size difference is settled from the listing; neither file is opened.
-  if (reportSizeDifference(sourceEntry, destEntry)) {
-    runState.unmatchedCount += 1;
+  if (listedSizesDiffer(sourceEntry, destEntry)) {
+    reportDifference(isLarger(sourceEntry, destEntry) ? CONTENT_LONGER : CONTENT_SHORTER);
     return 1;
   }
 
   int result = compareContents(sourcePath, destPath, sourceEntry);
-  if (result == 0)
-    result = retryCompare(sourcePath, destPath, attributes, sourceEntry);
-  if (result == -1) {
-    printf("\t:mismatch!%s\n", runState.mismatchDetail);
-    runState.unmatchedCount += 1;
+  if (reportDifference(result))
     return 1;
-  }
-  if (result == 1 && runState.backupMode && !clearArchiveAfterBackup(sourcePath, attributes))
-    result = 0;
-  if (result == 0) {
+  if (result == CONTENT_EQUAL && runState.backupMode &&
+      !clearArchiveAfterBackup(sourcePath, attributes))
+    result = CONTENT_FAILED;
+  if (result == CONTENT_FAILED) {
     reportError("", static_cast<int32_t>(GetLastError()));
     return recordFailure(ST_COMPARE_FAILED);
   }
@@ -153,40 +185,61 @@ int compareOne(const char *sourcePath, const char *destPath, DWORD attributes,
   return 1;
 }
 
-// Checks a fresh copy against its source, from entries read again after the copy; any
-// difference is a counted failure. Prints nothing when the copy matches.
+// Checks a copy, open as `copy` with `copySize` bytes, against its source looked up again.
+int checkCopy(const char *sourcePath, int copy, int64_t copySize) {
+  // An exact lookup, as the walk pairs files: a name holding `?` or `*` (possible on POSIX) is
+  // never taken as a pattern that finds a neighbour first. Only the size is read.
+  FindEntry sourceEntry;
+  if (!lookupEntry(sourcePath, &sourceEntry, false))
+    return CONTENT_FAILED;
+  int64_t sourceSize = fileSize64(sourceEntry);
+  if (sourceSize != 0 && copySize != 0 && sourceSize != copySize)
+    return sourceSize > copySize ? CONTENT_LONGER : CONTENT_SHORTER;
+  int source = openForComparing(sourcePath);
+  if (source < 0)
+    return CONTENT_FAILED;
+  int result = compareOpenFiles(
+      source, copy, sourceSize == copySize ? static_cast<uint64_t>(sourceSize) : 0, sourcePath);
+  DWORD saved = GetLastError();
+  fsClose(source);
+  SetLastError(saved);
+  return result;
+}
+
+// Reports what the check of a copy found: nothing for an equal copy, else the item line's tail
+// or error, a counted failure.
+int reportVerification(int result) {
+  if (result == CONTENT_EQUAL)
+    return 1;
+  if (reportDifference(result)) {
+    recordFailure(ST_VERIFY_FAILED);
+    return -1;
+  }
+  reportError("", static_cast<int32_t>(GetLastError()));
+  return recordFailure(ST_VERIFY_FAILED);
+}
+
+// Checks a published copy against its source, from entries read again; any difference is a
+// counted failure. Prints nothing when the copy matches.
 int verifyOne(const char *sourcePath, const char *destPath, DWORD attributes) {
+  (void)attributes;
   FindEntry sourceEntry;
   FindEntry destEntry;
-  // Exact lookups, as the walk pairs files: a name holding `?` or `*` (possible on POSIX) is
-  // never taken as a pattern that finds a neighbour first. Only the sizes are read.
   bool sourceFound = lookupEntry(sourcePath, &sourceEntry, false);
   DWORD sourceError = GetLastError();
   bool destFound = lookupEntry(destPath, &destEntry, false);
   if (!sourceFound || !destFound) {
     // The error reported is the one of the first lookup that found nothing.
-    reportError("", static_cast<int32_t>(sourceFound ? GetLastError() : sourceError));
-    return recordFailure(ST_VERIFY_FAILED);
+    if (!sourceFound)
+      SetLastError(sourceError);
+    return reportVerification(CONTENT_FAILED);
   }
-
-  if (reportSizeDifference(sourceEntry, destEntry)) {
-    runState.unmatchedCount += 1;
-    recordFailure(ST_VERIFY_FAILED);
-    return -1;
-  }
-
-  int result = compareContents(sourcePath, destPath, sourceEntry);
-  if (result == 0)
-    result = retryCompare(sourcePath, destPath, attributes, sourceEntry);
-  if (result == 0) {
-    reportError("", static_cast<int32_t>(GetLastError()));
-    return recordFailure(ST_VERIFY_FAILED);
-  }
-  if (result == -1) {
-    printf("\t:mismatch!%s\n", runState.mismatchDetail);
-    runState.unmatchedCount += 1;
-    recordFailure(ST_VERIFY_FAILED);
-    return -1;
-  }
-  return 1;
+  int copy = openForComparing(destPath);
+  if (copy < 0)
+    return reportVerification(CONTENT_FAILED);
+  int result = checkCopy(sourcePath, copy, fileSize64(destEntry));
+  DWORD saved = GetLastError();
+  fsClose(copy);
+  SetLastError(saved);
+  return reportVerification(result);
 }

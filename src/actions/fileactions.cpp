@@ -180,6 +180,47 @@ bool renameWithRetry(const char *sourcePath, const char *destPath, DWORD attribu
   return SetFileAttributesA(destPath, attributes) != 0;
 }
 
+// The verification of a copy before it is published (/v): the file-system layer hands the
+// complete new data to checkBeforePublishing, and what it found is reported once the copy call
+// has returned. A copy that differs from its source is never published.
+struct Verification {
+  const char *sourcePath = nullptr;
+  bool checked = false;
+  int result = CONTENT_EQUAL;
+  DWORD error = 0;
+};
+
+// The layer's copy check under /v: true publishes the copy.
+bool checkBeforePublishing(void *context, int copy, int64_t size) {
+  Verification &verification = *static_cast<Verification *>(context);
+  verification.checked = true;
+  verification.result = checkCopy(verification.sourcePath, copy, size);
+  verification.error = GetLastError();
+  if (verification.result == CONTENT_EQUAL)
+    return true;
+  // The copy fails with an error that no second attempt takes for its own (not 5).
+  SetLastError(ERROR_GEN_FAILURE);
+  return false;
+}
+
+// Under /v, has the copies of `sourcePath` checked before they are published.
+void beginVerification(Verification &verification, const char *sourcePath) {
+  verification.sourcePath = sourcePath;
+  if (runState.verifyCopy)
+    setCopyCheck(checkBeforePublishing, &verification);
+}
+
+// Ends the verification of one file's copy: true when the check refused it, which is then
+// reported (the line ended, the failure recorded).
+bool verificationRefused(const Verification &verification) {
+  setCopyCheck(nullptr, nullptr);
+  if (!verification.checked || verification.result == CONTENT_EQUAL)
+    return false;
+  SetLastError(verification.error);
+  reportVerification(verification.result);
+  return true;
+}
+
 // Whether the destination holds the mark of an incremental copy that did not end; `out` is then
 // the listed entry with the size and last-write time the file had before that update.
 bool interruptedUpdate(const char *destPath, const FindEntry &listed, FindEntry *out) {
@@ -220,16 +261,21 @@ int handleAbsent(const char *sourcePath, const char *destPath, DWORD attributes)
 int handleExisting(const char *sourcePath, const char *destPath, DWORD attributes,
                    const FindEntry &sourceEntry, const FindEntry &listedDest) {
   // An incremental copy ended midway left the old file with part of its new tail and the time
-  // of the interruption; the mark it left says what the file was, and the pair is judged (and
-  // updated) as that file. A destination with its source's last-write time has none to read:
-  // an update gives it that time only once its data are complete (the common case, an
-  // unchanged pair, costs no look at the mark).
+  // of the interruption; the mark it left says what the file was, and every selection judges
+  // the pair (and a copy updates it) as that file, so that any later run brings it up to date.
+  // A destination with its source's last-write time has none to read: an update gives it that
+  // time only once its data are complete (the common case, an unchanged pair, costs no look at
+  // the mark). A compare still compares the file as it is.
   FindEntry interrupted;
-  const FindEntry &destEntry = runState.incremental && runState.mode == MODE_COPY &&
-                                       lastWriteTicks(listedDest) != lastWriteTicks(sourceEntry) &&
-                                       interruptedUpdate(destPath, listedDest, &interrupted)
-                                   ? interrupted
-                                   : listedDest;
+  bool marked = lastWriteTicks(listedDest) != lastWriteTicks(sourceEntry) &&
+                interruptedUpdate(destPath, listedDest, &interrupted);
+  if (marked && !LOOKUP_READS_STORED_BITS && selectionNeedsAttributes(sourceEntry, interrupted)) {
+    // The listing may have skipped the stored attribute bits that this choice now turns on.
+    FindEntry complete;
+    if (lookupEntry(destPath, &complete, true))
+      interrupted.dwFileAttributes = complete.dwFileAttributes;
+  }
+  const FindEntry &destEntry = marked ? interrupted : listedDest;
   if (!isSelected(sourceEntry, destEntry))
     return 0;
   switch (runState.mode) {
@@ -240,7 +286,7 @@ int handleExisting(const char *sourcePath, const char *destPath, DWORD attribute
       return recordFailure(ST_SAME_PATH);
     return deleteOne(sourcePath, attributes);
   case MODE_COMPARE:
-    return compareOne(sourcePath, destPath, attributes, sourceEntry, destEntry);
+    return compareOne(sourcePath, destPath, attributes, sourceEntry, listedDest);
   case MODE_MOVE:
     return moveOne(sourcePath, destPath, attributes, &sourceEntry, &destEntry);
   case MODE_COPY:
@@ -249,8 +295,8 @@ int handleExisting(const char *sourcePath, const char *destPath, DWORD attribute
   return copyOne(sourcePath, destPath, attributes, &sourceEntry, &destEntry);
 }
 
-// Copies one file: incrementally when /i applies, else in full, then verifies it under /v and
-// clears the source's archive bit under /b.
+// Copies one file: incrementally when /i applies, else in full (verified before it is published
+// under /v), then clears the source's archive bit under /b.
 int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
             const FindEntry *sourceEntry, const FindEntry *destEntry) {
   if (beginTransfer(sourcePath, destPath, attributes) == 0)
@@ -280,14 +326,15 @@ int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
 
   CopyKind kind = destEntry != nullptr ? COPY_REPLACING : COPY_NEW_ONLY;
   CopyRecord record;
+  Verification verification;
+  beginVerification(verification, sourcePath);
   progressBegin(sourcePath);
   bool copied = copyOver(kind, sourcePath, destPath, attributes, &record);
   progressEnd();
+  if (verificationRefused(verification))
+    return 0;
   if (!copied)
     return failAction(ST_COPY_FAILED);
-  // verifyOne has ended the line and recorded the failure itself.
-  if (runState.verifyCopy && verifyOne(sourcePath, destPath, attributes) != 1)
-    return 0;
   if (runState.backupMode && !clearArchiveAfterBackup(sourcePath, attributes))
     return failAction(ST_COPY_FAILED);
   printf("\n");
@@ -295,7 +342,8 @@ int copyOne(const char *sourcePath, const char *destPath, DWORD attributes,
 }
 
 // Moves one file: onto an existing destination by a copy and a delete of the source, to an
-// absent one by a single rename.
+// absent one by a single rename. Under /v a move that copies verifies the copy before the
+// source is removed; one that fails the verification keeps its source.
 int moveOne(const char *sourcePath, const char *destPath, DWORD attributes,
             const FindEntry *sourceEntry, const FindEntry *destEntry) {
   if (beginTransfer(sourcePath, destPath, attributes) == 0)
@@ -307,12 +355,19 @@ int moveOne(const char *sourcePath, const char *destPath, DWORD attributes,
     if (refuseCollision(sourcePath, destPath, ST_MOVE_FAILED) == 0)
       return 0;
     noteComingWrite();
-    // The source is deleted only after a copy that succeeded and has reached the disk. One
-    // file under two spellings never gets here: the copy onto itself is refused.
+    // The source is deleted only after a copy that succeeded (and under /v was found equal to
+    // it) and has reached the disk. One file under two spellings never gets here: the copy
+    // onto itself is refused.
     CopyRecord record;
+    Verification verification;
+    beginVerification(verification, sourcePath);
     progressBegin(sourcePath);
     bool copied = copyOver(COPY_FOR_MOVE, sourcePath, destPath, attributes, &record);
     progressEnd();
+    if (verificationRefused(verification)) {
+      flushAfterItem();
+      return 0;
+    }
     if (!copied)
       return failAction(ST_MOVE_FAILED);
     // Only the very file that was copied, unchanged, is deleted: one written to meanwhile (a
@@ -330,11 +385,18 @@ int moveOne(const char *sourcePath, const char *destPath, DWORD attributes,
     return endDestructiveItem();
   }
 
-  // A rename to another file system copies the data: its progress shows too.
+  // A rename to another file system copies the data: its progress shows too, and under /v the
+  // copy is verified before the source is removed.
   noteComingWrite();
+  Verification verification;
+  beginVerification(verification, sourcePath);
   progressBegin(sourcePath);
   bool moved = renameWithRetry(sourcePath, destPath, attributes);
   progressEnd();
+  if (verificationRefused(verification)) {
+    flushAfterItem();
+    return 0;
+  }
   if (!moved)
     return failAction(ST_MOVE_FAILED);
   // The moved file is the destination now (a copy of it, from another file system).

@@ -64,6 +64,21 @@ bool fsReadExact(int fd, void *buffer, unsigned count) {
   return true;
 }
 
+// Reads until `count` bytes are read or the file ends.
+int fsReadFull(int fd, void *buffer, unsigned count) {
+  unsigned char *at = static_cast<unsigned char *>(buffer);
+  unsigned done = 0;
+  while (done < count) {
+    int got = readOrFault(fd, at + done, count - done);
+    if (got < 0)
+      return -1;
+    if (got == 0)
+      break;
+    done += static_cast<unsigned>(got);
+  }
+  return static_cast<int>(done);
+}
+
 // Writes exactly `count` bytes; a write that makes no progress counts as a full disk.
 bool fsWriteExact(int fd, const void *buffer, unsigned count) {
   const unsigned char *at = static_cast<const unsigned char *>(buffer);

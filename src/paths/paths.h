@@ -230,9 +230,25 @@ BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists,
 typedef void (*CopyProgressFn)(uint64_t done, uint64_t total);
 void setCopyProgress(CopyProgressFn receiver); // nullptr: none
 
+// Receives the complete data of each copy before they are published, while one is set: the
+// copies of fsCopyFile and copyFileDurably, and the copy of a move to another file system or
+// volume (moveFileDurably). `copy` is a descriptor (for fsRead; the layer closes it) opened
+// afresh on the new data as the file system now holds them, `size` their size as it now reports
+// it. False refuses the copy: nothing is published, the destination (and a moved source) stay as
+// they were, and the copy fails with the last error the check left.
+typedef bool (*CopyCheckFn)(void *context, int copy, int64_t size);
+void setCopyCheck(CopyCheckFn check, void *context); // nullptr: none
+
+// Test seam (both backends): the next data copies store only their first `keep` bytes, though
+// every byte is reported written, as a share that accepts a write and never stores it (-1: off).
+void setCopyDropForTest(int64_t keep);
+
 // Reads exactly `count` bytes (repeating short reads). False with the last error set when it
 // cannot: the system's error, or ERROR_HANDLE_EOF (38) when the file ends first.
 bool fsReadExact(int fd, void *buffer, unsigned count);
+// Reads up to `count` bytes, repeating short reads until the file ends: the bytes read (fewer
+// than `count` only at the end of the file), or -1 with the last error set.
+int fsReadFull(int fd, void *buffer, unsigned count);
 // Writes exactly `count` bytes; false with the last error set otherwise.
 bool fsWriteExact(int fd, const void *buffer, unsigned count);
 

@@ -23,6 +23,14 @@ namespace {
 int64_t faultBytes = -1;
 int faultErrno = 0;
 
+// The test seam of a dropped write: when dropAfter >= 0, data copies use plain reads and writes
+// and store only their first dropAfter bytes, though every byte counts as written.
+int64_t dropAfter = -1;
+
+// The check of a copy's complete data before they are published (setCopyCheck).
+CopyCheckFn copyCheck = nullptr;
+void *copyCheckContext = nullptr;
+
 // The test seam of the publishing step: called once a named temporary file is complete under
 // its hidden name, before the rename that gives it the destination's name.
 void (*publishHook)(void *) = nullptr;
@@ -142,13 +150,13 @@ int settleClone(int out, uint64_t size) {
 // empty file `out`: a clone where the file system shares blocks, else copy_file_range, else
 // reads and writes. The size seen at the start is what is copied (as Windows does): a source
 // that grew meanwhile gives no more, one that ends sooner fails with SOURCE_ENDED, never a
-// shortened copy. 0, errno or SOURCE_ENDED.
+// shortened copy. A file whose status says 0 bytes is read to its end: files of /proc and /sys
+// say so and yet hold data. 0, errno or SOURCE_ENDED.
 int copyData(int in, int out, uint64_t size, uint64_t device) {
   uint64_t copied = 0;
-  if (faultBytes < 0) {
-    // An empty file needs no call, a small one a single call.
-    if (size == 0)
-      return 0;
+  const bool toEnd = size == 0;
+  if (faultBytes < 0 && dropAfter < 0 && !toEnd) {
+    // A small file takes a single call.
     if (sysCloneFile(in, out, device))
       return settleClone(out, size);
     uint64_t piece = copyProgress != nullptr ? FIRST_PROGRESS_PIECE : KERNEL_PIECE;
@@ -171,8 +179,9 @@ int copyData(int in, int out, uint64_t size, uint64_t device) {
       }
     }
   }
-  while (copied < size) {
-    size_t ask = static_cast<size_t>(std::min<uint64_t>(size - copied, COPY_CHUNK));
+  while (toEnd || copied < size) {
+    size_t ask =
+        toEnd ? COPY_CHUNK : static_cast<size_t>(std::min<uint64_t>(size - copied, COPY_CHUNK));
     ssize_t got = read(in, copyBuffer, ask);
     if (got < 0) {
       if (errno == EINTR)
@@ -180,7 +189,7 @@ int copyData(int in, int out, uint64_t size, uint64_t device) {
       return errno;
     }
     if (got == 0)
-      return SOURCE_ENDED;
+      return toEnd ? 0 : SOURCE_ENDED;
     if (faultBytes >= 0 &&
         copied + static_cast<uint64_t>(got) > static_cast<uint64_t>(faultBytes)) {
       int err =
@@ -189,12 +198,18 @@ int copyData(int in, int out, uint64_t size, uint64_t device) {
         return err;
       return faultErrno != 0 ? faultErrno : SOURCE_ENDED;
     }
-    int err = writeAll(out, copyBuffer, static_cast<size_t>(got));
+    size_t stored = static_cast<size_t>(got);
+    if (dropAfter >= 0)
+      stored = copied >= static_cast<uint64_t>(dropAfter)
+                   ? 0
+                   : static_cast<size_t>(
+                         std::min<uint64_t>(stored, static_cast<uint64_t>(dropAfter) - copied));
+    int err = writeAll(out, copyBuffer, stored);
     if (err != 0)
       return err;
     copied += static_cast<uint64_t>(got);
     if (copyProgress != nullptr)
-      copyProgress(copied, size);
+      copyProgress(copied, toEnd ? copied : size);
   }
   return 0;
 }
@@ -449,18 +464,25 @@ int publishTemp(TempFile &temp, const char *dst) {
   return err;
 }
 
+// Gives the anonymous new file a hidden name beside `dst`, locked first. 0 or errno.
+int nameAnonymousTemp(TempFile &temp, const char *dst) {
+  (void)flock(temp.fd, LOCK_EX | LOCK_NB);
+  char name[SYS_PATH];
+  int err = makeUnderTempName(
+      dst, name, [&](const char *candidate) { return sysLinkAnonymous(temp.fd, candidate); });
+  if (err == 0)
+    strcpy(temp.name, name);
+  return err;
+}
+
 // Replaces the existing `dst` by the complete new file in one rename: the old destination
 // stays whole until then. 0 or errno.
 int replaceWithTemp(TempFile &temp, const char *dst) {
+  // A rename needs a name: an anonymous file gets a hidden one.
   if (temp.name[0] == '\0') {
-    // A rename needs a name: give the anonymous file a hidden one beside `dst`, locked first.
-    (void)flock(temp.fd, LOCK_EX | LOCK_NB);
-    char name[SYS_PATH];
-    int err = makeUnderTempName(
-        dst, name, [&](const char *candidate) { return sysLinkAnonymous(temp.fd, candidate); });
+    int err = nameAnonymousTemp(temp, dst);
     if (err != 0)
       return err;
-    strcpy(temp.name, name);
   }
   int err = closeTemp(temp);
   if (err != 0)
@@ -471,6 +493,38 @@ int replaceWithTemp(TempFile &temp, const char *dst) {
     return errno;
   releaseName(temp);
   return 0;
+}
+
+// Runs the copy check (setCopyCheck) on the complete new file of the copy to `dst`, read through
+// a descriptor opened afresh: by its hidden name, or, for an anonymous file, by its name in
+// /proc (else by a hidden name given to it now), so that it reads what the file system holds.
+// 0 when no check is set or it passes, else the Win32 error to fail the copy with.
+DWORD checkTemp(TempFile &temp, const char *dst) {
+  if (copyCheck == nullptr)
+    return 0;
+  char path[SYS_PATH];
+  if (temp.name[0] == '\0' && !sysDescriptorPath(temp.fd, path)) {
+    int err = nameAnonymousTemp(temp, dst);
+    if (err != 0)
+      return win32ErrorFromErrno(err);
+  }
+  if (temp.name[0] != '\0')
+    strcpy(path, temp.name);
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0)
+    return win32ErrorFromErrno(errno);
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    DWORD code = win32ErrorFromErrno(errno);
+    close(fd);
+    return code;
+  }
+  bool passed = copyCheck(copyCheckContext, fd, static_cast<int64_t>(st.st_size));
+  DWORD code = passed ? 0 : GetLastError();
+  close(fd);
+  if (!passed && code == 0)
+    code = ERROR_GEN_FAILURE;
+  return code;
 }
 
 // Copies the open source into a complete new file beside `dst`, carrying the permission bits,
@@ -625,6 +679,13 @@ BOOL moveAcrossDevices(const char *src, const char *dst) {
   TempFile temp;
   int err = copyToTemp(in, st, storedOfFd(in), dst, nullptr, true, temp);
   close(in);
+  // A copy its check refuses is dropped: the source stays.
+  DWORD code = err == 0 ? checkTemp(temp, dst) : 0;
+  if (code != 0) {
+    discardTemp(temp);
+    SetLastError(code);
+    return FALSE;
+  }
   if (err == 0)
     err = publishTemp(temp, dst);
   discardTemp(temp);
@@ -642,7 +703,7 @@ BOOL moveAcrossDevices(const char *src, const char *dst) {
   // Only the very file that was copied, unchanged, is removed: one written to meanwhile (a log
   // still growing) or replaced by another keeps its name and data, and the copy of what was
   // read stays too.
-  DWORD code = sourceChangedSince(src, st);
+  code = sourceChangedSince(src, st);
   if (code != 0) {
     SetLastError(code);
     return FALSE;
@@ -702,6 +763,16 @@ bool timespecOf(const FILETIME *time, struct timespec *out) {
 
 void setCopyProgress(CopyProgressFn receiver) {
   copyProgress = receiver;
+}
+
+void setCopyCheck(CopyCheckFn check, void *context) {
+  copyCheck = check;
+  copyCheckContext = context;
+}
+
+// The seam for tests of a write that is accepted and never stored.
+void setCopyDropForTest(int64_t keep) {
+  dropAfter = keep;
 }
 
 // The seam for tests of the named temporary files.
@@ -775,7 +846,8 @@ DWORD replacementRefusal(const FileFacts &old, const struct stat &st, const char
 // destination, which replaces the destination only when complete; the old destination stays
 // whole until then. The size copied and the times carried come from one fstat of the open
 // source, whatever way the data go (a clone too is held to that size). With `durable` the data are
-// flushed before the copy is published and the directory after it.
+// flushed before the copy is published and the directory after it. A copy check, where one is
+// set, reads the complete temporary file before it is published and may refuse it.
 BOOL copyFile(const char *source, const char *destination, bool failIfExists, bool durable,
               CopyRecord *record) {
   char src[SYS_PATH], dst[SYS_PATH];
@@ -826,6 +898,9 @@ BOOL copyFile(const char *source, const char *destination, bool failIfExists, bo
     record->source = stampOf(st);
     record->copy = stampOf(made).identity;
   }
+  code = checkTemp(temp, dst);
+  if (code != 0)
+    goto done;
   err = publishTemp(temp, dst);
   if (err == EEXIST) {
     // A file is in the way: replace it only where Windows would.

@@ -2,6 +2,7 @@
 // file in the destination's directory, which replaces the destination in one rename only when
 // it is complete. kernel32's CopyFileA writes the destination in place, so a copy that fails or
 // is killed halfway would leave a partial file under the real name.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -52,6 +53,14 @@ void noteTempName(const char *name) {
 
 // Receives the bytes done while a copy runs (none: nullptr).
 CopyProgressFn copyProgress = nullptr;
+
+// The check of a copy's complete data before they are published (setCopyCheck).
+CopyCheckFn copyCheck = nullptr;
+void *copyCheckContext = nullptr;
+
+// The test seam of a dropped write: when dropAfter >= 0, copies store only their first
+// dropAfter bytes, though every byte counts as written.
+int64_t dropAfter = -1;
 
 // The attribute bits a copy carries from its source; archive is set, as on any new file.
 constexpr DWORD CARRIED_BITS =
@@ -142,9 +151,15 @@ bool copyData(HANDLE in, HANDLE out, uint64_t total) {
       SetLastError(ERROR_HANDLE_EOF);
       return false;
     }
-    for (DWORD at = 0; at < got;) {
+    DWORD stored = got;
+    if (dropAfter >= 0)
+      stored = done >= static_cast<uint64_t>(dropAfter)
+                   ? 0
+                   : static_cast<DWORD>(
+                         std::min<uint64_t>(got, static_cast<uint64_t>(dropAfter) - done));
+    for (DWORD at = 0; at < stored;) {
       DWORD put = 0;
-      if (!WriteFile(out, copyBuffer + at, got - at, &put, nullptr))
+      if (!WriteFile(out, copyBuffer + at, stored - at, &put, nullptr))
         return false;
       if (put == 0) {
         SetLastError(ERROR_DISK_FULL);
@@ -207,6 +222,16 @@ void setCopyProgress(CopyProgressFn receiver) {
   copyProgress = receiver;
 }
 
+void setCopyCheck(CopyCheckFn check, void *context) {
+  copyCheck = check;
+  copyCheckContext = context;
+}
+
+// The seam for tests of a write that is accepted and never stored.
+void setCopyDropForTest(int64_t keep) {
+  dropAfter = keep;
+}
+
 namespace {
 
 // Fills the new temporary file `temp`, open as `out`, from `in`: the data, the last-write time
@@ -233,11 +258,32 @@ DWORD fillTemp(HANDLE in, HANDLE &out, const char *temp, const BY_HANDLE_FILE_IN
   return 0;
 }
 
+// Runs the copy check (setCopyCheck) on the complete temporary file `temp`, opened afresh for
+// reading: 0 when no check is set or it passes, else the error to fail the copy with.
+DWORD checkTemp(const char *temp) {
+  if (copyCheck == nullptr)
+    return 0;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(temp, GetFileExInfoStandard, &data))
+    return GetLastError();
+  int copy = fsOpen(temp, FS_OPEN_READ);
+  if (copy < 0)
+    return GetLastError();
+  int64_t size =
+      static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  bool passed = copyCheck(copyCheckContext, copy, size);
+  DWORD code = passed ? 0 : GetLastError();
+  fsClose(copy);
+  if (!passed && code == 0)
+    code = ERROR_GEN_FAILURE;
+  return code;
+}
+
 // The copy of fsCopyFile and copyFileDurably: refusals as CopyFileA has them, then the data,
-// the last-write time and the attributes into a hidden temporary file, then one rename over the
-// destination. With `durable` the data reach the disk before the rename, and the rename before
-// the call returns. Whatever fails, the temporary file is removed and the destination is as it
-// was.
+// the last-write time and the attributes into a hidden temporary file, which a copy check, where
+// one is set, reads and may refuse, then one rename over the destination. With `durable` the data
+// reach the disk before the rename, and the rename before the call returns. Whatever fails, the
+// temporary file is removed and the destination is as it was.
 BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bool durable,
               CopyRecord *record) {
   // Every sharing mode: a file that another program holds open for writing (a live log) is
@@ -292,6 +338,8 @@ BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bo
     record->copy = made.identity;
   }
   code = fillTemp(in, out, temp, info, durable);
+  if (code == 0)
+    code = checkTemp(temp);
   if (code != 0)
     goto done;
   // The destination may have changed while the data were copied.
@@ -334,4 +382,40 @@ BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists,
 // The copy of a move: flushed to the disk, data and name, before it returns true.
 bool copyFileDurably(const char *source, const char *destination, CopyRecord *record) {
   return copyFile(source, destination, FALSE, true, record) != FALSE;
+}
+
+// MoveFileA's move, written through. The system's own move to another volume writes the
+// destination in place, so a move that failed midway (a full disk) would leave a partial file
+// under the real name; the layer's copy is published only once complete, flushed and, under
+// /v, checked, and never over an existing name. Then only the very source that was copied,
+// unchanged, is deleted: one written to meanwhile keeps its data (32) and the destination keeps
+// the copy of what was read. A delete that answers an error though the source is gone has
+// moved the file; while the source is still there, unchanged, the copy is taken back.
+bool moveFileDurably(const char *source, const char *destination) {
+  if (MoveFileExA(source, destination, MOVEFILE_WRITE_THROUGH))
+    return true;
+  if (GetLastError() != ERROR_NOT_SAME_DEVICE)
+    return false;
+  CopyRecord record;
+  if (!copyFile(source, destination, TRUE, true, &record))
+    return false;
+  FileStamp now;
+  if (!readStamp(source, &now))
+    return false;
+  if (!(now == record.source)) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return false;
+  }
+  if (DeleteFileA(source))
+    return true;
+  DWORD saved = GetLastError();
+  if (GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES &&
+      (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND))
+    return true;
+  if (readStamp(source, &now) && now == record.source) {
+    SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL); // a read-only file cannot be deleted
+    DeleteFileA(destination);
+  }
+  SetLastError(saved);
+  return false;
 }

@@ -272,12 +272,6 @@ int sameFileIdentity(const char *first, const char *second) {
              : 0;
 }
 
-// MoveFileA's move, written through: a move to another volume (a copy and a delete) has its
-// copy flushed before the source is deleted.
-bool moveFileDurably(const char *source, const char *destination) {
-  return MoveFileExA(source, destination, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
-}
-
 // The exact lookup of one name: Windows names hold no wildcard, so FindFirstFileA finds just it.
 bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes) {
   (void)storedAttributes;

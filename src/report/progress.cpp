@@ -136,6 +136,13 @@ void progressBegin(const char *name) {
     onTerminal = statusColumns() > 0 ? 1 : 0;
   if (onTerminal == 0)
     return; // no terminal: no clock, and the layer copies the fastest way
+  // An operation within one being watched (the verification of a copy before it is published)
+  // takes its place: the line shown for the outer one goes.
+  if (active && drawn) {
+    DWORD saved = GetLastError();
+    statusClear();
+    SetLastError(saved);
+  }
   active = true;
   drawn = false;
   watchedName = name;

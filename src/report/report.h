@@ -44,7 +44,9 @@ void closeBlock();
 // Without a terminal nothing is drawn and nothing is slowed. The last error is left as it was.
 //
 // Starts watching an operation on `name` (the caller's text, unchanged until progressEnd). It
-// also has the file-system layer report the progress of its copies (setCopyProgress).
+// also has the file-system layer report the progress of its copies (setCopyProgress). Started
+// within another operation (a copy's verification before it is published), it takes that one's
+// place; the progressEnd of the inner one ends both.
 void progressBegin(const char *name);
 // The bytes done so far of `total`; a CopyProgressFn.
 void progressUpdate(uint64_t done, uint64_t total);

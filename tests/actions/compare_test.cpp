@@ -9,6 +9,10 @@
 #include "actions/actions.h"
 #include "state/state.h"
 #include "support/testutil.h"
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -80,13 +84,45 @@ TEST_F(CompareTest, DifferenceAfterTheFirstReadReportsItsOffset) {
   EXPECT_STREQ(runState.mismatchDetail, expected);
 }
 
-TEST_F(CompareTest, EmptyFilesAreEqualWithoutOpeningEither) {
-  // Neither path exists: opening either would fail.
-  std::strcpy(runState.mismatchDetail, "kept");
+// A listed size of 0 is no proof of an empty file (files of /proc and /sys say so and hold
+// data): both files are opened and read to their ends.
+TEST_F(CompareTest, EmptyFilesAreReadToTheirEnds) {
+  FindEntry entry = writePair("", "");
+  EXPECT_EQ(compareContents(src().c_str(), dst().c_str(), entry), CONTENT_EQUAL);
+  writePair("", "data");
+  EXPECT_EQ(compareContents(src().c_str(), dst().c_str(), entry), CONTENT_SHORTER);
   EXPECT_EQ(compareContents(dir.text("none1").c_str(), dir.text("none2").c_str(), entryOfSize(0)),
-            1);
-  EXPECT_STREQ(runState.mismatchDetail, "kept");
+            CONTENT_FAILED);
+  EXPECT_EQ(GetLastError(), 2u);
 }
+
+// Files that grew since they were listed are compared to their ends: a pair is equal only when
+// both end at the same byte.
+TEST_F(CompareTest, AFileThatGrewSinceItWasListedIsNoLongerEqual) {
+  FindEntry entry = writePair("same", "same");
+  FindEntry listed = entry;
+  tu::writeFile(dir.path() / "dst.bin", "same, and more");
+  tu::StdoutCapture out;
+  EXPECT_EQ(compareOne(src().c_str(), dst().c_str(), 0x20, entry, listed), 1);
+  tu::writeFile(dir.path() / "src.bin", "same, and more");
+  tu::writeFile(dir.path() / "dst.bin", "same");
+  EXPECT_EQ(compareOne(src().c_str(), dst().c_str(), 0x20, entry, listed), 1);
+  tu::writeFile(dir.path() / "dst.bin", "same, and MORE");
+  EXPECT_EQ(compareOne(src().c_str(), dst().c_str(), 0x20, entry, listed), 1);
+  EXPECT_EQ(out.finish(), src() + "\t:shorter\n" + src() + "\t:longer\n" + src() +
+                              "\t:mismatch!(000000000A: 6D 4D)\n");
+  EXPECT_EQ(runState.unmatchedCount, 3);
+  EXPECT_EQ(runState.status, 0u);
+}
+
+#if !defined(_WIN32)
+// A file of /proc says it holds 0 bytes and yet yields data: compared to its end.
+TEST_F(CompareTest, AFileWhoseStatusSaysEmptyIsReadToItsEnd) {
+  tu::writeFile(dir.path() / "dst.bin", "");
+  const std::string proc = tu::programPath("/proc/sys/kernel/ostype");
+  EXPECT_EQ(compareContents(proc.c_str(), dst().c_str(), entryOfSize(0)), CONTENT_LONGER);
+}
+#endif
 
 TEST_F(CompareTest, MissingSecondFileFailsWithItsError) {
   tu::writeFile(dir.path() / "src.bin", "abc");
@@ -233,6 +269,30 @@ TEST_F(CompareTest, VerifyLooksUpTheCopyByItsExactName) {
   EXPECT_EQ(verifyOne(dir.text("a?b").c_str(), dir.text("d\\a?b").c_str(), 0x20), 1);
   EXPECT_EQ(out.finish(), "");
   EXPECT_EQ(runState.errorCount, 0);
+}
+#endif
+
+#if !defined(_WIN32)
+// Under /x a compare refused for access clears a file's protection for one more attempt; the
+// file gets back exactly the attributes it had, whatever the outcome. Only an ordinary user is
+// refused by permission bits.
+TEST_F(CompareTest, RetryUnderXGivesBothFilesBackTheirOwnAttributes) {
+  if (geteuid() == 0)
+    GTEST_SKIP() << "root reads every file: needs an ordinary user";
+  FindEntry entry = writePair("a\n", "a\n");
+  chmod((dir.path() / "src.bin").c_str(), 0444);
+  chmod((dir.path() / "dst.bin").c_str(), 0000);
+  runState.includeHidden = true;
+  tu::StdoutCapture out;
+  EXPECT_EQ(compareOne(src().c_str(), dst().c_str(), 0x21, entry, entry), 0);
+  EXPECT_EQ(out.finish(), src() + "\t:error(5) Access is denied.  \n");
+  EXPECT_EQ(runState.status, ST_COMPARE_FAILED);
+  struct stat st;
+  ASSERT_EQ(stat((dir.path() / "src.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+  ASSERT_EQ(stat((dir.path() / "dst.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0000u);
+  chmod((dir.path() / "dst.bin").c_str(), 0600);
 }
 #endif
 

@@ -1,6 +1,7 @@
 // The dispatchers and the copy, move and delete actions: item lines, the retry under /x, the
 // archive filter, echo mode and the refusals that keep one file from destroying itself.
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include "support/testutil.h"
 #if !defined(_WIN32)
 #include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "paths/posix_layer.h"
 #endif
@@ -471,5 +474,151 @@ TEST_F(FileActionsTest, VerifiedFullCopyEndsItsLinePlainly) {
   EXPECT_EQ(tu::readFile(file("b.txt")), tu::readFile(file("a.txt")));
   EXPECT_EQ(runState.errorCount, 0);
 }
+
+// The names in the test directory, to see that nothing is left under a temporary name.
+std::set<std::string> namesIn(const fs::path &path) {
+  std::set<std::string> found;
+  for (const fs::directory_entry &entry : fs::directory_iterator(path))
+    found.insert(entry.path().filename().string());
+  return found;
+}
+
+// Turns the dropped-write seam off whatever a test does.
+struct DropOff {
+  ~DropOff() { setCopyDropForTest(-1); }
+};
+
+// Under /v a copy is checked before it is published: one whose data were not all stored (a
+// write accepted and dropped) is never published, and the old destination stays whole.
+TEST_F(FileActionsTest, VerifiedCopyThatDiffersIsNotPublished) {
+  const std::string data = tu::patternBytes(70000, 5);
+  tu::writeFile(file("a.txt"), data);
+  tu::writeFile(file("b.txt"), "the old destination\n");
+  tu::setWriteTicks(file("b.txt"), 130000000000000000LL);
+  FindEntry src = tu::findEntry(file("a.txt"));
+  FindEntry dst = tu::findEntry(file("b.txt"));
+  const std::set<std::string> before = namesIn(dir.path());
+  runState.verifyCopy = true;
+  DropOff off;
+  setCopyDropForTest(1000);
+  tu::StdoutCapture out;
+  EXPECT_EQ(copyOne(text("a.txt").c_str(), text("b.txt").c_str(), 0x20, &src, &dst), 0);
+  EXPECT_EQ(out.finish(), text("a.txt") + "\t:longer\n");
+  EXPECT_EQ(runState.status, ST_VERIFY_FAILED);
+  EXPECT_EQ(runState.errorCount, 1);
+  EXPECT_EQ(runState.unmatchedCount, 1);
+  EXPECT_EQ(tu::readFile(file("b.txt")), "the old destination\n");
+  EXPECT_EQ(tu::writeTicks(file("b.txt")), 130000000000000000LL);
+  EXPECT_EQ(namesIn(dir.path()), before);
+
+  // A new copy that fails its check leaves no file at all.
+  tu::StdoutCapture again;
+  EXPECT_EQ(copyOne(text("a.txt").c_str(), text("c.txt").c_str(), 0x20, nullptr, nullptr), 0);
+  EXPECT_EQ(again.finish(), text("a.txt") + "\t:longer\n");
+  EXPECT_EQ(namesIn(dir.path()), before);
+  setCopyDropForTest(-1);
+  EXPECT_EQ(copyOne(text("a.txt").c_str(), text("c.txt").c_str(), 0x20, nullptr, nullptr), 1);
+  EXPECT_EQ(tu::readFile(file("c.txt")), data);
+}
+
+// A verified move onto an older file verifies the copy before it removes the source: a copy
+// that fails its check keeps both files as they were.
+TEST_F(FileActionsTest, VerifiedMoveThatFailsItsCheckKeepsItsSource) {
+  const std::string data = tu::patternBytes(70000, 6);
+  tu::writeFile(file("a.txt"), data);
+  tu::writeFile(file("b.txt"), "the old destination\n");
+  FindEntry src = tu::findEntry(file("a.txt"));
+  FindEntry dst = tu::findEntry(file("b.txt"));
+  const std::set<std::string> before = namesIn(dir.path());
+  runState.mode = MODE_MOVE;
+  runState.verifyCopy = true;
+  DropOff off;
+  setCopyDropForTest(0);
+  tu::StdoutCapture out;
+  EXPECT_EQ(moveOne(text("a.txt").c_str(), text("b.txt").c_str(), 0x20, &src, &dst), 0);
+  EXPECT_EQ(out.finish(), text("a.txt") + "\t:longer\n");
+  EXPECT_EQ(runState.status, ST_VERIFY_FAILED);
+  EXPECT_EQ(tu::readFile(file("a.txt")), data);
+  EXPECT_EQ(tu::readFile(file("b.txt")), "the old destination\n");
+  EXPECT_EQ(namesIn(dir.path()), before);
+}
+
+// A directory on another file system than the test directory (/dev/shm, reached as Z:\dev\shm
+// under Wine), or an empty path where there is none.
+fs::path otherFileSystem(const fs::path &here) {
+#if defined(_WIN32)
+  (void)here;
+  fs::path shm = "Z:\\dev\\shm";
+  std::error_code ignored;
+  return tu::underWine() && fs::is_directory(shm, ignored) ? shm : fs::path();
+#else
+  struct stat mine, shm;
+  if (stat("/dev/shm", &shm) != 0 || stat(here.c_str(), &mine) != 0 || mine.st_dev == shm.st_dev)
+    return fs::path();
+  return "/dev/shm";
+#endif
+}
+
+// The same for a move to another file system or volume, where the rename has to copy.
+TEST_F(FileActionsTest, VerifiedMoveAcrossFileSystemsThatFailsItsCheckKeepsItsSource) {
+  fs::path shm = otherFileSystem(dir.path());
+  if (shm.empty())
+    GTEST_SKIP() << "no second file system at /dev/shm";
+#if defined(_WIN32)
+  const unsigned long process = GetCurrentProcessId();
+#else
+  const unsigned long process = static_cast<unsigned long>(getpid());
+#endif
+  fs::path other = shm / ("tc-verify-" + std::to_string(process));
+  fs::create_directories(other);
+  const std::string data = tu::patternBytes(70000, 7);
+  tu::writeFile(other / "a.txt", data);
+  const std::string source = tu::programPath(other / "a.txt");
+  runState.mode = MODE_MOVE;
+  runState.verifyCopy = true;
+  {
+    DropOff off;
+    setCopyDropForTest(500);
+    tu::StdoutCapture out;
+    EXPECT_EQ(moveOne(source.c_str(), text("a.txt").c_str(), 0x20, nullptr, nullptr), 0);
+    EXPECT_EQ(out.finish(), source + "\t:longer\n");
+  }
+  EXPECT_EQ(runState.status, ST_VERIFY_FAILED);
+  EXPECT_EQ(tu::readFile(other / "a.txt"), data);
+  EXPECT_TRUE(namesIn(dir.path()).empty());
+  // Healthy, the verified move goes through.
+  tu::StdoutCapture out;
+  EXPECT_EQ(moveOne(source.c_str(), text("a.txt").c_str(), 0x20, nullptr, nullptr), 1);
+  EXPECT_EQ(out.finish(), source + "\n");
+  EXPECT_EQ(tu::readFile(file("a.txt")), data);
+  EXPECT_FALSE(fs::exists(other / "a.txt"));
+  fs::remove_all(other);
+}
+
+#if !defined(_WIN32)
+// A destination left by an incremental copy that did not end carries the mark of the size and
+// time it had: every selection takes it for that file, whatever its time says now.
+TEST_F(FileActionsTest, EverySelectionTakesAnInterruptedUpdateForTheFileItWas) {
+  tu::writeFile(file("a.log"), "old part\nnew part\n");
+  tu::writeFile(file("b.log"), "old part\nnew");
+  const int64_t old = 130000000000000000LL;
+  tu::setWriteTicks(file("a.log"), old + 100 * TICKS_PER_SECOND);
+  tu::setWriteTicks(file("b.log"), old + 200 * TICKS_PER_SECOND); // the interruption's time
+  int fd = fsOpen(text("b.log").c_str(), FS_OPEN_READWRITE);
+  ASSERT_GE(fd, 0);
+  bool marked = markUpdate(fd, 9, old);
+  fsClose(fd);
+  int64_t size = 0, ticks = 0;
+  if (!marked || !readUpdateMark(text("b.log").c_str(), &size, &ticks))
+    GTEST_SKIP() << "no extended attributes here";
+  FindEntry src = tu::findEntry(file("a.log"));
+  FindEntry dst = tu::findEntry(file("b.log"));
+  runState.selectMask = SEL_ABSENT | SEL_NEWER; // /u
+  tu::StdoutCapture out;
+  EXPECT_EQ(handleExisting(text("a.log").c_str(), text("b.log").c_str(), 0x20, src, dst), 1);
+  EXPECT_EQ(out.finish(), text("a.log") + "\n");
+  EXPECT_EQ(tu::readFile(file("b.log")), "old part\nnew part\n");
+}
+#endif
 
 } // namespace

@@ -169,8 +169,9 @@ def load_scenarios():
 
 # The system call that stands for another in the build with the portable POSIX calls alone: it
 # moves a file without replacing anything by linking and unlinking where Linux renames with
-# RENAME_NOREPLACE, so a kill at such a rename is a kill at that link there.
-PORTABLE_CALLS = {"renameat2": "linkat"}
+# RENAME_NOREPLACE, so a kill at such a rename is a kill at that link there; it copies data with
+# read and write where Linux asks the kernel to copy, so the first write there is the first data.
+PORTABLE_CALLS = {"renameat2": "linkat", "copy_file_range": "write"}
 
 
 class Runner:
@@ -229,12 +230,14 @@ class Runner:
         text = root.replace("/", "\\")
         return "Z:" + text if self.under_wine else text
 
-    def run(self, args, cwd, extra_env, kill_at=None, as_user=False, nofile=None, pause=None):
+    def run(self, args, cwd, extra_env, kill_at=None, as_user=False, nofile=None, inject=None,
+            pause=None):
         """Runs the program once. With `as_user` (native only) it runs as an ordinary user: as
         ORDINARY_ID when the suite runs as root, else as the suite's own user. `nofile` limits
         the open files of the program. With `kill_at` (a system call and a count) strace kills
-        it when it enters that call for that time; with `pause` (a Pause) strace stops it there
-        while the pause's change is made (see run_paused)."""
+        it when it enters that call for that time; with `inject` (a system call, an action and a
+        count) strace does that action instead of the call's n-th entry; with `pause` (a Pause)
+        strace stops it there while the pause's change is made (see run_paused)."""
         command = (self.as_user + ["wine", self.program] if self.under_wine else [self.program]) + args
         if as_user and os.geteuid() == 0:
             command = ["setpriv", f"--reuid={ORDINARY_ID}", f"--regid={ORDINARY_ID}",
@@ -242,12 +245,14 @@ class Runner:
         env = dict(self.env)
         env.update(extra_env)
         if kill_at is not None:
-            call, count = kill_at
+            inject = (kill_at[0], "signal=KILL", kill_at[1])
+        if inject is not None:
+            call, action, count = inject
             if self.portable:
                 call = PORTABLE_CALLS.get(call, call)
             command = ["strace", "-f", "-qq", "-o", os.devnull, "-e", f"trace={call}",
-                       "-e", f"inject={call}:signal=KILL:when={count}"] + command
-        if kill_at is not None or pause is not None:
+                       "-e", f"inject={call}:{action}:when={count}"] + command
+        if inject is not None or pause is not None:
             # The leak checker of a sanitizer build cannot work under a tracer.
             env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
 
@@ -344,6 +349,8 @@ def build_tree(root, tree, root_text):
             continue
         if item.dosattrib is not None:
             os.setxattr(target, "user.DOSATTRIB", item.dosattrib.encode())
+        for name, text in getattr(item, "xattrs", {}).items():
+            os.setxattr(target, name, text.encode())
         if item.mtime is not None:
             os.utime(target, (item.mtime, item.mtime))
         if item.readonly:
@@ -548,16 +555,17 @@ def run_scenario(runner, scenario, keep):
             hand_to_ordinary_user(root, scenario.tree)
         before = snapshot(root) if expected_result == UNCHANGED else None
         args = [arg.replace("{root}", root_text) for arg in scenario.args]
-        if scenario.kill_at is not None and shutil.which("strace") is None:
+        traced = scenario.kill_at is not None or scenario.inject is not None
+        if traced and shutil.which("strace") is None:
             return ["this scenario needs strace (apt-get install strace)"]
         if scenario.pause is not None and shutil.which("strace") is None:
             return ["this scenario needs strace (apt-get install strace)"]
-        if (scenario.kill_at is not None or scenario.pause is not None) and not strace_can_trace():
+        if (traced or scenario.pause is not None) and not strace_can_trace():
             raise Skipped("strace cannot trace a program here (no ptrace for this user)")
         shares = mount_shares(runner.faultfs, root, scenario.share) if scenario.share else []
         try:
             proc = runner.run(args, root, scenario.env, scenario.kill_at, scenario.as_user,
-                              scenario.nofile, scenario.pause)
+                              scenario.nofile, scenario.inject, scenario.pause)
         except subprocess.TimeoutExpired:
             return [f"no end after {TIMEOUT_SECONDS} seconds"]
         unmount_shares(shares)  # the tree is checked on the backing directories themselves

@@ -45,9 +45,12 @@ class File:
     one left as None is not. A `foreign` file of an initial tree stays root's when the tree is
     handed to the ordinary user (as_user): someone else's file in the user's directory. `mode`,
     when given, sets its permission bits once the tree is made (0o000: only root may read it);
-    it is not checked in an expected tree."""
+    it is not checked in an expected tree. `xattrs` ({name: text}) are extended attributes the
+    file is given once it is made (native only); they are not checked in an expected tree."""
 
-    def __init__(self, content, mtime=None, readonly=None, dosattrib=None, foreign=False, mode=None):
+    def __init__(self, content, mtime=None, readonly=None, dosattrib=None, foreign=False, mode=None,
+                 xattrs=None):
+        self.xattrs = dict(xattrs or {})
         self.content = content.encode("utf-8", "surrogateescape") if isinstance(content, str) else content
         self.mtime = mtime
         self.readonly = readonly
@@ -136,6 +139,9 @@ class Scenario:
     kill_at   (system call, n): the program is killed (SIGKILL) when it enters that system call
               for the n-th time, through strace's fault injection; native only. The expected
               exit status is then -9.
+    inject    (system call, action, n): strace's fault injection makes the n-th entry into that
+              system call do `action` instead ("retval=10": the call is not made and reports
+              10; "error=EIO"); native only
     root_only the reason why the scenario means something only when the suite runs as root (a
               right that only root has); it is skipped with that reason otherwise
     share     {directory: [rule, ...]}: the test file system tests/share/faultfs is mounted over
@@ -158,7 +164,7 @@ class Scenario:
     def __init__(self, name, args, stdout=None, exit=0, tree=None, result=None, wine=None,
                  only=None, env=None, check=None, place=None, kill_at=None, as_user=False,
                  nofile=None, mount=None, root_only=None, share=None, expected_fail=None,
-                 pause=None):
+                 pause=None, inject=None):
         if wine is not None and "reason" not in wine:
             raise ValueError(f"{name}: a Wine difference needs its reason")
         if only not in (None, "native", "wine"):
@@ -167,8 +173,8 @@ class Scenario:
             raise ValueError(f"{name}: place must be 'tmpfs'")
         if (as_user or nofile is not None) and only != "native":
             raise ValueError(f"{name}: as_user and nofile hold for the native build only")
-        if kill_at is not None and only != "native":
-            raise ValueError(f"{name}: kill_at works natively only")
+        if (kill_at is not None or inject is not None) and only != "native":
+            raise ValueError(f"{name}: kill_at and inject work natively only")
         if pause is not None and only != "native":
             raise ValueError(f"{name}: pause works natively only")
         if mount and only != "native":
@@ -187,6 +193,7 @@ class Scenario:
         self.check = check
         self.place = place
         self.kill_at = kill_at
+        self.inject = inject
         self.as_user = as_user
         self.nofile = nofile
         self.mount = dict(mount or {})

@@ -2,7 +2,7 @@
 the unmatched line below the summary, files without a namesake passed over, a destination that
 does not exist, chunk boundaries, and /e."""
 
-from scenario import T0, UNCHANGED, File, Scenario, lines
+from scenario import T0, UNCHANGED, Dir, File, Link, Scenario, lines
 
 
 def pair(name, source, destination):
@@ -84,4 +84,49 @@ SCENARIOS = [
                           " }",
                           " 1/1.files copied."),
              result={"src/a.txt": "abc", "dst/a.txt": "abc"}),
+    # A file whose status says 0 bytes but which yields data when read (/proc, /sys) is copied
+    # and compared to its end, never taken for an empty file.
+    Scenario("compare/size-zero-by-status-is-read-to-its-end",
+             ["\\proc\\sys\\kernel\\ostype", "dst", "/c"], only="native",
+             tree={"dst/ostype": ""},
+             stdout=lines("\\proc\\sys\\kernel\\ostype\t:longer", " 1/1.files compared.",
+                          " 1/1.files unmatched."),
+             result=UNCHANGED),
+    # A destination that holds more than its listing says (here a link to such a file) is not
+    # equal to an empty source: both are read to their ends.
+    Scenario("compare/destination-beyond-its-listed-size-is-not-equal", ["src", "dst", "/c"],
+             only="native",
+             tree={"src/ostype": File("", mtime=T0), "dst/ostype": Link("/proc/sys/kernel/ostype")},
+             stdout=lines("src\\ostype\t:shorter", " 1/1.files(1.dirs) compared.",
+                          " 1/1.files unmatched."),
+             result=UNCHANGED),
+    Scenario("copy/size-zero-by-status-is-read-to-its-end",
+             ["\\proc\\sys\\kernel\\ostype", "dst", "/v"], only="native",
+             stdout=lines("\\proc\\sys\\kernel\\ostype", " 1/1.files copied."),
+             result={"dst/ostype": "Linux\n"}),
+    # A copy is verified before it is published: a write the file system accepts and never
+    # stores (a share that drops it; here the kernel's copy is reported done and not made)
+    # fails the verification, nothing is published and the old destination stays whole.
+    Scenario("verify/dropped-write-keeps-the-old-destination", ["src", "dst", "/v"],
+             only="native", inject=("copy_file_range", "retval=9", 1),
+             tree={"src/a.txt": File("new data\n", mtime=T0 + 100),
+                   "dst/a.txt": File("old good\n", mtime=T0)},
+             stdout=lines("src\\a.txt\t:longer", " 0/1.files(1.dirs) copied(1.errors).",
+                          " 1/0.files unmatched."),
+             exit=0x09, result=UNCHANGED),
+    # A verified move verifies before it removes its source: a failed verification keeps it,
+    # whether the move copies onto an older file or to another file system.
+    Scenario("verify/move-over-a-file-keeps-its-source", ["src", "dst", "/m", "/v"],
+             only="native", inject=("copy_file_range", "retval=9", 1),
+             tree={"src/a.txt": File("new data\n", mtime=T0 + 100),
+                   "dst/a.txt": File("old good\n", mtime=T0)},
+             stdout=lines("src\\a.txt\t:longer", " 0/1.files(1.dirs) moved(1.errors).",
+                          " 1/0.files unmatched."),
+             exit=0x09, result=UNCHANGED),
+    Scenario("verify/move-across-file-systems-keeps-its-source", ["src", "dst", "/m", "/v"],
+             only="native", inject=("copy_file_range", "retval=9", 1), mount={"dst": "1m"},
+             tree={"src/a.txt": File("new data\n", mtime=T0 + 100)},
+             stdout=lines("src\\a.txt\t:longer", " 0/1.files(1.dirs) moved(1.errors).",
+                          " 1/0.files unmatched."),
+             exit=0x09, result={"src/a.txt": File("new data\n", mtime=T0 + 100), "dst": Dir()}),
 ]

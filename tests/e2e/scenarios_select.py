@@ -14,6 +14,11 @@ def merged(tree, add=None, drop=()):
     return out
 
 
+def ticks(seconds):
+    """100-ns ticks since 1601 of a time in seconds since 1970."""
+    return seconds * 10_000_000 + 116_444_736_000_000_000
+
+
 # One file per relation, all of equal size: absent, newer, older, identical.
 REL = {
     "src/new.txt": File("1234\n", mtime=T0),
@@ -218,4 +223,17 @@ SCENARIOS = [
                result={"src/ro.txt": File("saved\n", readonly=True, dosattrib="0x0"),
                        "dst/ro.txt": File("saved\n", readonly=True)})
       for suffix, place in (("", None), ("-on-tmpfs", "tmpfs"))],
+    # A destination left by an incremental copy that did not end: part of the new tail, the time
+    # of the interruption (newer than the source) and the mark of the size and time it had
+    # before. Every selection takes it for that older file, so /u copies it again. (Windows
+    # keeps no such mark.)
+    Scenario("select/interrupted-update-is-taken-as-it-was", ["src", "dst", "/u"],
+             only="native",
+             tree={"src/log.txt": File("old part\nnew part\n", mtime=T0 + 100),
+                   "dst/log.txt": File("old part\nnew", mtime=T0 + 200,
+                                       xattrs={"user.treecopy.update": f"9 {ticks(T0)}"})},
+             stdout=lines("src\\log.txt", " 1/1.files(1.dirs) copied."),
+             result={"src/log.txt": "old part\nnew part\n",
+                     "dst/log.txt": File("old part\nnew part\n", mtime=T0 + 100)}),
 ]
+

@@ -22,21 +22,13 @@ The table covers, with the share as destination and as source where that applies
 Native only: mounting a FUSE file system needs /dev/fuse (and root, or fusermount3); where it
 cannot be used the rows are skipped, saying why.
 
-EXPECTED_FAIL_UNTIL_MERGED names the rows whose sound behaviour another branch brings (the
-remove of a moved source, verify before publish); they are run and their failure is expected.
-Once that branch is merged, take them off the list: a row on it that passes is a failure.
+EXPECTED_FAIL_UNTIL_MERGED names rows whose sound behaviour is still to come (none now); they
+are run and their failure is expected. A row on it that passes is a failure: take it off.
 """
 
 from scenario import T0, Dir, File, Scenario, lines
 
-EXPECTED_FAIL_UNTIL_MERGED = {
-    # A verified copy is verified before it is published; a verified move before its source is
-    # removed.
-    "share/move-verify-write-never-stored": "verify before publish is mended on another branch",
-    "share/verify-new-write-never-stored": "verify before publish is mended on another branch",
-    "share/verify-over-older-write-never-stored":
-        "verify before publish is mended on another branch",
-}
+EXPECTED_FAIL_UNTIL_MERGED = {}
 
 IO_ERROR = "\t:error(1117) The request could not be performed because of an I/O device error.  "
 LATER = T0 + 3600

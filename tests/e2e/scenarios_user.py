@@ -99,7 +99,26 @@ SCENARIOS = [
                   stdout=lines("src\\ro.txt", " 1/1.files(1.dirs) copied."),
                   result={"src/ro.txt": File("saved\n", readonly=True),
                           "dst/ro.txt": File("saved\n", readonly=True, dosattrib="0x22")}),
+    # A compare refused for access under /x clears both files' protection for a second attempt;
+    # whatever its outcome, each file gets back exactly the attributes it had.
+    user_scenario("user/compare-retry-gives-back-both-protections", ["src", "dst", "/c", "/x"],
+                  tree={"src/a": File("a\n", mtime=T0, mode=0o444),
+                        "dst/a": File("a\n", mtime=T0, mode=0o000)},
+                  stdout=lines("src\\a" + DENIED, " 0/1.files(1.dirs) compared(1.errors)."),
+                  exit=0x08,
+                  result={"src/a": "a\n", "dst/a": "a\n"},
+                  check=lambda root, stdout: modes_are(root, {"src/a": 0o444, "dst/a": 0o000})),
 ]
+
+
+def modes_are(root, modes):
+    """Failure texts for the files whose permission bits are not the ones given."""
+    failures = []
+    for relative, mode in modes.items():
+        got = os.lstat(os.path.join(root, *relative.split("/"))).st_mode & 0o7777
+        if got != mode:
+            failures.append(f"{relative} has mode {got:o}, expected {mode:o}")
+    return failures
 
 
 def owned_by_root(root, relative):
