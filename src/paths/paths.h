@@ -329,6 +329,17 @@ const char *lastCharPtr(const char *text);
 char *fileNamePart(char *text);
 const char *fileNamePart(const char *text);
 int dotsOnlyLength(const char *name);
+// Whether a name is one of the two dot entries, "." or "..", which are never entries of a
+// listing's own.
+bool isDotName(const char *name);
+// Whether a name made only of dots other than the dot entries (such as ...) names an entry of
+// that name. On POSIX it does. Windows drops the trailing dots of every component, so that such
+// a name names the directory before it: no path can spell an entry of that name there.
+#if defined(_WIN32)
+constexpr bool DOT_RUNS_ARE_NAMES = false;
+#else
+constexpr bool DOT_RUNS_ARE_NAMES = true;
+#endif
 // The append forms below need room for one more byte; callers check with pathAppendChar first
 // where the text may fill its buffer, or use the checked variants.
 bool appendSepIfDots(char *name);
