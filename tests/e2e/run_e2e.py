@@ -67,6 +67,21 @@ def mount_small_filesystems(root, mounts):
     return mounted
 
 
+def bind_directories(root, binds, mounted):
+    """Shows each directory of the tree also at its mount point (both relative to `root`) by a
+    bind mount; the mount points are added to `mounted`. Raises Skipped where mounting is not
+    permitted."""
+    for relative, shown in sorted(binds.items()):
+        point = full_path(root, relative)
+        os.makedirs(point, exist_ok=True)
+        done = os.geteuid() == 0 and subprocess.run(
+            ["mount", "--bind", full_path(root, shown), point],
+            stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL).returncode == 0
+        if not done:
+            raise Skipped("needs root: a bind mount")
+        mounted.append(point)
+
+
 def unmount_all(mounted):
     for point in reversed(mounted):
         if subprocess.run(["umount", point], stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL).returncode != 0:
@@ -169,11 +184,12 @@ class Runner:
         text = root.replace("/", "\\")
         return "Z:" + text if self.under_wine else text
 
-    def run(self, args, cwd, extra_env, kill_at=None, as_user=False, nofile=None):
+    def run(self, args, cwd, extra_env, kill_at=None, as_user=False, nofile=None, inject=None):
         """Runs the program once. With `as_user` (native only) it runs as an ordinary user: as
         ORDINARY_ID when the suite runs as root, else as the suite's own user. `nofile` limits
         the open files of the program. With `kill_at` (a system call and a count) strace kills
-        it when it enters that call for that time."""
+        it when it enters that call for that time; with `inject` (system calls and what they
+        do) strace makes those calls fail or stall."""
         command = (self.as_user + ["wine", self.program] if self.under_wine else [self.program]) + args
         if as_user and os.geteuid() == 0:
             command = ["setpriv", f"--reuid={ORDINARY_ID}", f"--regid={ORDINARY_ID}",
@@ -186,6 +202,11 @@ class Runner:
                 call = PORTABLE_CALLS.get(call, call)
             command = ["strace", "-f", "-qq", "-o", os.devnull, "-e", f"trace={call}",
                        "-e", f"inject={call}:signal=KILL:when={count}"] + command
+        elif inject is not None:
+            calls, what = inject
+            command = ["strace", "-f", "-qq", "-o", os.devnull, "-e", f"trace={calls}",
+                       "-e", f"inject={calls}:{what}"] + command
+        if kill_at is not None or inject is not None:
             # The leak checker of a sanitizer build cannot work under a tracer.
             env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
 
@@ -437,17 +458,19 @@ def run_scenario(runner, scenario, keep):
         if os.geteuid() != 0 and any(isinstance(i, File) and i.foreign for i in scenario.tree.values()):
             raise Skipped("needs root: a file of another user cannot be made")
         build_tree(root, scenario.tree, root_text)
+        bind_directories(root, scenario.bind, mounted)
         if scenario.as_user and os.geteuid() == 0:
             hand_to_ordinary_user(root, scenario.tree)
         before = snapshot(root) if expected_result == UNCHANGED else None
         args = [arg.replace("{root}", root_text) for arg in scenario.args]
-        if scenario.kill_at is not None and shutil.which("strace") is None:
+        traced = scenario.kill_at is not None or scenario.inject is not None
+        if traced and shutil.which("strace") is None:
             return ["this scenario needs strace (apt-get install strace)"]
-        if scenario.kill_at is not None and not strace_can_trace():
+        if traced and not strace_can_trace():
             raise Skipped("strace cannot trace a program here (no ptrace for this user)")
         try:
             proc = runner.run(args, root, scenario.env, scenario.kill_at, scenario.as_user,
-                              scenario.nofile)
+                              scenario.nofile, scenario.inject)
         except subprocess.TimeoutExpired:
             return [f"no end after {TIMEOUT_SECONDS} seconds"]
         stdout = proc.stdout

@@ -119,6 +119,13 @@ class Scenario:
     kill_at   (system call, n): the program is killed (SIGKILL) when it enters that system call
               for the n-th time, through strace's fault injection; native only. The expected
               exit status is then -9.
+    inject    (system calls, what): strace makes those system calls (a set such as
+              "setxattr,fsetxattr") do `what` ("error=ENOSPC", "error=EEXIST:when=2"), through its
+              fault injection; native only
+    bind      {mount point: directory}: once the tree is made, each directory of the tree is also
+              shown at its mount point (relative paths) by a bind mount, undone afterwards
+              whatever happens; native only. It needs root: elsewhere the scenario is skipped
+              ("needs root: a bind mount") and passes.
     root_only the reason why the scenario means something only when the suite runs as root (a
               right that only root has); it is skipped with that reason otherwise
     mount     {directory: size}: a small tmpfs of that size ("1m") is mounted at each of these
@@ -129,7 +136,7 @@ class Scenario:
 
     def __init__(self, name, args, stdout=None, exit=0, tree=None, result=None, wine=None,
                  only=None, env=None, check=None, place=None, kill_at=None, as_user=False,
-                 nofile=None, mount=None, root_only=None):
+                 nofile=None, mount=None, root_only=None, inject=None, bind=None):
         if wine is not None and "reason" not in wine:
             raise ValueError(f"{name}: a Wine difference needs its reason")
         if only not in (None, "native", "wine"):
@@ -142,6 +149,8 @@ class Scenario:
             raise ValueError(f"{name}: kill_at works natively only")
         if mount and only != "native":
             raise ValueError(f"{name}: mount works natively only")
+        if (inject is not None or bind) and only != "native":
+            raise ValueError(f"{name}: inject and bind work natively only")
         self.name = name
         self.args = list(args)
         self.tree = dict(tree or {})
@@ -158,6 +167,8 @@ class Scenario:
         self.nofile = nofile
         self.mount = dict(mount or {})
         self.root_only = root_only
+        self.inject = inject
+        self.bind = dict(bind or {})
 
     def expected(self, under_wine):
         """The fields that hold for one build: (stdout, exit, result)."""
