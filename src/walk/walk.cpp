@@ -152,6 +152,7 @@ struct Level {
   bool destDirExists;    // the destination directory exists (or was made)
   bool destDirFresh;     // made by this level just now: no namesake can be in it
   bool unlisted;         // the directory could not be listed (reported): its content is unknown
+  DWORD destDirError;    // why the destination directory could not be made or readied
   bool identityKnown;    // `identity` could be read
   FileIdentity identity; // the identity of the directory this level lists
   const Level *parent;   // the level that descended into this one; null at the top
@@ -409,6 +410,19 @@ void readyDestination(Level &level, const char *destination, DWORD attributes) {
       !runState.echoOnly && std::strncmp(dirText, "\\\\", 2) != 0 && probePathKind(dirText) == -1;
   level.destDirExists = prepareDestination(dirText, attributes);
   level.destDirFresh = level.destDirExists && missing;
+  if (!level.destDirExists)
+    level.destDirError = GetLastError();
+}
+
+// Reports a file of a level whose destination directory could not be made or readied (its
+// failure is reported already): the file is not acted on, and fails with the directory's error
+// as the failure of its action. Its destination could only be a name in a directory that is not
+// there, or not as the walk would have it.
+void reportDestinationNotReady(const Level &level) {
+  beginItemLine();
+  reportError(level.sourcePattern, static_cast<int32_t>(level.destDirError));
+  flushAfterItem();
+  recordFailure(blockedActionStatus());
 }
 
 // Whether anything after the namesake lookup reads the destination's stored attribute bits
@@ -434,7 +448,10 @@ void handleFile(Level &level) {
   const char *sourcePath = level.sourcePattern;
   DWORD attributes = level.entry.dwFileAttributes;
   runState.fileCount += 1;
-  if (!level.destDirExists) {
+  if (!level.destDirExists && modeTraits().makesDestDirs) {
+    reportDestinationNotReady(level);
+  } else if (!level.destDirExists) {
+    // A delete pairs nothing and a compare has nothing to compare with.
     level.total += handleAbsent(sourcePath, level.destPattern, attributes);
   } else if (!pathPut(level.destPattern, level.destNameSlot, level.nameSlot)) {
     reportEntryTooLong(level.destPattern, level.destNameSlot, level.nameSlot,
@@ -587,6 +604,7 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
   level.destDirExists = false;
   level.destDirFresh = false;
   level.unlisted = false;
+  level.destDirError = 0;
   level.identityKnown = from != nullptr && from->identityKnown;
   if (level.identityKnown)
     level.identity = from->identity;

@@ -25,6 +25,8 @@ MOVED = {
     "dst/sub/b.txt": File("beta\n", mtime=T0),
 }
 
+DISK_FULL = "\t:error(112) There is not enough space on the disk.  "
+
 SCENARIOS = [
     Scenario("move/one-file", ["src\\a.txt", "dst", "/m"], tree=TREE,
              stdout=lines("src\\a.txt", " 1/1.files moved."),
@@ -152,4 +154,18 @@ SCENARIOS = [
                    "dst/b.txt": "old\n"},
              stdout=lines("src\\a.txt"), exit=-9,
              result={"src/b.txt": "new b\n", "dst/a.txt": "new a\n", "dst/b.txt": "new b\n"}),
+    # The destination directory sub could not be readied (its attributes could not be stored:
+    # the disk is full), though it exists: no file of it is moved, each fails with the
+    # directory's error. (a.txt was moved into a file named *.*.)
+    Scenario("move/destination-directory-not-ready-moves-nothing-into-it",
+             ["src", "dst", "/s", "/m", "/+c"], only="native",
+             inject=("setxattr,fsetxattr", "error=ENOSPC"),
+             tree={"src/sub/a.txt": "a\n", "src/sub/b.txt": "b\n", "src/sub": Dir(dosattrib="0x11"),
+                   "dst": Dir()},
+             stdout=lines("dst\\sub" + DISK_FULL,
+                          "src\\sub\\a.txt" + DISK_FULL,
+                          "src\\sub\\b.txt" + DISK_FULL,
+                          " 0/2.files(2.dirs) moved(3.errors)."),
+             exit=0x07,
+             result={"src/sub/a.txt": "a\n", "src/sub/b.txt": "b\n", "dst/sub": Dir()}),
 ]
