@@ -155,6 +155,8 @@ struct Level {
   DWORD destDirError;    // why the destination directory could not be made or readied
   bool identityKnown;    // `identity` could be read
   FileIdentity identity; // the identity of the directory this level lists
+  bool destIdKnown;      // top level only: `destId` could be read
+  FileIdentity destId;   // top level only: the identity of the destination directory
   const Level *parent;   // the level that descended into this one; null at the top
   const char *exclusions;
   int total; // files acted on in the subtree so far
@@ -175,6 +177,16 @@ bool isOpenInWalk(const Level &level, const FileIdentity &id) {
     if (open->identityKnown && open->identity == id)
       return true;
   return false;
+}
+
+// Whether the directory of identity `id` is the destination directory of the walk: reached
+// through a bind mount, or through a link that the checks of the top level cannot see (they
+// judge the destination's own path), it would be walked while the walk fills it.
+bool isWalkDestination(const Level &level, const FileIdentity &id) {
+  const Level *top = &level;
+  while (top->parent != nullptr)
+    top = top->parent;
+  return top->destIdKnown && top->destId == id;
 }
 
 // Reports a path of this level that would outgrow its buffer: the text up to `slot`, then
@@ -414,6 +426,18 @@ void readyDestination(Level &level, const char *destination, DWORD attributes) {
     level.destDirError = GetLastError();
 }
 
+// Reads the identity of the top level's destination directory (the destination pattern up to
+// its name slot) once it exists, so that the walk never descends into it (isWalkDestination).
+void readDestIdentity(Level &level) {
+  if (level.destIdKnown || level.destPattern[0] == 0)
+    return;
+  char kept = *level.destNameSlot;
+  *level.destNameSlot = 0;
+  level.destIdKnown =
+      readIdentity(level.destPattern[0] != 0 ? level.destPattern : ".", &level.destId);
+  *level.destNameSlot = kept;
+}
+
 // Reports a file of a level whose destination directory could not be made or readied (its
 // failure is reported already): the file is not acted on, and fails with the directory's error
 // as the failure of its action. Its destination could only be a name in a directory that is not
@@ -474,7 +498,8 @@ enum DescentKind {
 // Walks the listed subdirectory: its source path gets its separator (and the carried mask),
 // its destination is set, and after the walk an emptied source directory is removed where the
 // mode says so. A subdirectory that is one of the directories open in the walk (reached again
-// through a link or junction) is refused: walking it would repeat the walk inside itself.
+// through a link or junction) is refused: walking it would repeat the walk inside itself. One
+// that is the destination directory itself is refused as the same path.
 void descend(Level &level, DescentKind kind) {
   if (!pathAppendChar(level.sourcePattern, '\\')) {
     reportTooLong(level.sourcePattern, std::strlen(level.sourcePattern), "\\",
@@ -485,6 +510,10 @@ void descend(Level &level, DescentKind kind) {
   into.parent = &level;
   into.unlisted = false;
   into.identityKnown = readIdentity(level.sourcePattern, &into.identity);
+  if (into.identityKnown && isWalkDestination(level, into.identity)) {
+    noteSamePath();
+    return;
+  }
   if (into.identityKnown && isOpenInWalk(level, into.identity)) {
     beginItemLine();
     reportError(level.sourcePattern, static_cast<int32_t>(ERROR_CANT_RESOLVE_FILENAME));
@@ -605,6 +634,7 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
   level.destDirFresh = false;
   level.unlisted = false;
   level.destDirError = 0;
+  level.destIdKnown = false;
   level.identityKnown = from != nullptr && from->identityKnown;
   if (level.identityKnown)
     level.identity = from->identity;
@@ -625,13 +655,18 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
     HANDLE search = listFirstPass(level);
     if (search != INVALID_HANDLE_VALUE) {
       readyDestination(level, destination, attributes);
+      if (from == nullptr)
+        readDestIdentity(level);
       firstPass(level, search);
       FindClose(search);
     }
     // A directory that cannot be listed is reported once, not again by the second pass.
     if (!level.unlisted && !shouldStop() && runState.recurse && level.sourceMask[0] != 0 &&
-        !looksLikePath(level.sourceMask))
+        !looksLikePath(level.sourceMask)) {
+      if (from == nullptr)
+        readDestIdentity(level);
       subdirectoryPass(level);
+    }
   }
   if (runState.verbose)
     closeBlock();

@@ -84,6 +84,13 @@ SCENARIOS = [
              exit=0x01,
              result={**CROSS, "dst/x/f.txt": "f\n", "dst/x/toy/g.txt": "g\n",
                      "dst/y/g.txt": "g\n", "dst/y/tox/f.txt": "f\n"}),
+    # A source directory that is the destination itself, reached through a link that the checks
+    # of the destination's own path cannot see (the destination is the current directory): a.txt
+    # was copied 103 times into loop\\loop\\... until the path was too long.
+    Scenario("links/source-directory-that-is-the-destination-refused", ["src\\*", "/s"],
+             tree={"src/a.txt": "a\n", "src/loop": Link("..")},
+             stdout=lines("src\\a.txt", "Source and destination are the same path."), exit=0xF0,
+             result={"src/a.txt": "a\n", "src/loop": Link(".."), "a.txt": "a\n"}),
     Scenario("links/to-directory-beside-followed", ["src", "dst", "/s"], tree=BESIDE,
              stdout=lines("src\\a\\f.txt", "src\\b\\toa\\f.txt", " 2/2.files(4.dirs) copied."),
              result={**BESIDE, "dst/a/f.txt": "x\n", "dst/b/toa/f.txt": "x\n"}),

@@ -514,6 +514,27 @@ TEST_F(WalkTest, DirectoryThatCannotBeListedIsReportedOnce) {
 }
 #endif
 
+#if !defined(_WIN32)
+// A source directory that is the destination directory itself (here reached through a link
+// the top's checks cannot see, as they judge the destination's own path) is never walked: the
+// same-path refusal, without an error counted.
+TEST_F(WalkTest, SourceDirectoryThatIsTheDestinationIsRefused) {
+  file("src/a.txt");
+  dir("dst");
+  fs::create_directory_symlink("../dst", tmp.path() / "src" / "into");
+  runState.recurse = true;
+  tu::StdoutCapture capture;
+  EXPECT_EQ(walk(t("src\\*"), t("dst")), 1);
+  capture.finish();
+  EXPECT_TRUE(runState.samePathRefused);
+  EXPECT_EQ(runState.status, ST_SAME_PATH);
+  EXPECT_EQ(runState.errorCount, 0);
+  EXPECT_EQ(runState.dirCount, 0);
+  EXPECT_TRUE(exists("dst/a.txt"));
+  EXPECT_FALSE(exists("dst/into"));
+}
+#endif
+
 TEST_F(WalkTest, MoveRemovesEmptiedSourceDirectoriesInnermostFirst) {
   file("src/a.txt");
   file("src/sub/b.txt");
