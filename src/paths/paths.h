@@ -88,6 +88,9 @@ struct FindEntry {
 #define ERROR_IO_DEVICE 1117u
 #define ERROR_CANT_RESOLVE_FILENAME 1921u
 
+// The reparse tag of a symbolic link, which the listing leaves in dwReserved0 (see isLinkEntry).
+#define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
+
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x01u
@@ -211,6 +214,20 @@ constexpr int LIST_FILE_END = -1;
 ListFile *listFileOpen(const char *path);
 int listFileGetc(ListFile *file);
 void listFileClose(ListFile *file);
+
+// Whether a listed entry is a link: a symbolic link or a junction, an entry that stands for
+// another name, whatever it leads to (a file, a directory, nothing). The rest of the entry
+// describes what it leads to, as the listing follows links. On Windows it is a reparse point
+// whose tag is a name surrogate; on POSIX the listing sets dwReserved0 to the symbolic-link tag
+// (and to 0 for every other entry), leaving the attribute word the target's.
+inline bool isLinkEntry(const FindEntry &entry) {
+#if defined(_WIN32)
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         (entry.dwReserved0 & 0x20000000u) != 0;
+#else
+  return entry.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
+#endif
+}
 
 // Looks up one entry by its exact name: no wildcard and no trimming of trailing dots, so a
 // destination namesake is never another file. False with the last error set when it does not

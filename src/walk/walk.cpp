@@ -189,6 +189,21 @@ bool isWalkDestination(const Level &level, const FileIdentity &id) {
   return top->destIdKnown && top->destId == id;
 }
 
+// Whether the mode takes entries out of the source tree (a move or a delete). There a link, to
+// a file or to a directory, is an entry of its own: the link itself is moved or deleted, and
+// what it leads to, which may lie outside the tree named, is never walked or touched. Only the
+// directory that the user named at the top, when it is reached through a link, is walked as the
+// directory it leads to (see descend). Copy and compare follow links.
+bool takesLinksThemselves() {
+  return modeTraits().removesSourceDirs;
+}
+
+// Whether the listed entry of this level (classified as `r`) is a link acted on as itself.
+bool isLinkItself(const Level &level, int r) {
+  return takesLinksThemselves() && isLinkEntry(level.entry) &&
+         !(level.parent == nullptr && r == ENTRY_NAMED);
+}
+
 // Reports a path of this level that would outgrow its buffer: the text up to `slot`, then
 // `tail`, as the failure `statusValue` of the entry it belongs to.
 void reportEntryTooLong(const char *text, const char *slot, const char *tail,
@@ -499,7 +514,8 @@ enum DescentKind {
 // its destination is set, and after the walk an emptied source directory is removed where the
 // mode says so. A subdirectory that is one of the directories open in the walk (reached again
 // through a link or junction) is refused: walking it would repeat the walk inside itself. One
-// that is the destination directory itself is refused as the same path.
+// that is the destination directory itself is refused as the same path. A directory that the
+// user named through a link is walked, but never removed through the link.
 void descend(Level &level, DescentKind kind) {
   if (!pathAppendChar(level.sourcePattern, '\\')) {
     reportTooLong(level.sourcePattern, std::strlen(level.sourcePattern), "\\",
@@ -534,11 +550,12 @@ void descend(Level &level, DescentKind kind) {
     return;
   }
   DWORD attributes = level.entry.dwFileAttributes;
+  bool throughLink = isLinkEntry(level.entry);
   runState.dirCount += 1;
   level.total +=
       walkLevel(level.sourcePattern, level.destPattern, attributes, level.exclusions, &into);
   // A directory whose listing failed is not known to be empty: it is left alone.
-  if (modeTraits().removesSourceDirs && !into.unlisted)
+  if (modeTraits().removesSourceDirs && !into.unlisted && !throughLink)
     removeSourceDir(level.sourcePattern, attributes);
 }
 
@@ -549,7 +566,9 @@ void firstPass(Level &level, HANDLE search) {
     return;
   do {
     int r = classifyEntry(level.entry, level.sourcePattern, level.nameSlot, level.exclusions);
-    bool isDir = (level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // A link taken as itself is an entry like a file, whatever it leads to.
+    bool isDir =
+        (level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !isLinkItself(level, r);
     bool wholeTree = runState.recurse && level.sourceMask[0] == 0;
     if (r == ENTRY_TOO_LONG) {
       // A file, or a directory that /s would descend, is lost: report it.
@@ -595,7 +614,8 @@ void subdirectoryPass(Level &level) {
     return;
   do {
     int r = classifyEntry(level.entry, level.sourcePattern, level.nameSlot, level.exclusions);
-    if ((level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    // A link taken as itself was the first pass's, as a file is.
+    if ((level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || isLinkItself(level, r))
       continue;
     if (r == ENTRY_TOO_LONG) {
       reportEntryTooLong(level.sourcePattern, level.nameSlot, level.entry.cFileName,
