@@ -218,12 +218,15 @@ void listFileClose(ListFile *file);
 // Whether a listed entry is a link: a symbolic link or a junction, an entry that stands for
 // another name, whatever it leads to (a file, a directory, nothing). The rest of the entry
 // describes what it leads to, as the listing follows links. On Windows it is a reparse point
-// whose tag is a name surrogate; on POSIX the listing sets dwReserved0 to the symbolic-link tag
-// (and to 0 for every other entry), leaving the attribute word the target's.
+// whose tag (in dwReserved0) is a name surrogate, or whose tag is none of the system's (Wine
+// marks a POSIX link to a directory as a reparse point and leaves no tag; a placeholder of a
+// cloud or deduplicated file is a reparse point too, with a tag of the system's, and is no link).
+// On POSIX the listing sets dwReserved0 to the symbolic-link tag (and to 0 for every other
+// entry), leaving the attribute word the target's.
 inline bool isLinkEntry(const FindEntry &entry) {
 #if defined(_WIN32)
   return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-         (entry.dwReserved0 & 0x20000000u) != 0;
+         ((entry.dwReserved0 & 0x20000000u) != 0 || (entry.dwReserved0 & 0x80000000u) == 0);
 #else
   return entry.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
 #endif

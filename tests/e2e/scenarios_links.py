@@ -48,9 +48,11 @@ SNAPSHOTS = {"src/log": File(GROWN, mtime=T0 + 100), "bak1/log": File(OLD, mtime
 # A link inside the source to a directory outside it, and one to a file outside it.
 OUTSIDE = {"src/a.txt": "a\n", "src/shortcut": Link("../important"),
            "src/note": Link("../important/payroll.db"), "important/payroll.db": "pay\n"}
-# Wine shows a POSIX symbolic link as the directory or file it leads to, with no reparse point:
-# the walk cannot tell the link and follows it as copies do.
-WINE_NO_REPARSE = "Wine shows a POSIX symbolic link as its target, without a reparse point"
+# Wine shows a POSIX symbolic link to a file as that file, and one to a directory as a reparse
+# point without a tag, and its file operations on such a link act on what the link leads to:
+# deleting or moving the link deletes or moves its target, removing it removes the target
+# directory. The Windows build cannot act on a link itself there.
+WINE_LINK_TARGETS = "Wine's file operations on a POSIX symbolic link act on what it leads to"
 
 SCENARIOS = [
     # The link leads back to src: without the refusal the walk copied f.txt 41 times.
@@ -74,27 +76,40 @@ SCENARIOS = [
                           " }",
                           " 2/2.files(2.dirs) deleted."),
              result={"dst/keep": "keep\n"},
-             wine={"reason": WINE_NO_REPARSE,
+             wine={"reason": WINE_LINK_TARGETS + " (here src, which is in use: 32)",
                    "stdout": lines(" delete(src){",
                                    "  (src\\){",
                                    "   (src\\a\\){",
                                    "    src\\a\\f.txt",
-                                   "    src\\a\\up\\" + LOOP,
+                                   "    src\\a\\up\t:error(32) ...",
                                    "   }",
                                    "  }",
                                    " }",
-                                   " 1/1.files(2.dirs) deleted(1.errors)."),
+                                   " 1/2.files(2.dirs) deleted(1.errors)."),
                    "exit": 0x02, "result": {"src/a/up": Link(".."), "dst/keep": "keep\n"}}),
     # The delete walked into the linked directory and deleted payroll.db, then failed on the
     # link (error 3) and stopped.
     Scenario("links/delete-removes-links-themselves", ["src", "/del", "/s"], tree=OUTSIDE,
              stdout=lines("src\\a.txt", "src\\note", "src\\shortcut", " 3/3.files(1.dirs) deleted."),
-             result={"important/payroll.db": "pay\n"}),
+             result={"important/payroll.db": "pay\n"},
+             wine={"reason": WINE_LINK_TARGETS,
+                   "stdout": lines("src\\a.txt", "src\\note", "src\\shortcut",
+                                   "src\\\t:error(145) ...", " 3/3.files(1.dirs) deleted(1.errors)."),
+                   "exit": 0x06,
+                   "result": {"src/note": Link("../important/payroll.db"),
+                              "src/shortcut": Link("../important")}}),
     # The move took payroll.db away through the link, then failed on the link (error 3).
     Scenario("links/move-moves-links-themselves", ["src", "dst", "/m", "/s"], tree=OUTSIDE,
              stdout=lines("src\\a.txt", "src\\note", "src\\shortcut", " 3/3.files(1.dirs) moved."),
              result={"dst/a.txt": "a\n", "dst/shortcut": Link("../important"),
-                     "dst/note": Link("../important/payroll.db"), "important/payroll.db": "pay\n"}),
+                     "dst/note": Link("../important/payroll.db"), "important/payroll.db": "pay\n"},
+             wine={"reason": WINE_LINK_TARGETS,
+                   "stdout": lines("src\\a.txt", "src\\note", "src\\shortcut",
+                                   "src\\\t:error(145) ...", " 3/3.files(1.dirs) moved(1.errors)."),
+                   "exit": 0x06,
+                   "result": {"dst/a.txt": "a\n", "dst/note": "pay\n", "dst/shortcut": Dir(),
+                              "src/note": Link("../important/payroll.db"),
+                              "src/shortcut": Link("../important")}}),
     # To another file system (a tmpfs), where no rename can move them: the same links are made
     # at the destination, then removed from the source. The file link's target was copied into
     # a file of its own, and payroll.db moved away through the directory link.
@@ -110,8 +125,12 @@ SCENARIOS = [
                    "dst/note": File("old\n", mtime=T0)},
              stdout=lines("src\\note", " 1/1.files(1.dirs) moved."),
              result={"dst/note": Link("../outside/n.txt"), "outside/n.txt": "outside\n"},
-             wine={"reason": WINE_NO_REPARSE,
-                   "result": {"dst/note": "outside\n", "outside/n.txt": "outside\n"}}),
+             wine={"reason": WINE_LINK_TARGETS,
+                   "stdout": lines("src\\note", "src\\\t:error(145) ...",
+                                   " 1/1.files(1.dirs) moved(1.errors)."),
+                   "exit": 0x06,
+                   "result": {"dst/note": "outside\n", "outside": Dir(),
+                              "src/note": Link("../outside/n.txt")}}),
     # The directory named as the source is a link: the tree it leads to is moved, and neither
     # the link nor the directory is removed through it (the removal of the emptied directory
     # failed with error 3, exit 6).
