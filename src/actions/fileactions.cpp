@@ -133,14 +133,23 @@ bool copyOver(CopyKind kind, const char *sourcePath, const char *destPath, DWORD
   return copied;
 }
 
+// Removes one entry of the source: a file, or a link that a move or delete takes as itself (see
+// the walk). A link to a directory carries the directory attribute and is removed as Windows
+// removes one, by RemoveDirectoryA, which takes the link alone and never its target.
+BOOL removeEntry(const char *path, DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return RemoveDirectoryA(path);
+  return DeleteFileA(path);
+}
+
 // Deletes a file, with one more attempt under /x after access denied. When the second attempt
 // fails the file gets its attribute word back; the error kept is the delete's.
 bool deleteWithRetry(const char *path, DWORD attributes) {
-  if (DeleteFileA(path))
+  if (removeEntry(path, attributes))
     return true;
   if (!retryAfterDenied() || !clearProtection(path))
     return false;
-  if (DeleteFileA(path))
+  if (removeEntry(path, attributes))
     return true;
   DWORD saved = GetLastError();
   SetFileAttributesA(path, attributes);

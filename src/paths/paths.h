@@ -89,6 +89,9 @@ struct FindEntry {
 #define ERROR_IO_DEVICE 1117u
 #define ERROR_CANT_RESOLVE_FILENAME 1921u
 
+// The reparse tag of a symbolic link, which the listing leaves in dwReserved0 (see isLinkEntry).
+#define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
+
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x01u
@@ -206,7 +209,8 @@ struct CopyRecord {
   FileStamp source;
   FileIdentity copy;
 };
-// Reads the stamp of what `path` names, links followed (one system call on POSIX). False with
+// Reads the stamp of what `path` names, a link itself where the system has links that a move
+// takes as themselves (one system call on POSIX). False with
 // the last error set when it cannot be examined (2 or 3 when it is not there).
 bool readStamp(const char *path, FileStamp *stamp);
 // A time, in ticks, not later than the change time the file system gives any change made after
@@ -267,6 +271,23 @@ constexpr int LIST_FILE_END = -1;
 ListFile *listFileOpen(const char *path);
 int listFileGetc(ListFile *file);
 void listFileClose(ListFile *file);
+
+// Whether a listed entry is a link: a symbolic link or a junction, an entry that stands for
+// another name, whatever it leads to (a file, a directory, nothing). The rest of the entry
+// describes what it leads to, as the listing follows links. On Windows it is a reparse point
+// whose tag (in dwReserved0) is a name surrogate, or whose tag is none of the system's (Wine
+// marks a POSIX link to a directory as a reparse point and leaves no tag; a placeholder of a
+// cloud or deduplicated file is a reparse point too, with a tag of the system's, and is no link).
+// On POSIX the listing sets dwReserved0 to the symbolic-link tag (and to 0 for every other
+// entry), leaving the attribute word the target's.
+inline bool isLinkEntry(const FindEntry &entry) {
+#if defined(_WIN32)
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         ((entry.dwReserved0 & 0x20000000u) != 0 || (entry.dwReserved0 & 0x80000000u) == 0);
+#else
+  return entry.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
+#endif
+}
 
 // Looks up one entry by its exact name: no wildcard and no trimming of trailing dots, so a
 // destination namesake is never another file. False with the last error set when it does not
@@ -379,6 +400,17 @@ const char *lastCharPtr(const char *text);
 char *fileNamePart(char *text);
 const char *fileNamePart(const char *text);
 int dotsOnlyLength(const char *name);
+// Whether a name is one of the two dot entries, "." or "..", which are never entries of a
+// listing's own.
+bool isDotName(const char *name);
+// Whether a name made only of dots other than the dot entries (such as ...) names an entry of
+// that name. On POSIX it does. Windows drops the trailing dots of every component, so that such
+// a name names the directory before it: no path can spell an entry of that name there.
+#if defined(_WIN32)
+constexpr bool DOT_RUNS_ARE_NAMES = false;
+#else
+constexpr bool DOT_RUNS_ARE_NAMES = true;
+#endif
 // The append forms below need room for one more byte; callers check with pathAppendChar first
 // where the text may fill its buffer, or use the checked variants.
 bool appendSepIfDots(char *name);

@@ -94,6 +94,11 @@ int dotsOnlyLength(const char *name) {
   return count;
 }
 
+// "." or "..".
+bool isDotName(const char *name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
 // A dots-only name names a directory, so it gets the separator that makes it one.
 bool appendSepIfDots(char *name) {
   if (dotsOnlyLength(name) < 1)
@@ -215,10 +220,20 @@ bool closeFind(HANDLE search) {
 
 namespace {
 
-// Whether a listed entry counts as a directory for the probes: the dot entries do not.
+// Whether a listed entry counts as a directory for the probes: the dot entries do not (a
+// directory named with more dots, possible on POSIX, does).
 bool probesAsDirectory(const FindEntry &entry) {
-  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-         dotsOnlyLength(entry.cFileName) == 0;
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !isDotName(entry.cFileName);
+}
+
+// Whether the last component of `text` (no trailing separator) is a dot form that names a
+// directory without a look: "." and "..", and where the platform drops trailing dots, any run
+// of dots.
+bool endsInDotForm(const char *text) {
+  const char *name = fileNamePart(text);
+  if (*name == '\0')
+    return false;
+  return DOT_RUNS_ARE_NAMES ? isDotName(name) : dotsOnlyLength(name) > 0;
 }
 
 // The kind of what a path names: 1 a directory, 0 something else, -1 nothing. Roots, drives and
@@ -235,13 +250,8 @@ int probeKind(const char *path, bool everyMatch) {
   last = lastCharPtr(scratch);
   if (*last == '\0' || isSeparator(*last))
     return 1;
-  if (*last == '.') {
-    *last = '\0';
-    const char *before = lastCharPtr(scratch);
-    if (*before == '\0' || *before == '.' || isSeparator(*before))
-      return 1;
-    *last = '.';
-  }
+  if (endsInDotForm(scratch))
+    return 1;
   FindEntry entry;
   HANDLE search = FindFirstFileA(scratch, &entry);
   if (search == INVALID_HANDLE_VALUE)

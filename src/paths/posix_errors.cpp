@@ -48,6 +48,9 @@ const ErrnoRow ERRNO_TABLE[] = {
     {EFBIG, ERRNO_ANY, ERROR_FILE_TOO_LARGE},
     {EINVAL, ERRNO_ANY, ERROR_INVALID_PARAMETER},
     {EBADF, ERRNO_ANY, ERROR_INVALID_HANDLE_NUM},
+    // A socket (or a device without its driver) cannot even be opened: refused as every other
+    // kind of file that is no regular file (a pipe, a device) is refused once opened.
+    {ENXIO, ERRNO_ANY, ERROR_INVALID_FUNCTION_NUM},
 };
 
 // Anything the table does not name.

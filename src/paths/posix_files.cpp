@@ -658,9 +658,45 @@ int openSource(const char *src, struct stat *st) {
   return -1;
 }
 
-// A move of one file to another file system: copied and flushed, then the source removed.
+// The text of the symbolic link `src`, in `text` (SYS_PATH bytes): 0 or errno.
+int readLinkText(const char *src, char *text) {
+  ssize_t length = readlink(src, text, SYS_PATH - 1);
+  if (length < 0)
+    return errno;
+  if (static_cast<size_t>(length) >= SYS_PATH - 1)
+    return ENAMETOOLONG;
+  text[length] = '\0';
+  return 0;
+}
+
+// The move of a symbolic link to another file system: the same link (the same text, as a
+// rename would keep it) is made at `dst`, which must not exist (183), and on the disk before the
+// source link is removed. What the link leads to is never read or touched.
+BOOL moveLinkAcrossDevices(const char *src, const char *dst) {
+  char text[SYS_PATH];
+  int err = readLinkText(src, text);
+  if (err == 0 && symlink(text, dst) != 0)
+    err = errno;
+  if (err == 0) {
+    err = flushDirectoryOf(dst);
+    if (err == 0 && unlink(src) != 0)
+      err = errno;
+    if (err != 0)
+      unlink(dst); // the source link stays; the move did not happen
+  }
+  if (err != 0) {
+    setLastErrorFromErrno(err, dst);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// A move of one file to another file system: copied and flushed, then the source removed. A
+// symbolic link is moved as itself.
 BOOL moveAcrossDevices(const char *src, const char *dst) {
   struct stat st;
+  if (lstat(src, &st) == 0 && S_ISLNK(st.st_mode))
+    return moveLinkAcrossDevices(src, dst);
   if (stat(src, &st) != 0) {
     setLastErrorFromErrno(errno, src);
     return FALSE;
@@ -952,16 +988,89 @@ BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists,
   return copyFile(source, destination, failIfExists != FALSE, false, record);
 }
 
-// The copy of a move: flushed, data and name, before it returns true.
+namespace {
+
+// The copy of a move whose source is the symbolic link `src`: the same link replaces `dst`, so
+// that the move moves the link itself, never what it leads to. `dst` is judged as a copy would
+// judge it (a directory, a read-only file, or the link's own target refused), the new link goes
+// in under a hidden name beside it and replaces it in one rename, and the directory is flushed.
+// The record holds the link itself: the one the move may remove, and the one it made.
+bool copyLinkDurably(const char *src, const char *dst, CopyRecord *record) {
+  char text[SYS_PATH];
+  int err = readLinkText(src, text);
+  if (err != 0) {
+    setLastErrorFromErrno(err, src);
+    return false;
+  }
+  struct stat target;
+  if (stat(src, &target) != 0 && lstat(src, &target) != 0) {
+    setLastErrorFromErrno(errno, src);
+    return false;
+  }
+  FileFacts old;
+  err = statFacts(AT_FDCWD, dst, dst, lastComponent(dst), &old);
+  if (err == 0) {
+    DWORD code = replacementRefusal(old, target, src, -1, dst);
+    if (code != 0) {
+      SetLastError(code);
+      return false;
+    }
+  } else if (err != ENOENT) {
+    setLastErrorFromErrno(err, dst);
+    return false;
+  }
+  struct stat link;
+  if (lstat(src, &link) != 0) {
+    setLastErrorFromErrno(errno, src);
+    return false;
+  }
+  TempFile temp;
+  err = makeUnderTempName(dst, temp.name, [&](const char *candidate) {
+    return symlink(text, candidate) == 0 ? 0 : errno;
+  });
+  if (err == 0) {
+    if (rename(temp.name, dst) != 0)
+      err = errno;
+    else
+      releaseName(temp);
+  } else {
+    temp.name[0] = '\0';
+  }
+  discardTemp(temp);
+  if (err == 0)
+    err = flushDirectoryOf(dst);
+  struct stat made;
+  if (err == 0 && record != nullptr && lstat(dst, &made) != 0)
+    err = errno;
+  if (err != 0) {
+    setLastErrorFromErrno(err, dst);
+    return false;
+  }
+  if (record != nullptr) {
+    record->source = stampOf(link);
+    record->copy = stampOf(made).identity;
+  }
+  return true;
+}
+
+} // namespace
+
+// The copy of a move: flushed, data and name, before it returns true. A symbolic link is
+// copied as itself, since a move moves a link, never what it leads to.
 bool copyFileDurably(const char *source, const char *destination, CopyRecord *record) {
+  char src[SYS_PATH], dst[SYS_PATH];
+  struct stat st;
+  if (toSystemPath(source, src) && toSystemPath(destination, dst) && lstat(src, &st) == 0 &&
+      S_ISLNK(st.st_mode))
+    return copyLinkDurably(src, dst, record);
   return copyFile(source, destination, false, true, record) != FALSE;
 }
 
-// stat, links followed.
+// lstat: a move takes a link as itself, so the stamp of a link is the link's own.
 bool readStamp(const char *path, FileStamp *stamp) {
   char sys[SYS_PATH];
   struct stat st;
-  if (!statSystemPath(path, sys, &st, true))
+  if (!statSystemPath(path, sys, &st, false))
     return false;
   *stamp = stampOf(st);
   return true;

@@ -229,10 +229,14 @@ void sortRest(SearchState *state) {
   state->sorted = true;
 }
 
-// Copies the facts into the entry record.
+// Copies the facts into the entry record. A symbolic link keeps the facts of what it leads to
+// and is told by its reparse tag alone, as Windows leaves a reparse point's tag in dwReserved0
+// (see isLinkEntry).
 void fillEntry(const FileFacts &facts, const char *name, FindEntry *entry) {
   memset(entry, 0, sizeof *entry);
   entry->dwFileAttributes = facts.attributes;
+  if (facts.isLink)
+    entry->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
   auto put = [](FILETIME *time, int64_t ticks) {
     uint64_t value = ticks < 0 ? 0 : static_cast<uint64_t>(ticks);
     time->dwLowDateTime = static_cast<DWORD>(value & 0xFFFFFFFFu);

@@ -89,9 +89,11 @@ bool matchesExclusion(char *name, const char *mask, DWORD attributes) {
 
 // Classifies one listed entry and writes its long name at `nameSlot`. The named test looks at
 // the slot before it is overwritten: the mask as typed for the first entry, else the previous
-// name. A rejected entry's name is written only when it fits; an accepted one whose name holds
-// `\` is refused with ENTRY_BAD_NAME, and one that does not fit with ENTRY_TOO_LONG, the slot
-// then left as it was.
+// name. Only the dot entries "." and ".." are no entries; a name of more dots (such as ...) is
+// one like any other. A rejected entry's name is written only when it fits; an accepted one
+// whose name the path syntax cannot spell (it holds `\`, or it is made of dots where the
+// platform drops trailing dots) is refused with ENTRY_BAD_NAME, and one that does not fit with
+// ENTRY_TOO_LONG, the slot then left as it was.
 int classifyEntry(const FindEntry &entry, char *pattern, char *nameSlot, const char *exclusions) {
   int provisional = ENTRY_MATCHED;
   if (namesEqual(entry.cFileName, nameSlot) ||
@@ -103,7 +105,7 @@ int classifyEntry(const FindEntry &entry, char *pattern, char *nameSlot, const c
   int result = provisional;
   if (isExcluded(name, exclusions, attributes))
     result = ENTRY_EXCLUDED;
-  else if (dotsOnlyLength(name) > 0)
+  else if (isDotName(name))
     result = ENTRY_DOTS;
   else if ((attributes & VOLUME_LABEL_BIT) != 0)
     result = ENTRY_VOLUME;
@@ -112,7 +114,7 @@ int classifyEntry(const FindEntry &entry, char *pattern, char *nameSlot, const c
     result = ENTRY_HIDDEN;
 
   bool written = pathPut(pattern, nameSlot, name);
-  if (result > 0 && holdsSeparator(name))
+  if (result > 0 && (holdsSeparator(name) || (!DOT_RUNS_ARE_NAMES && dotsOnlyLength(name) > 0)))
     return ENTRY_BAD_NAME;
   if (result > 0 && !written)
     return ENTRY_TOO_LONG;

@@ -11,11 +11,13 @@
 namespace {
 
 // Reports a directory operation that failed with `code` and records it under `statusValue`.
+// The last error is `code` again afterwards, for the caller to tell why.
 bool reportDirFailure(const char *path, DWORD code, uint32_t statusValue) {
   beginItemLine();
   reportError(path, static_cast<int32_t>(code));
   flushAfterItem();
   recordFailure(statusValue);
+  SetLastError(code);
   return false;
 }
 
@@ -24,7 +26,8 @@ bool reportDirFailure(const char *path, DWORD code, uint32_t statusValue) {
 // Makes sure that the destination directory `path` exists: it climbs to the nearest existing
 // ancestor (a root or drive counts as one) and makes the missing directories on the way back,
 // outermost first. One buffer serves the whole chain: prefixes are terminated in place and the
-// byte put back, so the chain costs no stack however many directories are missing.
+// byte put back, so the chain costs no stack however many directories are missing. False with
+// the last error saying why (a file in the way: 3, as a path through it is not found).
 bool prepareDestination(const char *path, DWORD attributes) {
   PathBuf chain; // this call's: the destination, its prefixes terminated in turn
   if (!pathPut(chain, chain, path))
@@ -45,6 +48,7 @@ bool prepareDestination(const char *path, DWORD attributes) {
       beginItemLine();
       std::printf("Destination must be a path.\n");
       recordFailure(ST_DEST_NOT_DIR);
+      SetLastError(ERROR_PATH_NOT_FOUND);
       return false;
     }
     if (kind == 1) {

@@ -152,8 +152,11 @@ struct Level {
   bool destDirExists;    // the destination directory exists (or was made)
   bool destDirFresh;     // made by this level just now: no namesake can be in it
   bool unlisted;         // the directory could not be listed (reported): its content is unknown
+  DWORD destDirError;    // why the destination directory could not be made or readied
   bool identityKnown;    // `identity` could be read
   FileIdentity identity; // the identity of the directory this level lists
+  bool destIdKnown;      // top level only: `destId` could be read
+  FileIdentity destId;   // top level only: the identity of the destination directory
   const Level *parent;   // the level that descended into this one; null at the top
   const char *exclusions;
   int total; // files acted on in the subtree so far
@@ -174,6 +177,31 @@ bool isOpenInWalk(const Level &level, const FileIdentity &id) {
     if (open->identityKnown && open->identity == id)
       return true;
   return false;
+}
+
+// Whether the directory of identity `id` is the destination directory of the walk: reached
+// through a bind mount, or through a link that the checks of the top level cannot see (they
+// judge the destination's own path), it would be walked while the walk fills it.
+bool isWalkDestination(const Level &level, const FileIdentity &id) {
+  const Level *top = &level;
+  while (top->parent != nullptr)
+    top = top->parent;
+  return top->destIdKnown && top->destId == id;
+}
+
+// Whether the mode takes entries out of the source tree (a move or a delete). There a link, to
+// a file or to a directory, is an entry of its own: the link itself is moved or deleted, and
+// what it leads to, which may lie outside the tree named, is never walked or touched. Only the
+// directory that the user named at the top, when it is reached through a link, is walked as the
+// directory it leads to (see descend). Copy and compare follow links.
+bool takesLinksThemselves() {
+  return modeTraits().removesSourceDirs;
+}
+
+// Whether the listed entry of this level (classified as `r`) is a link acted on as itself.
+bool isLinkItself(const Level &level, int r) {
+  return takesLinksThemselves() && isLinkEntry(level.entry) &&
+         !(level.parent == nullptr && r == ENTRY_NAMED);
 }
 
 // Reports a path of this level that would outgrow its buffer: the text up to `slot`, then
@@ -421,6 +449,31 @@ void readyDestination(Level &level, const char *destination, DWORD attributes) {
       !runState.echoOnly && std::strncmp(dirText, "\\\\", 2) != 0 && probePathKind(dirText) == -1;
   level.destDirExists = prepareDestination(dirText, attributes);
   level.destDirFresh = level.destDirExists && missing;
+  if (!level.destDirExists)
+    level.destDirError = GetLastError();
+}
+
+// Reads the identity of the top level's destination directory (the destination pattern up to
+// its name slot) once it exists, so that the walk never descends into it (isWalkDestination).
+void readDestIdentity(Level &level) {
+  if (level.destIdKnown || level.destPattern[0] == 0)
+    return;
+  char kept = *level.destNameSlot;
+  *level.destNameSlot = 0;
+  level.destIdKnown =
+      readIdentity(level.destPattern[0] != 0 ? level.destPattern : ".", &level.destId);
+  *level.destNameSlot = kept;
+}
+
+// Reports a file of a level whose destination directory could not be made or readied (its
+// failure is reported already): the file is not acted on, and fails with the directory's error
+// as the failure of its action. Its destination could only be a name in a directory that is not
+// there, or not as the walk would have it.
+void reportDestinationNotReady(const Level &level) {
+  beginItemLine();
+  reportError(level.sourcePattern, static_cast<int32_t>(level.destDirError));
+  flushAfterItem();
+  recordFailure(blockedActionStatus());
 }
 
 // Whether anything after the namesake lookup reads the destination's stored attribute bits
@@ -471,7 +524,10 @@ void handleFile(Level &level) {
   DWORD attributes = level.entry.dwFileAttributes;
   runState.fileCount += 1;
   if (!level.destDirExists) {
-    level.total += handleAbsent(sourcePath, level.destPattern, attributes);
+    if (modeTraits().makesDestDirs)
+      reportDestinationNotReady(level);
+    else // a delete pairs nothing and a compare has nothing to compare with
+      level.total += handleAbsent(sourcePath, level.destPattern, attributes);
     return;
   }
   if (!pathPut(level.destPattern, level.destNameSlot, level.nameSlot)) {
@@ -499,7 +555,9 @@ enum DescentKind {
 // Walks the listed subdirectory: its source path gets its separator (and the carried mask),
 // its destination is set, and after the walk an emptied source directory is removed where the
 // mode says so. A subdirectory that is one of the directories open in the walk (reached again
-// through a link or junction) is refused: walking it would repeat the walk inside itself.
+// through a link or junction) is refused: walking it would repeat the walk inside itself. One
+// that is the destination directory itself is refused as the same path. A directory that the
+// user named through a link is walked, but never removed through the link.
 void descend(Level &level, DescentKind kind) {
   if (!pathAppendChar(level.sourcePattern, '\\')) {
     reportTooLong(level.sourcePattern, std::strlen(level.sourcePattern), "\\",
@@ -510,6 +568,10 @@ void descend(Level &level, DescentKind kind) {
   into.parent = &level;
   into.unlisted = false;
   into.identityKnown = readIdentity(level.sourcePattern, &into.identity);
+  if (into.identityKnown && isWalkDestination(level, into.identity)) {
+    noteSamePath();
+    return;
+  }
   if (into.identityKnown && isOpenInWalk(level, into.identity)) {
     beginItemLine();
     reportError(level.sourcePattern, static_cast<int32_t>(ERROR_CANT_RESOLVE_FILENAME));
@@ -530,11 +592,12 @@ void descend(Level &level, DescentKind kind) {
     return;
   }
   DWORD attributes = level.entry.dwFileAttributes;
+  bool throughLink = isLinkEntry(level.entry);
   runState.dirCount += 1;
   level.total +=
       walkLevel(level.sourcePattern, level.destPattern, attributes, level.exclusions, &into);
   // A directory whose listing failed is not known to be empty: it is left alone.
-  if (modeTraits().removesSourceDirs && !into.unlisted)
+  if (modeTraits().removesSourceDirs && !into.unlisted && !throughLink)
     removeSourceDir(level.sourcePattern, attributes);
 }
 
@@ -545,7 +608,9 @@ void firstPass(Level &level, HANDLE search) {
     return;
   do {
     int r = classifyEntry(level.entry, level.sourcePattern, level.nameSlot, level.exclusions);
-    bool isDir = (level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // A link taken as itself is an entry like a file, whatever it leads to.
+    bool isDir =
+        (level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !isLinkItself(level, r);
     bool wholeTree = runState.recurse && level.sourceMask[0] == 0;
     if (r == ENTRY_TOO_LONG) {
       // A file, or a directory that /s would descend, is lost: report it.
@@ -591,7 +656,8 @@ void subdirectoryPass(Level &level) {
     return;
   do {
     int r = classifyEntry(level.entry, level.sourcePattern, level.nameSlot, level.exclusions);
-    if ((level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    // A link taken as itself was the first pass's, as a file is.
+    if ((level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || isLinkItself(level, r))
       continue;
     if (r == ENTRY_TOO_LONG) {
       reportEntryTooLong(level.sourcePattern, level.nameSlot, level.entry.cFileName,
@@ -629,6 +695,8 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
   level.destDirExists = false;
   level.destDirFresh = false;
   level.unlisted = false;
+  level.destDirError = 0;
+  level.destIdKnown = false;
   level.identityKnown = from != nullptr && from->identityKnown;
   if (level.identityKnown)
     level.identity = from->identity;
@@ -649,13 +717,18 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
     HANDLE search = listFirstPass(level);
     if (search != INVALID_HANDLE_VALUE) {
       readyDestination(level, destination, attributes);
+      if (from == nullptr)
+        readDestIdentity(level);
       firstPass(level, search);
       FindClose(search);
     }
     // A directory that cannot be listed is reported once, not again by the second pass.
     if (!level.unlisted && !shouldStop() && runState.recurse && level.sourceMask[0] != 0 &&
-        !looksLikePath(level.sourceMask))
+        !looksLikePath(level.sourceMask)) {
+      if (from == nullptr)
+        readDestIdentity(level);
       subdirectoryPass(level);
+    }
   }
   if (runState.verbose)
     closeBlock();

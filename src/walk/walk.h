@@ -14,8 +14,9 @@ constexpr int ENTRY_VOLUME = -2;
 constexpr int ENTRY_DOTS = -3;
 // The entry was accepted but its full path does not fit the buffer: the name is not written.
 constexpr int ENTRY_TOO_LONG = -4;
-// The entry would be accepted but its name holds `\` (a POSIX name may): the path syntax cannot
-// spell it, so it is never acted on, paired or descended. The name is written when it fits.
+// The entry would be accepted but the path syntax cannot spell its name: it holds `\` (a POSIX
+// name may), or on Windows it is made of dots (a share may hold such a name), which Windows
+// would drop. It is never acted on, paired or descended. The name is written when it fits.
 constexpr int ENTRY_BAD_NAME = -5;
 
 // Accepts or rejects one listed entry; an accepted entry's long name is written at `nameSlot`

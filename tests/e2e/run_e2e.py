@@ -77,6 +77,21 @@ def mount_small_filesystems(root, mounts):
     return mounted
 
 
+def bind_directories(root, binds, mounted):
+    """Shows each directory of the tree also at its mount point (both relative to `root`) by a
+    bind mount; the mount points are added to `mounted`. Raises Skipped where mounting is not
+    permitted."""
+    for relative, shown in sorted(binds.items()):
+        point = full_path(root, relative)
+        os.makedirs(point, exist_ok=True)
+        done = os.geteuid() == 0 and subprocess.run(
+            ["mount", "--bind", full_path(root, shown), point],
+            stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL).returncode == 0
+        if not done:
+            raise Skipped("needs root: a bind mount")
+        mounted.append(point)
+
+
 def unmount_all(mounted):
     for point in reversed(mounted):
         if subprocess.run(["umount", point], stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL).returncode != 0:
@@ -235,9 +250,10 @@ class Runner:
         """Runs the program once. With `as_user` (native only) it runs as an ordinary user: as
         ORDINARY_ID when the suite runs as root, else as the suite's own user. `nofile` limits
         the open files of the program. With `kill_at` (a system call and a count) strace kills
-        it when it enters that call for that time; with `inject` (a system call, an action and a
-        count) strace does that action instead of the call's n-th entry; with `pause` (a Pause)
-        strace stops it there while the pause's change is made (see run_paused)."""
+        it when it enters that call for that time; with `inject`, either (a system call, an
+        action, a count), strace does that action instead of the call's n-th entry, or (system
+        calls, what), strace makes every entry into those calls do `what`; with `pause` (a
+        Pause) strace stops it there while the pause's change is made (see run_paused)."""
         command = (self.as_user + ["wine", self.program] if self.under_wine else [self.program]) + args
         if as_user and os.geteuid() == 0:
             command = ["setpriv", f"--reuid={ORDINARY_ID}", f"--regid={ORDINARY_ID}",
@@ -247,11 +263,15 @@ class Runner:
         if kill_at is not None:
             inject = (kill_at[0], "signal=KILL", kill_at[1])
         if inject is not None:
-            call, action, count = inject
+            if len(inject) == 3:
+                call, action, count = inject
+                what = f"{action}:when={count}"
+            else:
+                call, what = inject
             if self.portable:
-                call = PORTABLE_CALLS.get(call, call)
+                call = ",".join(PORTABLE_CALLS.get(one, one) for one in call.split(","))
             command = ["strace", "-f", "-qq", "-o", os.devnull, "-e", f"trace={call}",
-                       "-e", f"inject={call}:{action}:when={count}"] + command
+                       "-e", f"inject={call}:{what}"] + command
         if inject is not None or pause is not None:
             # The leak checker of a sanitizer build cannot work under a tracer.
             env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
@@ -551,6 +571,7 @@ def run_scenario(runner, scenario, keep):
         if os.geteuid() != 0 and any(isinstance(i, File) and i.foreign for i in scenario.tree.values()):
             raise Skipped("needs root: a file of another user cannot be made")
         build_tree(root, scenario.tree, root_text)
+        bind_directories(root, scenario.bind, mounted)
         if scenario.as_user and os.geteuid() == 0:
             hand_to_ordinary_user(root, scenario.tree)
         before = snapshot(root) if expected_result == UNCHANGED else None

@@ -139,9 +139,14 @@ class Scenario:
     kill_at   (system call, n): the program is killed (SIGKILL) when it enters that system call
               for the n-th time, through strace's fault injection; native only. The expected
               exit status is then -9.
-    inject    (system call, action, n): strace's fault injection makes the n-th entry into that
-              system call do `action` instead ("retval=10": the call is not made and reports
-              10; "error=EIO"); native only
+    inject    strace's fault injection, native only: (system call, action, n) makes the n-th
+              entry into that call do `action` instead ("retval=10": the call is not made and
+              reports 10; "error=EIO"); (system calls, what) makes every entry into those calls
+              (a set such as "setxattr,fsetxattr") do `what` ("error=ENOSPC")
+    bind      {mount point: directory}: once the tree is made, each directory of the tree is also
+              shown at its mount point (relative paths) by a bind mount, undone afterwards
+              whatever happens; native only. It needs root: elsewhere the scenario is skipped
+              ("needs root: a bind mount") and passes.
     root_only the reason why the scenario means something only when the suite runs as root (a
               right that only root has); it is skipped with that reason otherwise
     share     {directory: [rule, ...]}: the test file system tests/share/faultfs is mounted over
@@ -164,7 +169,7 @@ class Scenario:
     def __init__(self, name, args, stdout=None, exit=0, tree=None, result=None, wine=None,
                  only=None, env=None, check=None, place=None, kill_at=None, as_user=False,
                  nofile=None, mount=None, root_only=None, share=None, expected_fail=None,
-                 pause=None, inject=None):
+                 pause=None, inject=None, bind=None):
         if wine is not None and "reason" not in wine:
             raise ValueError(f"{name}: a Wine difference needs its reason")
         if only not in (None, "native", "wine"):
@@ -181,6 +186,8 @@ class Scenario:
             raise ValueError(f"{name}: mount works natively only")
         if share and only != "native":
             raise ValueError(f"{name}: share works natively only")
+        if bind and only != "native":
+            raise ValueError(f"{name}: bind works natively only")
         self.name = name
         self.args = list(args)
         self.tree = dict(tree or {})
@@ -201,6 +208,8 @@ class Scenario:
         self.share = {directory: list(rules) for directory, rules in (share or {}).items()}
         self.expected_fail = expected_fail
         self.pause = pause
+        self.inject = inject
+        self.bind = dict(bind or {})
 
     def expected(self, under_wine):
         """The fields that hold for one build: (stdout, exit, result)."""

@@ -1,8 +1,11 @@
-"""Symbolic links in the trees: a link to a directory that the walk is already inside is refused
-(one failure, error 1921), while a link to any other directory is followed as the directory. A
-destination that leads into the source through a link is the same path."""
+"""Symbolic links in the trees: a copy or compare refuses a link to a directory that the walk is
+already inside (one failure, error 1921) and follows a link to any other directory as the
+directory. A move or delete takes every link as an entry of its own: it moves or deletes the link
+itself and never walks or touches what it leads to, except that a directory named as the source
+through a link is walked (and never removed through it). A destination that leads into the
+source through a link is the same path, and so is a source directory that is the destination."""
 
-from scenario import T0, UNCHANGED, File, HardLink, Link, Scenario, lines
+from scenario import T0, UNCHANGED, Dir, File, HardLink, Link, Scenario, lines
 
 LOOP = "\t:error(1921) The name of the file cannot be resolved by the system.  "
 
@@ -42,6 +45,15 @@ THROUGH_LINK = {"src/link.bin": File(GROWN, mtime=T0 + 100), "dst/link.bin": Lin
 SNAPSHOTS = {"src/log": File(GROWN, mtime=T0 + 100), "bak1/log": File(OLD, mtime=T0),
              "bak0/log": HardLink("bak1/log")}
 
+# A link inside the source to a directory outside it, and one to a file outside it.
+OUTSIDE = {"src/a.txt": "a\n", "src/shortcut": Link("../important"),
+           "src/note": Link("../important/payroll.db"), "important/payroll.db": "pay\n"}
+# Wine shows a POSIX symbolic link to a file as that file, and one to a directory as a reparse
+# point without a tag, and its file operations on such a link act on what the link leads to:
+# deleting or moving the link deletes or moves its target, removing it removes the target
+# directory. The Windows build cannot act on a link itself there.
+WINE_LINK_TARGETS = "Wine's file operations on a POSIX symbolic link act on what it leads to"
+
 SCENARIOS = [
     # The link leads back to src: without the refusal the walk copied f.txt 41 times.
     Scenario("links/to-parent-refused", ["src", "dst", "/s"], tree=UP,
@@ -50,20 +62,101 @@ SCENARIOS = [
                           " 1/1.files(2.dirs) copied(1.errors)."),
              exit=0x01,
              result={**UP, "dst/a/f.txt": "x\n"}),
-    # A delete records the delete's status; the directories stay, as their content is not
-    # all gone.
+    # A delete takes the link as itself: it is removed, and the directories it left empty go.
     Scenario("links/to-parent-delete-verbose", ["src", "/del", "/s", "/+c", "/+v"], tree=UP,
              stdout=lines(" delete(src){",
                           "  (src\\){",
                           "   (src\\a\\){",
                           "    src\\a\\f.txt",
-                          "    src\\a\\up\\" + LOOP,
+                          "    src\\a\\up",
                           "   }",
+                          "   removedir(src\\a\\)",
+                          "  }",
+                          "  removedir(src\\)",
+                          " }",
+                          " 2/2.files(2.dirs) deleted."),
+             result={"dst/keep": "keep\n"},
+             wine={"reason": WINE_LINK_TARGETS + " (here src, which is in use: 32)",
+                   "stdout": lines(" delete(src){",
+                                   "  (src\\){",
+                                   "   (src\\a\\){",
+                                   "    src\\a\\f.txt",
+                                   "    src\\a\\up\t:error(32) ...",
+                                   "   }",
+                                   "  }",
+                                   " }",
+                                   " 1/2.files(2.dirs) deleted(1.errors)."),
+                   "exit": 0x02, "result": {"src/a/up": Link(".."), "dst/keep": "keep\n"}}),
+    # The delete walked into the linked directory and deleted payroll.db, then failed on the
+    # link (error 3) and stopped.
+    Scenario("links/delete-removes-links-themselves", ["src", "/del", "/s"], tree=OUTSIDE,
+             stdout=lines("src\\a.txt", "src\\note", "src\\shortcut", " 3/3.files(1.dirs) deleted."),
+             result={"important/payroll.db": "pay\n"},
+             wine={"reason": WINE_LINK_TARGETS,
+                   "stdout": lines("src\\a.txt", "src\\note", "src\\shortcut",
+                                   "src\\\t:error(145) ...", " 3/3.files(1.dirs) deleted(1.errors)."),
+                   "exit": 0x06,
+                   "result": {"src/note": Link("../important/payroll.db"),
+                              "src/shortcut": Link("../important")}}),
+    # The move took payroll.db away through the link, then failed on the link (error 3).
+    Scenario("links/move-moves-links-themselves", ["src", "dst", "/m", "/s"], tree=OUTSIDE,
+             stdout=lines("src\\a.txt", "src\\note", "src\\shortcut", " 3/3.files(1.dirs) moved."),
+             result={"dst/a.txt": "a\n", "dst/shortcut": Link("../important"),
+                     "dst/note": Link("../important/payroll.db"), "important/payroll.db": "pay\n"},
+             wine={"reason": WINE_LINK_TARGETS,
+                   "stdout": lines("src\\a.txt", "src\\note", "src\\shortcut",
+                                   "src\\\t:error(145) ...", " 3/3.files(1.dirs) moved(1.errors)."),
+                   "exit": 0x06,
+                   "result": {"dst/a.txt": "a\n", "dst/note": "pay\n", "dst/shortcut": Dir(),
+                              "src/note": Link("../important/payroll.db"),
+                              "src/shortcut": Link("../important")}}),
+    # To another file system (a tmpfs), where no rename can move them: the same links are made
+    # at the destination, then removed from the source. The file link's target was copied into
+    # a file of its own, and payroll.db moved away through the directory link.
+    Scenario("links/move-across-file-systems-makes-the-same-links", ["src", "dst", "/m", "/s"],
+             tree=OUTSIDE, mount={"dst": "1m"}, only="native",
+             stdout=lines("src\\a.txt", "src\\note", "src\\shortcut", " 3/3.files(1.dirs) moved."),
+             result={"dst/a.txt": "a\n", "dst/shortcut": Link("../important"),
+                     "dst/note": Link("../important/payroll.db"), "important/payroll.db": "pay\n"}),
+    # Onto an existing namesake a move copies and then deletes: the link's target was copied
+    # into the namesake, and the link deleted. The link itself replaces the namesake instead.
+    Scenario("links/move-onto-a-namesake-moves-the-link-itself", ["src", "dst", "/m"],
+             tree={"src/note": Link("../outside/n.txt"), "outside/n.txt": "outside\n",
+                   "dst/note": File("old\n", mtime=T0)},
+             stdout=lines("src\\note", " 1/1.files(1.dirs) moved."),
+             result={"dst/note": Link("../outside/n.txt"), "outside/n.txt": "outside\n"},
+             wine={"reason": WINE_LINK_TARGETS,
+                   "stdout": lines("src\\note", "src\\\t:error(145) ...",
+                                   " 1/1.files(1.dirs) moved(1.errors)."),
+                   "exit": 0x06,
+                   "result": {"dst/note": "outside\n", "outside": Dir(),
+                              "src/note": Link("../outside/n.txt")}}),
+    # The directory named as the source is a link: the tree it leads to is moved, and neither
+    # the link nor the directory is removed through it (the removal of the emptied directory
+    # failed with error 3, exit 6).
+    Scenario("links/named-source-link-is-walked-not-removed", ["src", "dst", "/m", "/s", "/+v"],
+             tree={"realsrc/r.txt": "r\n", "realsrc/sub/s.txt": "s\n", "src": Link("realsrc")},
+             stdout=lines(" move(src --> dst){",
+                          "  createdir(dst)",
+                          "  (src\\ --> dst\\){",
+                          "   src\\r.txt\t--> dst\\r.txt",
+                          "   (src\\sub\\ --> dst\\sub\\){",
+                          "    createdir(dst\\sub)",
+                          "    src\\sub\\s.txt\t--> dst\\sub\\s.txt",
+                          "   }",
+                          "   removedir(src\\sub\\)",
                           "  }",
                           " }",
-                          " 1/1.files(2.dirs) deleted(1.errors)."),
-             exit=0x02,
-             result={"src/a/up": Link(".."), "dst/keep": "keep\n"}),
+                          " 2/2.files(2.dirs) moved."),
+             result={"realsrc": Dir(), "src": Link("realsrc"), "dst/r.txt": "r\n",
+                     "dst/sub/s.txt": "s\n"}),
+    # A source directory that is the destination itself, reached through a link that the checks
+    # of the destination's own path cannot see (the destination is the current directory): a.txt
+    # was copied 103 times into loop\loop\... until the path was too long.
+    Scenario("links/source-directory-that-is-the-destination-refused", ["src\\*", "/s"],
+             tree={"src/a.txt": "a\n", "src/loop": Link("..")},
+             stdout=lines("src\\a.txt", "Source and destination are the same path."), exit=0xF0,
+             result={"src/a.txt": "a\n", "src/loop": Link(".."), "a.txt": "a\n"}),
     # An absolute link to the top source directory, walked as a whole directory.
     Scenario("links/to-top-source-refused", ["{root}\\src\\", "dst", "/s", "/+c"], tree=TOP,
              stdout=lines("{root}\\src\\a\\f.txt",

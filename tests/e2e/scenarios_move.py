@@ -27,6 +27,8 @@ MOVED = {
     "dst/sub/b.txt": File("beta\n", mtime=T0),
 }
 
+DISK_FULL = "\t:error(112) There is not enough space on the disk.  "
+
 SHARING = "\t:error(32) The process cannot access the file because it is being used by another process.  "
 
 
@@ -224,4 +226,18 @@ SCENARIOS = [
              stdout=lines("src\\a.bin\t:error(1117) The request could not be performed because of an I/O device error.  ",
                           " 0/1.files moved(1.errors)."), exit=0x03,
              result={"src/a.bin": File("data\n", mtime=T0), "dst": Dir()}),
+    # The destination directory sub could not be readied (its attributes could not be stored:
+    # the disk is full), though it exists: no file of it is moved, each fails with the
+    # directory's error. (a.txt was moved into a file named *.*.)
+    Scenario("move/destination-directory-not-ready-moves-nothing-into-it",
+             ["src", "dst", "/s", "/m", "/+c"], only="native",
+             inject=("setxattr,fsetxattr", "error=ENOSPC"),
+             tree={"src/sub/a.txt": "a\n", "src/sub/b.txt": "b\n", "src/sub": Dir(dosattrib="0x11"),
+                   "dst": Dir()},
+             stdout=lines("dst\\sub" + DISK_FULL,
+                          "src\\sub\\a.txt" + DISK_FULL,
+                          "src\\sub\\b.txt" + DISK_FULL,
+                          " 0/2.files(2.dirs) moved(3.errors)."),
+             exit=0x07,
+             result={"src/sub/a.txt": "a\n", "src/sub/b.txt": "b\n", "dst/sub": Dir()}),
 ]

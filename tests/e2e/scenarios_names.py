@@ -22,6 +22,13 @@ def without(tree, *paths):
     return {path: item for path, item in tree.items() if path not in paths}
 
 
+# Names made only of dots, beside a plain one: on POSIX each is an entry like any other.
+DOT_RUNS = {"src/...": "precious\n", "src/....": "four\n", "src/...../f.txt": "f\n",
+            "src/a.txt": "a\n"}
+DOT_RUNS_COPIED = lines("src\\...", "src\\....", "src\\.....\\f.txt", "src\\a.txt")
+WINDOWS_DOT_RUNS = "Windows cannot spell a name made of dots: refused (error 123)"
+DOT_RUNS_REFUSED = lines("src\\..." + BAD, "src\\...." + BAD, "src\\....." + BAD, "src\\a.txt")
+
 SCENARIOS = [
     # Native only: Windows names cannot end in a dot, so readme and readme. cannot both exist.
     Scenario("names/trailing-dot-names-its-own-entry", ["{root}\\src\\readme.", "/del"], tree=DOTS,
@@ -40,6 +47,21 @@ SCENARIOS = [
                           " 2/2.files(1.dirs) copied."),
              result={**DOTS, "dst/readme": "plain\n", "dst/sub/readme": "sub plain\n"},
              only="native"),
+    # Only . and .. are no entries: the others were left out, not counted and left behind by a
+    # move, without a word. (Dot names are hidden on POSIX: /x.) Windows drops trailing dots, so
+    # no path spells them there: each is refused like a name that holds a backslash.
+    Scenario("names/dot-runs-are-copied", ["src", "dst", "/s", "/x", "/+c"], tree=DOT_RUNS,
+             stdout=DOT_RUNS_COPIED + lines(" 4/4.files(2.dirs) copied."),
+             result={**DOT_RUNS, **{"dst/" + path[4:]: item for path, item in DOT_RUNS.items()}},
+             wine={"reason": WINDOWS_DOT_RUNS,
+                   "stdout": DOT_RUNS_REFUSED + lines(" 1/3.files(1.dirs) copied(3.errors)."),
+                   "exit": 0x01, "result": {**DOT_RUNS, "dst/a.txt": "a\n"}}),
+    Scenario("names/dot-runs-are-moved", ["src", "dst", "/s", "/x", "/m", "/+c"], tree=DOT_RUNS,
+             stdout=DOT_RUNS_COPIED + lines(" 4/4.files(2.dirs) moved."),
+             result={"dst/" + path[4:]: item for path, item in DOT_RUNS.items()},
+             wine={"reason": WINDOWS_DOT_RUNS,
+                   "stdout": DOT_RUNS_REFUSED + lines(" 1/3.files(1.dirs) moved(3.errors)."),
+                   "exit": 0x03, "result": {**without(DOT_RUNS, "src/a.txt"), "dst/a.txt": "a\n"}}),
     # Native only below: Windows names cannot hold a backslash (Wine shows such a file under
     # another name).
     # The directory a is excluded, so src\\a\\b would have been deleted only through a\\b.

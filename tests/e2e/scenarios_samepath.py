@@ -1,4 +1,5 @@
-"""The same-path refusal: a destination that is the source or lies inside it is refused with
+"""The same-path refusal: a destination that is the source or lies inside it (by its text, by
+identity, through links, or through a bind mount met by the walk) is refused with
 "Source and destination are the same path." in place of the summary (exit 0xF0), in every
 mode; a file that would be copied onto itself is refused the same way; a sibling whose name
 merely begins with the source's is not."""
@@ -39,6 +40,15 @@ SCENARIOS = [
     refused("samepath/file-onto-itself", ["src\\a.txt", "src"]),
     refused("samepath/masked-recurse-into-own-subdirectory",
             ["{root}\\src\\*.txt", "{root}\\src\\sub", "/s"]),
+    # The destination m shows src\\sub through a bind mount, which no text or link test can see:
+    # the walk never descends into the very directory it fills. (The tree was moved into itself
+    # 128 levels deep until the path was too long.) a.txt and b.txt, met first, go into it.
+    Scenario("samepath/bind-mount-of-a-source-directory-refused", ["src", "m", "/s", "/m"],
+             tree=TREE, bind={"m": "src/sub"}, only="native",
+             stdout=lines("src\\a.txt", "src\\b.txt", "Source and destination are the same path."),
+             exit=0xF0,
+             result={"src/sub/c.txt": "gamma\n", "src/sub/a.txt": "alpha\n", "src/sub/b.txt": "beta\n",
+                     "m/c.txt": "gamma\n", "m/a.txt": "alpha\n", "m/b.txt": "beta\n"}),
     # Not the same path: a sibling with a longer name, and a masked source without /s whose
     # destination is a subdirectory of its directory.
     Scenario("samepath/sibling-with-longer-name", ["src", "srcx"], tree=TREE,

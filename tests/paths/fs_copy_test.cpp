@@ -11,7 +11,9 @@
 #include "paths/paths.h"
 #include "support/testutil.h"
 #if !defined(_WIN32)
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -292,6 +294,25 @@ TEST_F(FsCopyTest, PipesAreRefusedWithoutBlockingOnPosix) {
   EXPECT_EQ(fsOpen(dir.text("pipe").c_str(), FS_OPEN_READ), -1);
   EXPECT_LAST_ERROR(1u);
   EXPECT_EQ(namesBesides({"pipe"}), std::vector<std::string>{});
+}
+
+// A socket cannot even be opened (the system says no such device): refused with the same 1 as
+// a pipe, as every kind of file that cannot be copied is, by a copy and by a compare alike.
+TEST_F(FsCopyTest, SocketsAreRefusedLikePipesOnPosix) {
+  int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string path = (dir.path() / "socket").string();
+  ASSERT_LT(path.size(), sizeof address.sun_path);
+  snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  EXPECT_FALSE(fsCopyFile(dir.text("socket").c_str(), dir.text("copy").c_str(), FALSE));
+  EXPECT_LAST_ERROR(1u);
+  EXPECT_EQ(fsOpen(dir.text("socket").c_str(), FS_OPEN_READ), -1);
+  EXPECT_LAST_ERROR(1u);
+  close(listener);
+  EXPECT_EQ(namesBesides({"socket"}), std::vector<std::string>{});
 }
 
 // The copy carries the permission bits and the stored attributes, with archive set.

@@ -66,6 +66,11 @@ TEST_F(PathTextTest, DotsOnlyNames) {
   EXPECT_EQ(dotsOnlyLength(".a"), 0);
   EXPECT_EQ(dotsOnlyLength("a."), 0);
   EXPECT_EQ(dotsOnlyLength(""), 0);
+  EXPECT_TRUE(isDotName("."));
+  EXPECT_TRUE(isDotName(".."));
+  EXPECT_FALSE(isDotName("..."));
+  EXPECT_FALSE(isDotName(".a"));
+  EXPECT_FALSE(isDotName(""));
 
   Buf dots("..");
   EXPECT_TRUE(appendSepIfDots(dots.b));
@@ -247,6 +252,18 @@ TEST_F(ProbeTest, KindOfFilesDirectoriesAndMissingNames) {
   EXPECT_EQ(probePathKind(dir.text("f*").c_str()), 0);     // first match a file
   EXPECT_EQ(probePathKind(dir.text("*").c_str()), 0);      // first match the dot entry
   EXPECT_EQ(probePathKind(dir.text("x*").c_str()), -1);
+}
+
+// Only . and .. name a directory without a look. A longer run of dots is a name of its own where
+// the platform spells it (POSIX), and the directory before it where trailing dots are dropped.
+TEST_F(ProbeTest, KindOfNamesMadeOfDots) {
+  if (DOT_RUNS_ARE_NAMES) {
+    tu::fs::create_directory(dir.path() / ".....");
+    EXPECT_EQ(probePathKind(dir.text(".....").c_str()), 1);
+  }
+  EXPECT_EQ(probePathKind(dir.text("sub\\..").c_str()), 1);
+  EXPECT_EQ(probePathKind(dir.text("sub\\...").c_str()), DOT_RUNS_ARE_NAMES ? -1 : 1);
+  EXPECT_EQ(probePathKind(dir.text("nowhere\\...").c_str()), DOT_RUNS_ARE_NAMES ? -1 : 1);
 }
 
 // A wildcard names files as soon as one match is a file, whatever the order of the matches; it

@@ -212,4 +212,22 @@ TEST_F(ClassifyTest, NameHoldingABackslashIsRefused) {
   EXPECT_EQ(classifyEntry(entryNamed("\x95\x5c\\x", FILE), pattern, slot, ""), ENTRY_BAD_NAME);
 }
 
+// Only . and .. are no entries. A name of more dots is an entry like any other where the path
+// syntax spells it (POSIX), and refused like a name holding `\` where it cannot (Windows drops
+// trailing dots); the exclusion and hidden tests come first either way.
+TEST_F(ClassifyTest, NameMadeOfDotsIsAnEntry) {
+  char pattern[PATH_BUF] = "src\\*.*";
+  char *slot = pattern + 4;
+  int spelled = DOT_RUNS_ARE_NAMES ? ENTRY_MATCHED : ENTRY_BAD_NAME;
+  EXPECT_EQ(classifyEntry(entryNamed("...", FILE), pattern, slot, ""), spelled);
+  EXPECT_STREQ(pattern, "src\\...");
+  EXPECT_EQ(classifyEntry(entryNamed("....", FILE), pattern, slot, ""), spelled);
+  EXPECT_EQ(classifyEntry(entryNamed(".....", DIR), pattern, slot, ""), spelled);
+  EXPECT_EQ(classifyEntry(entryNamed("...", FILE | FILE_ATTRIBUTE_HIDDEN), pattern, slot, ""),
+            ENTRY_HIDDEN);
+  EXPECT_EQ(classifyEntry(entryNamed("...", DIR), pattern, slot, "...\\\t"), ENTRY_EXCLUDED);
+  EXPECT_EQ(classifyEntry(entryNamed(".", DIR), pattern, slot, ""), ENTRY_DOTS);
+  EXPECT_EQ(classifyEntry(entryNamed("..", DIR), pattern, slot, ""), ENTRY_DOTS);
+}
+
 } // namespace

@@ -99,6 +99,20 @@ TEST_F(DirsTest, CountEntriesCountsContentOnly) {
   EXPECT_EQ(countEntries((t("nothing") + "\\").c_str()), -1);
 }
 
+#if !defined(_WIN32)
+// A name of dots other than . and .. is content: a directory that holds only such a file is not
+// empty.
+TEST_F(DirsTest, CountEntriesCountsNamesMadeOfDots) {
+  fs::create_directories(tmp.path() / "d");
+  tu::writeFile(tmp.path() / "d" / "...", "precious");
+  runState.includeHidden = true; // a dot name is hidden on POSIX
+  EXPECT_EQ(countEntries((t("d") + "\\").c_str()), 1);
+  runState.mode = MODE_MOVE;
+  EXPECT_FALSE(removeSourceDir((t("d") + "\\").c_str(), FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(tu::readFile(tmp.path() / "d" / "..."), "precious");
+}
+#endif
+
 TEST_F(DirsTest, RemoveSourceDirDropsTheMaskAndKeepsContent) {
   fs::create_directories(tmp.path() / "empty");
   fs::create_directories(tmp.path() / "full");

@@ -514,6 +514,68 @@ TEST_F(WalkTest, DirectoryThatCannotBeListedIsReportedOnce) {
 }
 #endif
 
+#if !defined(_WIN32)
+// A move or delete takes a link as an entry of its own, like a file, whatever it leads to: the
+// link goes, what it leads to stays. A copy follows it.
+TEST_F(WalkTest, MoveAndDeleteTakeLinksThemselves) {
+  file("src/a.txt");
+  file("important/payroll.db", "pay");
+  fs::create_directory_symlink("../important", tmp.path() / "src" / "shortcut");
+  fs::create_symlink("../important/payroll.db", tmp.path() / "src" / "note");
+  runState.recurse = true;
+  {
+    tu::StdoutCapture capture;
+    EXPECT_EQ(walk(t("src"), t("copy")), 3);
+    capture.finish();
+  }
+  EXPECT_TRUE(isDir("copy/shortcut"));
+  EXPECT_FALSE(fs::is_symlink(tmp.path() / "copy" / "shortcut"));
+
+  runState.mode = MODE_MOVE;
+  runState.fileCount = 0;
+  runState.dirCount = 0;
+  {
+    tu::StdoutCapture capture;
+    EXPECT_EQ(walk(t("src"), t("dst")), 3);
+    capture.finish();
+  }
+  EXPECT_EQ(runState.fileCount, 3);
+  EXPECT_EQ(runState.dirCount, 1);
+  EXPECT_TRUE(fs::is_symlink(tmp.path() / "dst" / "shortcut"));
+  EXPECT_TRUE(fs::is_symlink(tmp.path() / "dst" / "note"));
+  EXPECT_FALSE(exists("src"));
+
+  runState.mode = MODE_DELETE;
+  {
+    tu::StdoutCapture capture;
+    EXPECT_EQ(walk(t("dst"), ""), 3);
+    capture.finish();
+  }
+  EXPECT_FALSE(exists("dst"));
+  EXPECT_EQ(tu::readFile(tmp.path() / "important" / "payroll.db"), "pay");
+  EXPECT_EQ(runState.errorCount, 0);
+}
+
+// A source directory that is the destination directory itself (here reached through a link
+// the top's checks cannot see, as they judge the destination's own path) is never walked: the
+// same-path refusal, without an error counted.
+TEST_F(WalkTest, SourceDirectoryThatIsTheDestinationIsRefused) {
+  file("src/a.txt");
+  dir("dst");
+  fs::create_directory_symlink("../dst", tmp.path() / "src" / "into");
+  runState.recurse = true;
+  tu::StdoutCapture capture;
+  EXPECT_EQ(walk(t("src\\*"), t("dst")), 1);
+  capture.finish();
+  EXPECT_TRUE(runState.samePathRefused);
+  EXPECT_EQ(runState.status, ST_SAME_PATH);
+  EXPECT_EQ(runState.errorCount, 0);
+  EXPECT_EQ(runState.dirCount, 0);
+  EXPECT_TRUE(exists("dst/a.txt"));
+  EXPECT_FALSE(exists("dst/into"));
+}
+#endif
+
 TEST_F(WalkTest, MoveRemovesEmptiedSourceDirectoriesInnermostFirst) {
   file("src/a.txt");
   file("src/sub/b.txt");
