@@ -211,6 +211,9 @@ constexpr int LIST_FILE_END = -1;
 ListFile *listFileOpen(const char *path);
 int listFileGetc(ListFile *file);
 void listFileClose(ListFile *file);
+// fseek(file, 0, SEEK_SET): the file is read again from its start. False when it cannot be (a
+// pipe), the reading then going on where it stood.
+bool listFileRewind(ListFile *file);
 
 // Looks up one entry by its exact name: no wildcard and no trimming of trailing dots, so a
 // destination namesake is never another file. False with the last error set when it does not

@@ -292,6 +292,15 @@ int listFileGetc(ListFile *file) {
   return c;
 }
 
+// fseek to the start; a Ctrl-Z read before ends the file no more.
+bool listFileRewind(ListFile *file) {
+  TextStream *text = reinterpret_cast<TextStream *>(file);
+  if (text == nullptr || fseek(text->stream, 0, SEEK_SET) != 0)
+    return false;
+  text->ended = false;
+  return true;
+}
+
 // fclose.
 void listFileClose(ListFile *file) {
   TextStream *text = reinterpret_cast<TextStream *>(file);
