@@ -74,6 +74,49 @@ bool refuseItemOutsideSource(const char *item) {
   return true;
 }
 
+// Whether `name` is one of the items of the TabList `list`, as the file system compares names.
+bool isListItem(const char *list, const char *name) {
+  size_t length = std::strlen(name);
+  for (const char *p = list; *p != '\0';) {
+    const char *tab = std::strchr(p, '\t');
+    size_t itemLength = tab != nullptr ? static_cast<size_t>(tab - p) : std::strlen(p);
+    if (itemLength == length && namesEqualPrefix(p, name, length))
+      return true;
+    p += itemLength + (tab != nullptr ? 1 : 0);
+  }
+  return false;
+}
+
+// Refuses a destination that still holds a wildcard once the wildcard directories have been
+// resolved: the pattern matched no directory and names none. Windows refuses such a name (123)
+// when the directory is to be made; it is refused here on every platform, before anything is
+// walked or made, so that a POSIX run never makes a directory named by the pattern. The
+// same-name forms stay: a last component that begins with `*`, or that is the source's mask (its
+// last component, or one of the masks), stands for each entry's own name. True when refused
+// (reported and recorded as the failure of the destination directory).
+bool refuseWildDestination(const CommandLine &cl) {
+  const char *last = fileNamePart(cl.destPath);
+  const char *component = cl.destPath;
+  bool wild = false;
+  for (const char *p = cl.destPath;; p = nextChar(p)) {
+    if (*p == '*' || *p == '?')
+      wild = true;
+    if (*p != '\0' && !isSeparator(*p))
+      continue;
+    if (wild &&
+        !(component == last && (*last == '*' || namesEqual(last, fileNamePart(cl.sourcePath)) ||
+                                isListItem(cl.masks, last))))
+      break;
+    if (*p == '\0')
+      return false;
+    wild = false;
+    component = p + 1;
+  }
+  reportError(cl.destPath, static_cast<int32_t>(ERROR_INVALID_NAME));
+  recordFailure(modeTraits().makesDestDirs ? ST_MKDIR_FAILED : modeTraits().failStatus);
+  return true;
+}
+
 // One walk of the current source into the current destination. `sourceDotAdded` says whether
 // the source's final dot is the driver's (see appendDotIfNoExtension).
 int walkOnce(CommandLine &cl, bool sourceDotAdded = false) {
@@ -440,6 +483,8 @@ int runTreecopy(int argc, char **argv) {
     std::memcpy(cl.sourcePath, cl.destPath, PATH_BUF);
     std::memcpy(cl.destPath, swapBuf, PATH_BUF);
   }
+  if (refuseWildDestination(cl))
+    return static_cast<int>(runState.status);
 
   if (cl.listFileName[0] != '\0') {
     uint32_t ended = runListFile(cl, actedTotal, linesWalked);

@@ -156,6 +156,33 @@ TEST_F(DriverTest, DeleteRefusesAWildcardDestination) {
   EXPECT_TRUE(has("dst\\src\\a.log"));
 }
 
+// A wildcard left in the destination after resolution matched no directory: refused as a bad
+// name before anything is made, in every mode that takes a destination. The forms that stand
+// for each entry's own name are kept.
+TEST_F(DriverTest, AWildcardDestinationThatMatchedNothingIsRefused) {
+  put("src\\a.txt");
+  const std::string bad =
+      "\t:error(123) The filename, directory name, or volume label syntax is incorrect.  \n";
+  for (const std::string &dest : {dst("new?"), dst("n*w"), dst("x?\\y"), dir.text("b?k\\dst")}) {
+    RunResult r = run({src(), dest, "/s"});
+    EXPECT_EQ(r.out, dest + bad);
+    EXPECT_EQ(r.exitCode, 0x04);
+    EXPECT_EQ(runState.errorCount, 1);
+  }
+  RunResult compare = run({src(), dst("a?"), "/c"});
+  EXPECT_EQ(compare.out, dst("a?") + bad);
+  EXPECT_EQ(compare.exitCode, 0x08);
+  EXPECT_TRUE(fs::is_empty(at("dst")));
+  EXPECT_FALSE(has("b?k"));
+
+  put("src\\ab.txt");
+  RunResult sameName = run({src("a?.txt"), dst("a?.txt")});
+  EXPECT_EQ(sameName.exitCode, 0) << sameName.out;
+  EXPECT_TRUE(has("dst\\ab.txt"));
+  RunResult mask = run({src(), "a?.txt", dst("a?.txt"), "/+v"});
+  EXPECT_EQ(mask.exitCode, 0) << mask.out;
+}
+
 // ----------------------------------------------------------------------------------------------
 // Single source
 

@@ -4,6 +4,7 @@ reversed paths, and the closing summary or report."""
 from scenario import UNCHANGED, Dir, Scenario, lines
 
 SRC = {"src/a.txt": "alpha\n", "src/b.txt": "beta\n", "src/c.log": "gamma\n"}
+BAD_NAME = "\t:error(123) The filename, directory name, or volume label syntax is incorrect.  "
 
 SCENARIOS = [
     Scenario("driver/one-file-copy", ["src\\a.txt", "dst"],
@@ -82,4 +83,10 @@ SCENARIOS = [
     Scenario("driver/empty-list-file", ["src", "@list.txt", "dst"],
              stdout="src\\ :file not found.\n", exit=0xA0,
              tree=dict(SRC, **{"list.txt": "\n\n"}), result=UNCHANGED),
+    # A destination whose wildcard matched no directory names none: it is refused as Windows
+    # refuses such a name, before anything is made.
+    Scenario("driver/wildcard-destination-that-matched-nothing", ["src", "new?"],
+             stdout=lines("new?" + BAD_NAME), exit=0x04, tree=SRC, result=UNCHANGED),
+    Scenario("driver/wildcard-destination-of-a-source-that-matched-nothing", ["*", "?.txt"],
+             stdout=lines("?.txt" + BAD_NAME), exit=0x04, tree={}, result=UNCHANGED),
 ]
