@@ -91,6 +91,10 @@ struct RunState {
   bool samePathRefused;     // a same-path refusal happened (status alone cannot tell: 0xA0|0xD0)
   bool lineOpen;            // a verbose block header's line is still open
   char mismatchDetail[100]; // position and bytes of the last content difference
+  // Under /e, the last destination directory listed as made (a path text of at most 520 bytes
+  // with its terminator, as a PathBuf): nothing is made, but it and the directories above it
+  // count as existing from then on, so that the walk lists each directory it would make once.
+  char echoMadeDir[520];
 };
 
 extern RunState runState;
