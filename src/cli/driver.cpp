@@ -437,8 +437,10 @@ void resolveWildDirs(char *sourcePath, char *destPath) {
   }
 }
 
+namespace {
+
 // The whole run, in its fixed order; returns the exit status.
-int runTreecopy(int argc, char **argv) {
+int runInOrder(int argc, char **argv) {
   resetRunState();
   runState.mismatchDetail[0] = '\0';
   CommandLine cl; // the five buffers the parser fills; the driver's for the whole run
@@ -498,4 +500,17 @@ int runTreecopy(int argc, char **argv) {
     runSingleSource(cl, actedTotal);
   }
   return printSummary(cl.sourcePath, actedTotal, linesWalked);
+}
+
+} // namespace
+
+// The run, then the one check that its listing reached standard output: a listing that could
+// not be written is a failure of its own, whatever the run did.
+int runTreecopy(int argc, char **argv) {
+  int status = runInOrder(argc, argv);
+  if (!finishStandardOutput()) {
+    runState.status |= ST_OUTPUT_FAILED;
+    status |= static_cast<int>(ST_OUTPUT_FAILED);
+  }
+  return status;
 }

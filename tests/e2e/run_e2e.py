@@ -169,11 +169,12 @@ class Runner:
         text = root.replace("/", "\\")
         return "Z:" + text if self.under_wine else text
 
-    def run(self, args, cwd, extra_env, kill_at=None, as_user=False, nofile=None):
+    def run(self, args, cwd, extra_env, kill_at=None, as_user=False, nofile=None, output=None):
         """Runs the program once. With `as_user` (native only) it runs as an ordinary user: as
         ORDINARY_ID when the suite runs as root, else as the suite's own user. `nofile` limits
         the open files of the program. With `kill_at` (a system call and a count) strace kills
-        it when it enters that call for that time."""
+        it when it enters that call for that time. `output` sends standard output to /dev/full
+        ("full") or closes it ("closed"), through a shell that then runs the command."""
         command = (self.as_user + ["wine", self.program] if self.under_wine else [self.program]) + args
         if as_user and os.geteuid() == 0:
             command = ["setpriv", f"--reuid={ORDINARY_ID}", f"--regid={ORDINARY_ID}",
@@ -188,6 +189,10 @@ class Runner:
                        "-e", f"inject={call}:signal=KILL:when={count}"] + command
             # The leak checker of a sanitizer build cannot work under a tracer.
             env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
+
+        if output is not None:
+            redirect = {"full": ">/dev/full", "closed": ">&-"}[output]
+            command = ["sh", "-c", f'exec "$@" {redirect}', "sh"] + command
 
         def limit():
             resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile))
@@ -447,7 +452,7 @@ def run_scenario(runner, scenario, keep):
             raise Skipped("strace cannot trace a program here (no ptrace for this user)")
         try:
             proc = runner.run(args, root, scenario.env, scenario.kill_at, scenario.as_user,
-                              scenario.nofile)
+                              scenario.nofile, scenario.output)
         except subprocess.TimeoutExpired:
             return [f"no end after {TIMEOUT_SECONDS} seconds"]
         stdout = proc.stdout
@@ -464,7 +469,13 @@ def run_scenario(runner, scenario, keep):
                 failures.extend(unified(output_lines(want), output_lines(got)))
         if proc.returncode != expected_exit:
             failures.append(f"exit status {proc.returncode}, expected {expected_exit}")
-        if proc.stderr and not runner.under_wine:
+        if scenario.stderr is not None:
+            want = scenario.stderr.replace("{root}", root_text).encode("utf-8", "surrogateescape")
+            got = proc.stderr.replace(b"\r\n", b"\n") if runner.under_wine else proc.stderr
+            if (want not in got) if runner.under_wine else (got != want):
+                failures.append("standard error differs:")
+                failures.extend(unified(output_lines(want), output_lines(got)))
+        elif proc.stderr and not runner.under_wine:
             failures.append("standard error is not empty:")
             failures.extend(output_lines(proc.stderr)[:40])
         if expected_result is not None:

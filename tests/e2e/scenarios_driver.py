@@ -83,6 +83,14 @@ SCENARIOS = [
     Scenario("driver/empty-list-file", ["src", "@list.txt", "dst"],
              stdout="src\\ :file not found.\n", exit=0xA0,
              tree=dict(SRC, **{"list.txt": "\n\n"}), result=UNCHANGED),
+    # A listing that cannot be written is said once on standard error and makes the exit status
+    # non-zero; the copy itself is done all the same.
+    Scenario("driver/listing-to-a-full-device", ["src", "dst"], output="full",
+             stderr="Standard output could not be written.\n", exit=0x40,
+             tree=SRC, result=dict(SRC, **{"dst/" + name[4:]: item for name, item in SRC.items()})),
+    Scenario("driver/listing-to-a-closed-output", ["src", "dst"], output="closed",
+             stderr="Standard output could not be written.\n", exit=0x40,
+             tree=SRC, result=dict(SRC, **{"dst/" + name[4:]: item for name, item in SRC.items()})),
     # A destination whose wildcard matched no directory names none: it is refused as Windows
     # refuses such a name, before anything is made.
     Scenario("driver/wildcard-destination-that-matched-nothing", ["src", "new?"],
