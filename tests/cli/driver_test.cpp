@@ -1,5 +1,6 @@
 // The run driver: usage and conflicts, the settled selection, the three modes, wildcard
 // directories, reversed paths, refused lengths and the summary.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -161,16 +162,17 @@ TEST_F(DriverTest, DeleteRefusesAWildcardDestination) {
 // for each entry's own name are kept.
 TEST_F(DriverTest, AWildcardDestinationThatMatchedNothingIsRefused) {
   put("src\\a.txt");
-  const std::string bad =
-      "\t:error(123) The filename, directory name, or volume label syntax is incorrect.  \n";
+  // The line, up to the system's message text (Wine words its texts differently).
+  auto refusal = [](const std::string &out) { return out.substr(0, out.find(')') + 1); };
   for (const std::string &dest : {dst("new?"), dst("n*w"), dst("x?\\y"), dir.text("b?k\\dst")}) {
     RunResult r = run({src(), dest, "/s"});
-    EXPECT_EQ(r.out, dest + bad);
+    EXPECT_EQ(refusal(r.out), dest + "\t:error(123)");
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
     EXPECT_EQ(r.exitCode, 0x04);
     EXPECT_EQ(runState.errorCount, 1);
   }
   RunResult compare = run({src(), dst("a?"), "/c"});
-  EXPECT_EQ(compare.out, dst("a?") + bad);
+  EXPECT_EQ(refusal(compare.out), dst("a?") + "\t:error(123)");
   EXPECT_EQ(compare.exitCode, 0x08);
   EXPECT_TRUE(fs::is_empty(at("dst")));
   EXPECT_FALSE(has("b?k"));
@@ -508,10 +510,7 @@ TEST_F(DriverTest, ALineHoldingANulIsRefusedAsABadName) {
   put("src\\b.txt");
   tu::writeFile(dir.path() / "list", std::string("a.txt\0x\nb.txt\n", 14));
   RunResult r = run({src(), "@" + dir.text("list"), dst(), "/+c"});
-  EXPECT_EQ(
-      r.out.substr(0, r.out.find('\n')),
-      src("a.txt") +
-          "\t:error(123) The filename, directory name, or volume label syntax is incorrect.  ");
+  EXPECT_EQ(r.out.substr(0, r.out.find(')') + 1), src("a.txt") + "\t:error(123)");
   EXPECT_EQ(r.exitCode, 0xA0);
   EXPECT_EQ(runState.errorCount, 1);
   EXPECT_FALSE(has("dst\\a.txt"));
