@@ -62,6 +62,61 @@ bool refusedDeleteDestination(const char *destination) {
          (containsChar(destination, '*') || containsChar(destination, '?'));
 }
 
+// Refuses, before anything is walked, a mask or list line that is not a name or a path below
+// its source: one that climbs out of it or starts over from a root would be walked (and, as a
+// plain path, followed into the destination) outside the trees the command names. True when
+// refused (said, and ST_SYNTAX recorded).
+bool refuseItemOutsideSource(const char *item) {
+  if (staysBelowSource(item))
+    return false;
+  std::printf("%s :not a path below the source\n", item);
+  runState.status |= ST_SYNTAX;
+  return true;
+}
+
+// Whether `name` is one of the items of the TabList `list`, as the file system compares names.
+bool isListItem(const char *list, const char *name) {
+  size_t length = std::strlen(name);
+  for (const char *p = list; *p != '\0';) {
+    const char *tab = std::strchr(p, '\t');
+    size_t itemLength = tab != nullptr ? static_cast<size_t>(tab - p) : std::strlen(p);
+    if (itemLength == length && namesEqualPrefix(p, name, length))
+      return true;
+    p += itemLength + (tab != nullptr ? 1 : 0);
+  }
+  return false;
+}
+
+// Refuses a destination that still holds a wildcard once the wildcard directories have been
+// resolved: the pattern matched no directory and names none. Windows refuses such a name (123)
+// when the directory is to be made; it is refused here on every platform, before anything is
+// walked or made, so that a POSIX run never makes a directory named by the pattern. The
+// same-name forms stay: a last component that begins with `*`, or that is the source's mask (its
+// last component, or one of the masks), stands for each entry's own name. True when refused
+// (reported and recorded as the failure of the destination directory).
+bool refuseWildDestination(const CommandLine &cl) {
+  const char *last = fileNamePart(cl.destPath);
+  const char *component = cl.destPath;
+  bool wild = false;
+  for (const char *p = cl.destPath;; p = nextChar(p)) {
+    if (*p == '*' || *p == '?')
+      wild = true;
+    if (*p != '\0' && !isSeparator(*p))
+      continue;
+    if (wild &&
+        !(component == last && (*last == '*' || namesEqual(last, fileNamePart(cl.sourcePath)) ||
+                                isListItem(cl.masks, last))))
+      break;
+    if (*p == '\0')
+      return false;
+    wild = false;
+    component = p + 1;
+  }
+  reportError(cl.destPath, static_cast<int32_t>(ERROR_INVALID_NAME));
+  recordFailure(modeTraits().makesDestDirs ? ST_MKDIR_FAILED : modeTraits().failStatus);
+  return true;
+}
+
 // One walk of the current source into the current destination. `sourceDotAdded` says whether
 // the source's final dot is the driver's (see appendDotIfNoExtension).
 int walkOnce(CommandLine &cl, bool sourceDotAdded = false) {
@@ -71,14 +126,33 @@ int walkOnce(CommandLine &cl, bool sourceDotAdded = false) {
   return total;
 }
 
+// Reads the list through once before anything is walked and refuses it whole when a line names
+// something outside the source. A list that cannot be read twice (a pipe) is not read ahead:
+// its lines are then checked as they come. False when refused.
+bool listStaysBelowSource(ListFile *file, size_t room) {
+  if (!listFileRewind(file))
+    return true;
+  PathBuf line; // the line read ahead
+  ListLineFault fault = LINE_FITS;
+  bool first = true;
+  bool refused = false;
+  while (!refused && readListLine(file, line, room, first, &fault)) {
+    first = false;
+    // A line that is refused anyway, or empty, names nothing.
+    refused = fault == LINE_FITS && line[0] != '\0' && refuseItemOutsideSource(line);
+  }
+  return !refused && listFileRewind(file);
+}
+
 // List-file mode: each non-empty line, after the source prefix, is one walk. A line too long
-// for the buffer is reported as such and not walked. Returns false when the list file cannot be
-// opened (the caller then ends the run with its own exit code).
-bool runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
+// for the buffer, or holding a NUL byte, is reported as such and not walked. Returns 0, or the
+// exit status that ends the run at once: the list file cannot be opened, or a line names
+// something outside the source.
+uint32_t runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
   ListFile *file = listFileOpen(cl.listFileName);
   if (file == nullptr) {
     std::printf("@%s :file not found.\n", cl.listFileName);
-    return false;
+    return ST_LIST_NOT_FOUND;
   }
   // Prefix and line together stay within LIST_TEXT_ROOM bytes, the line's terminator included.
   // With a prefix that leaves no room for a character of a line, every line would be too long,
@@ -92,20 +166,39 @@ bool runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
   if (!fits) {
     reportTooLong(cl.sourcePath, "");
     listFileClose(file);
-    return true;
+    return 0;
   }
   char *line = cl.sourcePath + prefixLength;
   size_t room = LIST_TEXT_ROOM - prefixLength;
-  bool tooLong = false;
-  while (readListLine(file, line, room, &tooLong)) {
-    if (tooLong) {
+  // Without a source each line is a source of its own, written as on the command line.
+  bool belowSource = prefixLength > 0;
+  if (belowSource && !listStaysBelowSource(file, room)) {
+    listFileClose(file);
+    return runState.status;
+  }
+  ListLineFault fault = LINE_FITS;
+  bool first = true;
+  while (readListLine(file, line, room, first, &fault)) {
+    first = false;
+    if (fault == LINE_TOO_LONG) {
       reportTooLong(cl.sourcePath, "");
+      if (shouldStop())
+        break;
+      continue;
+    }
+    if (fault == LINE_HOLDS_NUL) {
+      // Named as far as it goes, as a name that the path syntax cannot spell.
+      reportError(cl.sourcePath, static_cast<int32_t>(ERROR_INVALID_NAME));
+      recordFailure(ST_NOT_FOUND);
       if (shouldStop())
         break;
       continue;
     }
     if (line[0] == '\0')
       continue;
+    if (belowSource && refuseItemOutsideSource(line))
+      break; // a list that could not be read ahead: the lines before it are done
+
     int errorsBefore = runState.errorCount;
     int filesBefore = runState.fileCount;
     int r = walkOnce(cl);
@@ -121,6 +214,24 @@ bool runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
   listFileClose(file);
   if (linesWalked == 0)
     *line = '\0'; // nothing walked: the closing report names the prefix alone
+  return 0;
+}
+
+// Refuses the mask list whole, before anything is walked, when a mask names something outside
+// the source. False when refused.
+bool masksStayBelowSource(const char *masks) {
+  PathBuf item; // one mask, copied out of the list
+  for (const char *p = masks; *p != '\0';) {
+    const char *tab = std::strchr(p, '\t');
+    size_t length = tab != nullptr ? static_cast<size_t>(tab - p) : std::strlen(p);
+    if (length >= sizeof item)
+      length = sizeof item - 1; // cannot happen: the list shares one buffer of the same size
+    std::memcpy(item, p, length);
+    item[length] = '\0';
+    p += length + (tab != nullptr ? 1 : 0);
+    if (refuseItemOutsideSource(item))
+      return false;
+  }
   return true;
 }
 
@@ -250,6 +361,25 @@ int printSummary(const char *sourcePath, int actedTotal, int linesWalked) {
 
 } // namespace
 
+// A mask or list line names something below its source when it starts from no root or drive
+// and steps up nowhere: no component is "..".
+bool staysBelowSource(const char *item) {
+  if (item[0] == '\\')
+    return false; // a root, or a network name
+  const char *component = item;
+  for (const char *p = item;; p = nextChar(p)) {
+    if (*p != '\0' && !isSeparator(*p))
+      continue;
+    if (isColonSep(*p))
+      return false; // a drive
+    if (p - component == 2 && component[0] == '.' && component[1] == '.')
+      return false;
+    if (*p == '\0')
+      return true;
+    component = p + 1;
+  }
+}
+
 // The wildcard may stand in the source's last component (when every match is a directory: a
 // pattern that matches a file names files, whatever the order of the matches) or in the
 // component before the file mask; the destination's `*` takes the name found.
@@ -307,8 +437,10 @@ void resolveWildDirs(char *sourcePath, char *destPath) {
   }
 }
 
+namespace {
+
 // The whole run, in its fixed order; returns the exit status.
-int runTreecopy(int argc, char **argv) {
+int runInOrder(int argc, char **argv) {
   resetRunState();
   runState.mismatchDetail[0] = '\0';
   CommandLine cl; // the five buffers the parser fills; the driver's for the whole run
@@ -353,14 +485,32 @@ int runTreecopy(int argc, char **argv) {
     std::memcpy(cl.sourcePath, cl.destPath, PATH_BUF);
     std::memcpy(cl.destPath, swapBuf, PATH_BUF);
   }
+  if (refuseWildDestination(cl))
+    return static_cast<int>(runState.status);
 
   if (cl.listFileName[0] != '\0') {
-    if (!runListFile(cl, actedTotal, linesWalked))
-      return static_cast<int>(ST_LIST_NOT_FOUND);
+    uint32_t ended = runListFile(cl, actedTotal, linesWalked);
+    if (ended != 0)
+      return static_cast<int>(ended);
   } else if (cl.masks[0] != '\0') {
+    if (!masksStayBelowSource(cl.masks))
+      return static_cast<int>(runState.status);
     runMaskList(cl, actedTotal);
   } else {
     runSingleSource(cl, actedTotal);
   }
   return printSummary(cl.sourcePath, actedTotal, linesWalked);
+}
+
+} // namespace
+
+// The run, then the one check that its listing reached standard output: a listing that could
+// not be written is a failure of its own, whatever the run did.
+int runTreecopy(int argc, char **argv) {
+  int status = runInOrder(argc, argv);
+  if (!finishStandardOutput()) {
+    runState.status |= ST_OUTPUT_FAILED;
+    status |= static_cast<int>(ST_OUTPUT_FAILED);
+  }
+  return status;
 }

@@ -30,3 +30,7 @@ const char *parseOptionArg(const char *piece);
 // (in the last component only when it matches directories alone) and gives a destination whose
 // last component begins with `*` that directory's name. Both are PathBufs, rewritten in place.
 void resolveWildDirs(char *sourcePath, char *destPath);
+
+// Whether a mask or list line names something below its source: it does not start from a root
+// or drive, and no component of it is "..".
+bool staysBelowSource(const char *item);

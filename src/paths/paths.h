@@ -271,6 +271,9 @@ constexpr int LIST_FILE_END = -1;
 ListFile *listFileOpen(const char *path);
 int listFileGetc(ListFile *file);
 void listFileClose(ListFile *file);
+// fseek(file, 0, SEEK_SET): the file is read again from its start. False when it cannot be (a
+// pipe), the reading then going on where it stood.
+bool listFileRewind(ListFile *file);
 
 // Whether a listed entry is a link: a symbolic link or a junction, an entry that stands for
 // another name, whatever it leads to (a file, a directory, nothing). The rest of the entry

@@ -81,6 +81,16 @@ void setLeadByteTable(LeadByteTable table) {
 
 // Start-up: the locale's character set for the lead bytes, and argv[0] in program syntax.
 void initPlatform(int argc, char **argv) {
+  // A standard stream that was closed (>&-) gets /dev/null opened read-only in its place: the
+  // first file the program opens would otherwise get its number and receive the listing, and
+  // writes to it now fail, so that the run sees its listing was not written.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+      continue;
+    int opened = open("/dev/null", O_RDONLY); // the lowest free number: this one
+    if (opened > 2)
+      close(opened);
+  }
   setlocale(LC_CTYPE, "");
   setLeadByteTable(LEAD_SYSTEM);
   if (argc > 0 && argv != nullptr && argv[0] != nullptr)
@@ -295,6 +305,15 @@ int listFileGetc(ListFile *file) {
       ungetc(following, text->stream);
   }
   return c;
+}
+
+// fseek to the start; a Ctrl-Z read before ends the file no more.
+bool listFileRewind(ListFile *file) {
+  TextStream *text = reinterpret_cast<TextStream *>(file);
+  if (text == nullptr || fseek(text->stream, 0, SEEK_SET) != 0)
+    return false;
+  text->ended = false;
+  return true;
 }
 
 // fclose.

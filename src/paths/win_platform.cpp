@@ -166,6 +166,11 @@ int listFileGetc(ListFile *file) {
   return c == EOF ? LIST_FILE_END : c;
 }
 
+// fseek to the start.
+bool listFileRewind(ListFile *file) {
+  return file != nullptr && fseek(reinterpret_cast<FILE *>(file), 0, SEEK_SET) == 0;
+}
+
 // fclose.
 void listFileClose(ListFile *file) {
   if (file != nullptr)

@@ -99,6 +99,16 @@ void flushAfterItem() {
     fflush(stdout);
 }
 
+// A write that failed leaves the stream's error mark, which stays: one look at the end sees
+// every failure of the run.
+bool finishStandardOutput() {
+  bool failed = fflush(stdout) != 0;
+  failed = ferror(stdout) != 0 || failed;
+  if (failed)
+    fputs("Standard output could not be written.\n", stderr);
+  return !failed;
+}
+
 // Starts an item line in verbose mode: ends an open header line and indents one past the block.
 bool beginItemLine() {
   if (!runState.verbose)

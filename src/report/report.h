@@ -22,6 +22,10 @@ int reportTooLong(const char *head, size_t headLength, const char *tail, uint32_
 // completed item line. Copy and compare keep their buffering.
 void flushAfterItem();
 
+// Flushes standard output and tells whether everything written to it reached it. When not (a
+// full device, no standard output at all), says so once on standard error.
+bool finishStandardOutput();
+
 // In verbose mode ends an open block-header line, prints the item indentation and returns true;
 // otherwise prints nothing and returns false.
 bool beginItemLine();

@@ -13,6 +13,10 @@ constexpr uint32_t ST_MKDIR_FAILED = 0x04;
 constexpr uint32_t ST_RMDIR_FAILED = 0x06;
 constexpr uint32_t ST_COMPARE_FAILED = 0x08;
 constexpr uint32_t ST_VERIFY_FAILED = 0x09;
+// Standard output could not be written (the listing is incomplete); the work itself is done.
+// A bit of its own: alone, or with a file failure or a missing source, it matches no other
+// value.
+constexpr uint32_t ST_OUTPUT_FAILED = 0x40;
 constexpr uint32_t ST_SYNTAX = 0x80;
 constexpr uint32_t ST_BAD_OPTION = 0x90;
 constexpr uint32_t ST_NOT_FOUND = 0xA0;
@@ -91,6 +95,10 @@ struct RunState {
   bool samePathRefused;     // a same-path refusal happened (status alone cannot tell: 0xA0|0xD0)
   bool lineOpen;            // a verbose block header's line is still open
   char mismatchDetail[100]; // position and bytes of the last content difference
+  // Under /e, the last destination directory listed as made (a path text of at most 520 bytes
+  // with its terminator, as a PathBuf): nothing is made, but it and the directories above it
+  // count as existing from then on, so that the walk lists each directory it would make once.
+  char echoMadeDir[520];
 };
 
 extern RunState runState;

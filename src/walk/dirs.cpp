@@ -21,6 +21,15 @@ bool reportDirFailure(const char *path, DWORD code, uint32_t statusValue) {
   return false;
 }
 
+// Whether /e has listed the directory `path` as made already: it is the last one listed, or a
+// directory above it.
+bool listedAsMade(const char *path) {
+  const char *made = runState.echoMadeDir;
+  size_t length = std::strlen(path);
+  return runState.echoOnly && length > 0 && std::strlen(made) >= length &&
+         namesEqualPrefix(made, path, length) && (made[length] == 0 || made[length] == '\\');
+}
+
 } // namespace
 
 // Makes sure that the destination directory `path` exists: it climbs to the nearest existing
@@ -42,7 +51,7 @@ bool prepareDestination(const char *path, DWORD attributes) {
   for (;;) {
     char kept = chain[length];
     chain[length] = 0;
-    int kind = probePathKind(chain);
+    int kind = listedAsMade(chain) ? 1 : probePathKind(chain);
     if (kind == 0) {
       chain[length] = kept;
       beginItemLine();
@@ -89,10 +98,13 @@ bool prepareDestination(const char *path, DWORD attributes) {
 }
 
 // Makes one destination directory with the attribute word of the source directory it mirrors.
-// Under /e nothing is made. A failure under a `\\` name is passed over as made.
+// Under /e nothing is made, and the directory is remembered as if it had been. A failure under
+// a `\\` name is passed over as made.
 bool makeDir(const char *path, DWORD attributes) {
   if (shouldStop())
     return false;
+  if (runState.echoOnly && !pathPut(runState.echoMadeDir, runState.echoMadeDir, path))
+    runState.echoMadeDir[0] = 0; // cannot happen: the path came out of a PathBuf
   if (!runState.echoOnly &&
       !(CreateDirectoryA(path, nullptr) && SetFileAttributesA(path, attributes))) {
     DWORD code = GetLastError();

@@ -711,7 +711,9 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
     pathPut(destination, destination, ".\\");
   if (source[0] != 0 && destinationInSourceText(source, destination))
     noteSamePath();
-  else if (source[0] != 0 && prepareLevel(level, source, destination)) {
+  else if (source[0] != 0 && !prepareLevel(level, source, destination))
+    level.unlisted = true; // not walked: its content is unknown, so it is never removed
+  else if (source[0] != 0) {
     if (from == nullptr)
       readLevelIdentity(level); // the top of the chain of open directories
     HANDLE search = listFirstPass(level);

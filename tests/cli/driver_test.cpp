@@ -1,5 +1,6 @@
 // The run driver: usage and conflicts, the settled selection, the three modes, wildcard
 // directories, reversed paths, refused lengths and the summary.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -154,6 +155,34 @@ TEST_F(DriverTest, DeleteRefusesAWildcardDestination) {
   RunResult copy = run({src("*.log"), dst("*")});
   EXPECT_EQ(copy.exitCode, 0);
   EXPECT_TRUE(has("dst\\src\\a.log"));
+}
+
+// A wildcard left in the destination after resolution matched no directory: refused as a bad
+// name before anything is made, in every mode that takes a destination. The forms that stand
+// for each entry's own name are kept.
+TEST_F(DriverTest, AWildcardDestinationThatMatchedNothingIsRefused) {
+  put("src\\a.txt");
+  // The line, up to the system's message text (Wine words its texts differently).
+  auto refusal = [](const std::string &out) { return out.substr(0, out.find(')') + 1); };
+  for (const std::string &dest : {dst("new?"), dst("n*w"), dst("x?\\y"), dir.text("b?k\\dst")}) {
+    RunResult r = run({src(), dest, "/s"});
+    EXPECT_EQ(refusal(r.out), dest + "\t:error(123)");
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_EQ(r.exitCode, 0x04);
+    EXPECT_EQ(runState.errorCount, 1);
+  }
+  RunResult compare = run({src(), dst("a?"), "/c"});
+  EXPECT_EQ(refusal(compare.out), dst("a?") + "\t:error(123)");
+  EXPECT_EQ(compare.exitCode, 0x08);
+  EXPECT_TRUE(fs::is_empty(at("dst")));
+  EXPECT_FALSE(has("b?k"));
+
+  put("src\\ab.txt");
+  RunResult sameName = run({src("a?.txt"), dst("a?.txt")});
+  EXPECT_EQ(sameName.exitCode, 0) << sameName.out;
+  EXPECT_TRUE(has("dst\\ab.txt"));
+  RunResult mask = run({src(), "a?.txt", dst("a?.txt"), "/+v"});
+  EXPECT_EQ(mask.exitCode, 0) << mask.out;
 }
 
 // ----------------------------------------------------------------------------------------------
@@ -373,6 +402,31 @@ TEST_F(DriverTest, SourceThatIsNoDirectoryIsWalkedFirst) {
   EXPECT_TRUE(has("dst\\x.h"));
 }
 
+// A mask or list line is a name or a path below its source: no root, no drive where a colon
+// separates, no ".." component (names that only begin or end with two dots are names).
+TEST_F(DriverTest, WhatStaysBelowTheSource) {
+  for (const char *below : {"a.txt", "*.c", "sub\\x", ".\\a", "...", "..a", "a..\\b", "sub\\"})
+    EXPECT_TRUE(staysBelowSource(below)) << below;
+  for (const char *outside : {"..", "..\\x", "sub\\..", "a\\..\\b", "\\x", "\\\\srv\\x"})
+    EXPECT_FALSE(staysBelowSource(outside)) << outside;
+  colonSeparates = true;
+  EXPECT_FALSE(staysBelowSource("C:x"));
+  EXPECT_FALSE(staysBelowSource("C:\\x"));
+  colonSeparates = false;
+  EXPECT_TRUE(staysBelowSource("12:00.log"));
+}
+
+TEST_F(DriverTest, AMaskOutsideTheSourceIsRefusedBeforeAnyWalk) {
+  put("src\\a.c");
+  put("outside\\f.txt");
+  fs::create_directories(at("bak\\dst"));
+  RunResult r = run({src(), "*.c", "..\\outside", dir.text("bak\\dst")});
+  EXPECT_EQ(r.out, "..\\outside :not a path below the source\n");
+  EXPECT_EQ(r.exitCode, 0x80);
+  EXPECT_FALSE(has("bak\\dst\\a.c"));
+  EXPECT_FALSE(has("bak\\outside"));
+}
+
 // ----------------------------------------------------------------------------------------------
 // List file
 
@@ -438,5 +492,50 @@ TEST_F(DriverTest, AMaskThatDoesNotFitIsReportedAndSkipped) {
   EXPECT_TRUE(has("dst\\a.c"));
   EXPECT_EQ(r.exitCode, 0xA0);
 }
+
+TEST_F(DriverTest, AListWithALineOutsideTheSourceIsRefusedWhole) {
+  put("src\\a.txt");
+  put("outside\\f.txt");
+  tu::writeFile(dir.path() / "list", "a.txt\n\"..\\outside\\f.txt\" remark\n");
+  RunResult r = run({src(), "@" + dir.text("list"), dst(), "/m"});
+  EXPECT_EQ(r.out, "..\\outside\\f.txt :not a path below the source\n");
+  EXPECT_EQ(r.exitCode, 0x80);
+  EXPECT_TRUE(has("src\\a.txt"));
+  EXPECT_TRUE(has("outside\\f.txt"));
+  EXPECT_FALSE(has("dst\\a.txt"));
+}
+
+TEST_F(DriverTest, ALineHoldingANulIsRefusedAsABadName) {
+  put("src\\a.txt");
+  put("src\\b.txt");
+  tu::writeFile(dir.path() / "list", std::string("a.txt\0x\nb.txt\n", 14));
+  RunResult r = run({src(), "@" + dir.text("list"), dst(), "/+c"});
+  EXPECT_EQ(r.out.substr(0, r.out.find(')') + 1), src("a.txt") + "\t:error(123)");
+  EXPECT_EQ(r.exitCode, 0xA0);
+  EXPECT_EQ(runState.errorCount, 1);
+  EXPECT_FALSE(has("dst\\a.txt"));
+  EXPECT_TRUE(has("dst\\b.txt"));
+}
+
+#if !defined(_WIN32)
+// A list that cannot be read twice (a pipe) is not read ahead: its lines are checked as they
+// come, and the first one outside the source ends the reading.
+TEST_F(DriverTest, APipedListIsCheckedLineByLine) {
+  put("src\\a.txt");
+  put("src\\b.txt");
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  std::string text = "a.txt\n..\\b.txt\nb.txt\n";
+  ASSERT_EQ(write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(ends[1]);
+  std::string list = "@\\proc\\self\\fd\\" + std::to_string(ends[0]);
+  RunResult r = run({src(), list, dst(), "/+c"});
+  close(ends[0]);
+  EXPECT_EQ(r.out, src("a.txt") + "\n..\\b.txt :not a path below the source\n 1/1.files copied.\n");
+  EXPECT_EQ(r.exitCode, 0x80);
+  EXPECT_TRUE(has("dst\\a.txt"));
+  EXPECT_FALSE(has("dst\\b.txt"));
+}
+#endif
 
 } // namespace

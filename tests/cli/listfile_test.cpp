@@ -13,13 +13,15 @@ namespace {
 struct Line {
   std::string text;
   bool tooLong;
+  bool holdsNul = false;
   bool operator==(const Line &other) const {
-    return text == other.text && tooLong == other.tooLong;
+    return text == other.text && tooLong == other.tooLong && holdsNul == other.holdsNul;
   }
 };
 
 std::ostream &operator<<(std::ostream &out, const Line &line) {
-  return out << "{\"" << line.text << "\"" << (line.tooLong ? ", too long}" : "}");
+  return out << "{\"" << line.text << "\"" << (line.tooLong ? ", too long" : "")
+             << (line.holdsNul ? ", holds NUL" : "") << "}";
 }
 
 class ListFileTest : public testing::Test {
@@ -36,10 +38,10 @@ protected:
     if (file == nullptr)
       return lines;
     std::vector<char> buffer(room + 8, '#');
-    bool tooLong = true;
-    while (readListLine(file, buffer.data(), room, &tooLong)) {
+    ListLineFault fault = LINE_HOLDS_NUL;
+    while (readListLine(file, buffer.data(), room, lines.empty(), &fault)) {
       EXPECT_EQ(buffer[room], '#') << "written past the room";
-      lines.push_back({buffer.data(), tooLong});
+      lines.push_back({buffer.data(), fault == LINE_TOO_LONG, fault == LINE_HOLDS_NUL});
     }
     listFileClose(file);
     return lines;
@@ -91,6 +93,32 @@ TEST_F(ListFileTest, TwoByteCharactersStayWhole) {
   EXPECT_EQ(read("\"\x81\"x\"y\n", 64), (Lines{{"\x81\"x", false}}));
   EXPECT_EQ(read("ab\x95\x5c\n", 4), (Lines{{"ab", true}}));
   EXPECT_EQ(read("ab\x95\x5c\n", 5), (Lines{{"ab\x95\x5c", false}}));
+}
+
+// A UTF-8 byte-order mark before the first line is no part of it; bytes that only begin like
+// one are text, and a mark anywhere else is text too.
+TEST_F(ListFileTest, AByteOrderMarkBeforeTheFirstLineIsSkipped) {
+  EXPECT_EQ(read("\xEF\xBB\xBF\"a b\" x\r\n\xEF\xBB\xBF"
+                 "c\n",
+                 64),
+            (Lines{{"a b", false},
+                   {"\xEF\xBB\xBF"
+                    "c",
+                    false}}));
+  EXPECT_EQ(read("\xEF\xBB\xBF", 64), Lines{});
+  EXPECT_EQ(read("\xEF\xBB\xBF\n", 64), (Lines{{"", false}}));
+  EXPECT_EQ(read("\xEF\xBBx\n", 64), (Lines{{"\xEF\xBBx", false}}));
+  EXPECT_EQ(read("\xEF\n", 64), (Lines{{"\xEF", false}}));
+  EXPECT_EQ(read("\xEF", 64), (Lines{{"\xEF", false}}));
+}
+
+// A NUL byte in the text of a line marks it, keeps the text before it and reads the line to its
+// end; in the remark after a closing quote it is no part of the path.
+TEST_F(ListFileTest, ANulByteMarksTheLine) {
+  using namespace std::string_literals;
+  EXPECT_EQ(read("a.txt\0.bak\nb\n"s, 64), (Lines{{"a.txt", false, true}, {"b", false}}));
+  EXPECT_EQ(read("\"a\" \0\n\0\n"s, 64), (Lines{{"a", false}, {"", false, true}}));
+  EXPECT_EQ(read("abcdefgh\0\n"s, 4), (Lines{{"abc", false, true}}));
 }
 
 } // namespace

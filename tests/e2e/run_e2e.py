@@ -246,14 +246,16 @@ class Runner:
         return "Z:" + text if self.under_wine else text
 
     def run(self, args, cwd, extra_env, kill_at=None, as_user=False, nofile=None, inject=None,
-            pause=None):
+            pause=None, output=None):
         """Runs the program once. With `as_user` (native only) it runs as an ordinary user: as
         ORDINARY_ID when the suite runs as root, else as the suite's own user. `nofile` limits
         the open files of the program. With `kill_at` (a system call and a count) strace kills
         it when it enters that call for that time; with `inject`, either (a system call, an
         action, a count), strace does that action instead of the call's n-th entry, or (system
         calls, what), strace makes every entry into those calls do `what`; with `pause` (a
-        Pause) strace stops it there while the pause's change is made (see run_paused)."""
+        Pause) strace stops it there while the pause's change is made (see run_paused).
+        `output` sends standard output to /dev/full ("full") or closes it ("closed"), through a
+        shell that then runs the command."""
         command = (self.as_user + ["wine", self.program] if self.under_wine else [self.program]) + args
         if as_user and os.geteuid() == 0:
             command = ["setpriv", f"--reuid={ORDINARY_ID}", f"--regid={ORDINARY_ID}",
@@ -275,6 +277,14 @@ class Runner:
         if inject is not None or pause is not None:
             # The leak checker of a sanitizer build cannot work under a tracer.
             env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
+
+        if output is not None:
+            redirect = {"full": ">/dev/full", "closed": ">&-"}[output]
+            command = ["sh", "-c", f'exec "$@" {redirect}', "sh"] + command
+
+        if output is not None:
+            redirect = {"full": ">/dev/full", "closed": ">&-"}[output]
+            command = ["sh", "-c", f'exec "$@" {redirect}', "sh"] + command
 
         def limit():
             resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile))
@@ -586,7 +596,7 @@ def run_scenario(runner, scenario, keep):
         shares = mount_shares(runner.faultfs, root, scenario.share) if scenario.share else []
         try:
             proc = runner.run(args, root, scenario.env, scenario.kill_at, scenario.as_user,
-                              scenario.nofile, scenario.inject, scenario.pause)
+                              scenario.nofile, scenario.inject, scenario.pause, scenario.output)
         except subprocess.TimeoutExpired:
             return [f"no end after {TIMEOUT_SECONDS} seconds"]
         unmount_shares(shares)  # the tree is checked on the backing directories themselves
@@ -607,7 +617,13 @@ def run_scenario(runner, scenario, keep):
                 failures.extend(unified(output_lines(want), output_lines(got)))
         if proc.returncode != expected_exit:
             failures.append(f"exit status {proc.returncode}, expected {expected_exit}")
-        if proc.stderr and not runner.under_wine:
+        if scenario.stderr is not None:
+            want = scenario.stderr.replace("{root}", root_text).encode("utf-8", "surrogateescape")
+            got = proc.stderr.replace(b"\r\n", b"\n") if runner.under_wine else proc.stderr
+            if (want not in got) if runner.under_wine else (got != want):
+                failures.append("standard error differs:")
+                failures.extend(unified(output_lines(want), output_lines(got)))
+        elif proc.stderr and not runner.under_wine:
             failures.append("standard error is not empty:")
             failures.extend(output_lines(proc.stderr)[:40])
         if expected_result is not None:

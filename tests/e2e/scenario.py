@@ -164,12 +164,17 @@ class Scenario:
               directories (relative paths of the tree) before the tree is made, and unmounted
               afterwards whatever happens; native only. Mounting needs root: where it is not
               permitted the scenario is skipped ("skipped: cannot mount") and passes.
+    output    where standard output goes instead of a pipe: "full" (/dev/full, every write
+              fails for want of space) or "closed" (no standard output at all); stdout must
+              then be None
+    stderr    the expected standard error, exact natively (contained in it under Wine, which
+              may add its own lines); None: natively it must be empty
     """
 
     def __init__(self, name, args, stdout=None, exit=0, tree=None, result=None, wine=None,
                  only=None, env=None, check=None, place=None, kill_at=None, as_user=False,
                  nofile=None, mount=None, root_only=None, share=None, expected_fail=None,
-                 pause=None, inject=None, bind=None):
+                 pause=None, inject=None, bind=None, output=None, stderr=None):
         if wine is not None and "reason" not in wine:
             raise ValueError(f"{name}: a Wine difference needs its reason")
         if only not in (None, "native", "wine"):
@@ -188,6 +193,10 @@ class Scenario:
             raise ValueError(f"{name}: share works natively only")
         if bind and only != "native":
             raise ValueError(f"{name}: bind works natively only")
+        if output not in (None, "full", "closed"):
+            raise ValueError(f"{name}: output must be 'full' or 'closed'")
+        if output is not None and stdout is not None:
+            raise ValueError(f"{name}: standard output that goes elsewhere cannot be checked")
         self.name = name
         self.args = list(args)
         self.tree = dict(tree or {})
@@ -210,6 +219,8 @@ class Scenario:
         self.pause = pause
         self.inject = inject
         self.bind = dict(bind or {})
+        self.output = output
+        self.stderr = stderr
 
     def expected(self, under_wine):
         """The fields that hold for one build: (stdout, exit, result)."""

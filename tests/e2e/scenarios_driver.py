@@ -4,6 +4,7 @@ reversed paths, and the closing summary or report."""
 from scenario import UNCHANGED, Dir, Scenario, lines
 
 SRC = {"src/a.txt": "alpha\n", "src/b.txt": "beta\n", "src/c.log": "gamma\n"}
+BAD_NAME = "\t:error(123) The filename, directory name, or volume label syntax is incorrect.  "
 
 SCENARIOS = [
     Scenario("driver/one-file-copy", ["src\\a.txt", "dst"],
@@ -88,4 +89,18 @@ SCENARIOS = [
     Scenario("driver/empty-list-file", ["src", "@list.txt", "dst"],
              stdout="src\\ :file not found.\n", exit=0xA0,
              tree=dict(SRC, **{"list.txt": "\n\n"}), result=UNCHANGED),
+    # A listing that cannot be written is said once on standard error and makes the exit status
+    # non-zero; the copy itself is done all the same.
+    Scenario("driver/listing-to-a-full-device", ["src", "dst"], output="full",
+             stderr="Standard output could not be written.\n", exit=0x40,
+             tree=SRC, result=dict(SRC, **{"dst/" + name[4:]: item for name, item in SRC.items()})),
+    Scenario("driver/listing-to-a-closed-output", ["src", "dst"], output="closed",
+             stderr="Standard output could not be written.\n", exit=0x40,
+             tree=SRC, result=dict(SRC, **{"dst/" + name[4:]: item for name, item in SRC.items()})),
+    # A destination whose wildcard matched no directory names none: it is refused as Windows
+    # refuses such a name, before anything is made.
+    Scenario("driver/wildcard-destination-that-matched-nothing", ["src", "new?"],
+             stdout=lines("new?" + BAD_NAME), exit=0x04, tree=SRC, result=UNCHANGED),
+    Scenario("driver/wildcard-destination-of-a-source-that-matched-nothing", ["*", "?.txt"],
+             stdout=lines("?.txt" + BAD_NAME), exit=0x04, tree={}, result=UNCHANGED),
 ]

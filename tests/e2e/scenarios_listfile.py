@@ -140,6 +140,35 @@ SCENARIOS = [
              tree={**SLASHES, "files.lst": b"old/config.ini\n"},
              stdout=lines("src\\old\\config.ini", " 1/1.files deleted."),
              result={"src/old": Dir(), "src/config.ini": "current\n", "files.lst": b"old/config.ini\n"}),
+    # A line is a path below the source: one that climbs out of it, or an absolute one, is
+    # refused before any line is walked, so the lines before it move nothing either.
+    Scenario("listfile/climbing-line-is-refused", ["src", "@files.lst", "dst", "/m"],
+             tree=merged(with_list(b"a.txt\n..\\outside\\f.txt\n"), {"outside/f.txt": "f\n"}),
+             stdout=lines("..\\outside\\f.txt :not a path below the source"), exit=0x80,
+             result=UNCHANGED),
+    Scenario("listfile/absolute-line-is-refused", ["src", "@files.lst", "/del"],
+             tree=merged(with_list(b"a.txt\n{root}\\outside\\f.txt\n"), {"outside/f.txt": "f\n"}),
+             stdout=lines("{root}\\outside\\f.txt :not a path below the source"), exit=0x80,
+             result=UNCHANGED),
+    # Without a source path each line is a source of its own, written as on the command line.
+    Scenario("listfile/without-source-a-line-may-climb", ["@files.lst", "dst"],
+             tree=merged(with_list(b"src\\..\\outside\\f.txt\n"), {"outside/f.txt": "f\n"}),
+             stdout=lines("src\\..\\outside\\f.txt", " 1/1.files copied."),
+             result=merged(with_list(b"src\\..\\outside\\f.txt\n"),
+                           {"outside/f.txt": "f\n", "dst/f.txt": "f\n"})),
+    # A byte-order mark at the start (as Notepad writes one) is no part of the first line.
+    Scenario("listfile/byte-order-mark-is-skipped", ["src", "@files.lst", "dst"],
+             tree=with_list(b"\xef\xbb\xbfa.txt\r\nx.c\r\n"),
+             stdout=lines("src\\a.txt", "src\\x.c", " 2/2.files copied."),
+             result=merged(with_list(b"\xef\xbb\xbfa.txt\r\nx.c\r\n"),
+                           {"dst/a.txt": "a\n", "dst/x.c": "x\n"})),
+    # A NUL byte cannot be part of a path: the line is refused as a bad name, not cut short
+    # (which would copy a.txt).
+    Scenario("listfile/nul-byte-refuses-the-line", ["src", "@files.lst", "dst", "/+c"],
+             tree=with_list(b"a.txt\x00.bak\nx.c\n"),
+             stdout=lines("src\\a.txt\t:error(123) The filename, directory name, or volume label "
+                          "syntax is incorrect.  ", "src\\x.c", " 1/1.files copied(1.errors)."),
+             exit=0xA0, result=merged(with_list(b"a.txt\x00.bak\nx.c\n"), {"dst/x.c": "x\n"})),
     Scenario("listfile/slash-in-quotes-and-verbose", ["src", "@files.lst", "dst", "/+v"],
              tree={**SLASHES, "files.lst": b'"old/config.ini" the old one\r\n'},
              stdout=lines(" copy(src\\old\\config.ini --> dst){",

@@ -2,7 +2,7 @@
 the leading-dot shorthand, a mask list after a source that is a file, and bracketed exclusions
 (by extension, by name without extension, by directory name; never by wildcard)."""
 
-from scenario import Dir, Scenario, lines
+from scenario import UNCHANGED, Dir, Scenario, lines
 
 
 def merged(tree, add=None, drop=()):
@@ -119,6 +119,17 @@ SCENARIOS = [
     Scenario("masks/plain-name-and-pattern", ["src", "sub2", "*.txt", "dst"], tree=NAMED,
              stdout=lines("src\\sub2\\b.txt", "src\\top.txt", " 2/2.files(1.dirs) copied."),
              result=merged(NAMED, {"dst/sub2/b.txt": "two\n", "dst/top.txt": "top\n"})),
+    # A mask is a name or a path below its source: one that climbs out with .. (and would be
+    # followed into the destination as bak\outside) or an absolute one is refused before any
+    # mask is walked.
+    Scenario("masks/climbing-mask-is-refused", ["src", "*.c", "..\\outside", "bak\\dst"],
+             tree=merged(CODE, {"outside/f.txt": "outside\n", "bak/dst": Dir()}, drop=["dst"]),
+             stdout=lines("..\\outside :not a path below the source"), exit=0x80,
+             result=UNCHANGED),
+    Scenario("masks/absolute-mask-is-refused", ["src", "*.c", "{root}\\outside", "dst", "/m"],
+             tree=merged(CODE, {"outside/f.txt": "outside\n"}),
+             stdout=lines("{root}\\outside :not a path below the source"), exit=0x80,
+             result=UNCHANGED),
     # A source that is a file: it is walked first, then each mask in its directory.
     Scenario("masks/after-a-file-source", ["src\\readme", "*.c", "dst"],
              tree=merged(CODE, {"src/readme": "read me\n"}),

@@ -94,6 +94,7 @@ def check_messages(program, manual, scratch):
         " :syntax error": (["m|"], 128),
         " :Unknown option": (["m", "/k"], 144),
         " :Unknown suboption": (["m", "/+k"], 144),
+        " :not a path below the source": (["m", "*.c", "..\\m", "x"], 128),
     }
     _, page, _ = render(manual, 200)
     for message, (args, status) in runs.items():

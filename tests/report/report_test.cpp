@@ -9,6 +9,10 @@
 #include "cli/cli.h"
 #include "report/report.h"
 #include "support/testutil.h"
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 // The cleaning step of reportError, reached directly so that any bytes can be fed to it.
 void cleanMessageText(char *text);
@@ -215,5 +219,37 @@ TEST_F(ReportTest, NestedBlocksAndClosingBraces) {
                               "  }\n"
                               " }\n");
 }
+
+TEST_F(ReportTest, AListingThatReachedStandardOutputIsNoFailure) {
+  tu::StdoutCapture capture;
+  printf("line\n");
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(finishStandardOutput());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(capture.finish(), "line\n");
+}
+
+#if !defined(_WIN32)
+// Every write that failed during the run is seen at the end, and said once on standard error.
+TEST_F(ReportTest, AListingThatCouldNotBeWrittenIsSaidOnce) {
+  fflush(stdout);
+  int saved = dup(1);
+  int full = open("/dev/full", O_WRONLY);
+  ASSERT_GE(saved, 0);
+  ASSERT_GE(full, 0);
+  dup2(full, 1);
+  close(full);
+  printf("lost\n");
+  fflush(stdout); // fails, and leaves the error mark
+  testing::internal::CaptureStderr();
+  bool reached = finishStandardOutput();
+  std::string said = testing::internal::GetCapturedStderr();
+  dup2(saved, 1);
+  close(saved);
+  clearerr(stdout);
+  EXPECT_FALSE(reached);
+  EXPECT_EQ(said, "Standard output could not be written.\n");
+}
+#endif
 
 } // namespace

@@ -41,6 +41,23 @@ TEST_F(DirsTest, PrepareDestinationMakesTheChainOutermostFirst) {
   EXPECT_EQ(again.finish(), "");
 }
 
+// Under /e nothing is made, yet each directory is listed as made once: it and every directory
+// above it then count as existing, and only what lies below them is listed again.
+TEST_F(DirsTest, EchoListsEachDirectoryOnce) {
+  runState.verbose = true;
+  runState.echoOnly = true;
+  tu::StdoutCapture capture;
+  EXPECT_TRUE(prepareDestination(t("a\\b").c_str(), FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_TRUE(prepareDestination(t("a\\b").c_str(), FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_TRUE(prepareDestination(t("a").c_str(), FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_TRUE(prepareDestination(t("a\\b\\c").c_str(), FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_TRUE(prepareDestination(t("a\\bc").c_str(), FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(capture.finish(), " createdir(" + t("a") + ")\n createdir(" + t("a\\b") +
+                                  ")\n createdir(" + t("a\\b\\c") + ")\n createdir(" + t("a\\bc") +
+                                  ")\n");
+  EXPECT_FALSE(fs::exists(tmp.path() / "a"));
+}
+
 TEST_F(DirsTest, PrepareDestinationRefusesAFileOnTheWay) {
   tu::writeFile(tmp.path() / "f", "data");
   runState.continueOnError = true;
