@@ -288,12 +288,20 @@ int handleExisting(const char *sourcePath, const char *destPath, DWORD attribute
   if (!isSelected(sourceEntry, destEntry))
     return 0;
   switch (runState.mode) {
-  case MODE_DELETE:
+  case MODE_DELETE: {
     // A namesake that is the very file itself (reached under another spelling or through a
-    // link) is no second copy: deleting the source would delete the only one.
-    if (sameFileIdentity(sourcePath, destPath) == 1)
+    // link) is no second copy: deleting the source would delete the only one. Where that cannot
+    // be told (a share that fails to answer), nothing is deleted either: the file fails.
+    int same = sameFileIdentity(sourcePath, destPath);
+    if (same == 1)
       return recordFailure(ST_SAME_PATH);
+    if (same < 0) {
+      beginItemLine();
+      printf("%s", sourcePath);
+      return failAction(ST_DELETE_FAILED);
+    }
     return deleteOne(sourcePath, attributes);
+  }
   case MODE_COMPARE:
     return compareOne(sourcePath, destPath, attributes, sourceEntry, listedDest);
   case MODE_MOVE:
