@@ -381,6 +381,15 @@ void handlePiece(const char *piece, ParseState &ps, CommandLine &out) {
 // Cuts every argument into at most one path piece and one option run, stopping at the first
 // piece that fails so that its message is the only one.
 void parseCommandLine(int argc, char **argv, CommandLine &out) {
+#if !defined(_WIN32)
+  // Where programs answer --help and --version, either alone shows the usage, as /? does (a
+  // file of that name stays reachable as .\--help).
+  if (argc == 2 && argv[1] != nullptr &&
+      (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "--version") == 0)) {
+    runState.showHelp = true;
+    return;
+  }
+#endif
   ParseState ps = {0, false};
   for (int i = 1; i < argc; ++i) {
     const char *piece = argv[i];

@@ -12,9 +12,11 @@
 // The extended attribute that Samba and Wine keep DOS attributes in.
 constexpr char DOS_XATTR_NAME[] = "user.DOSATTRIB";
 // The record of a cleared archive bit, beside the stored DOS attributes (whose text Samba and
-// Wine read on, unchanged): a bound on the change time that clearing gave the file,
-// "<seconds>.<9 digits>". Every later change of the file (its contents above all) moves the
-// change time past it, whatever last-write time the writer sets. Never copied with the file.
+// Wine read on, unchanged): "<seconds>.<9 digits>", a bound a little ahead of the clock on the
+// change time that clearing gave the file (the exact time cannot be recorded: storing it would
+// move it). Once the file system's clock has passed the bound, every later change of the file
+// is stamped past it, whatever last-write time the writer sets; until then the clear stays
+// pending in this process and is settled later (see SetFileAttributesA). Never copied.
 constexpr char CLEAN_XATTR_NAME[] = "user.treecopy.clean";
 // The mark of an update in place that has not ended: "<old size> <old last-write ticks>".
 constexpr char UPDATE_XATTR_NAME[] = "user.treecopy.update";

@@ -16,6 +16,14 @@ SCENARIOS = [
     # The usage text: asked for, or shown because there is no source.
     refused("usage/slash-question", ["/?"], USAGE, 0),
     refused("usage/no-arguments", [], USAGE, 0),
+    # On POSIX --help or --version alone shows the usage; with anything else it stays a name.
+    Scenario("usage/double-dash-help-alone", ["--help"], stdout=USAGE, tree=TREE, result=UNCHANGED,
+             only="native"),
+    Scenario("usage/double-dash-version-alone", ["--version"], stdout=USAGE, tree=TREE,
+             result=UNCHANGED, only="native"),
+    Scenario("usage/double-dash-help-with-a-destination-is-a-name", ["--help", "dst"],
+             stdout="--help :file not found.\n", exit=0xA0, tree=TREE, result=UNCHANGED,
+             only="native"),
     refused("usage/options-only", ["/s", "/+v", "/+t3"], USAGE, 0),
     refused("usage/lone-mask-is-a-destination", ["*.txt"], USAGE, 0),
     refused("usage/help-forms", ["/h", "/HE", "/hel", "/Help"], USAGE, 0),
