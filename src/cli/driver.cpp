@@ -217,18 +217,24 @@ uint32_t runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
   return 0;
 }
 
+// Copies the mask at `p` in a mask list (items each ended by a TAB) into `item`; returns where
+// the next one begins.
+const char *nextMask(const char *p, PathBuf item) {
+  const char *tab = std::strchr(p, '\t');
+  size_t length = tab != nullptr ? static_cast<size_t>(tab - p) : std::strlen(p);
+  if (length >= sizeof(PathBuf))
+    length = sizeof(PathBuf) - 1; // cannot happen: the list shares one buffer of the same size
+  std::memcpy(item, p, length);
+  item[length] = '\0';
+  return p + length + (tab != nullptr ? 1 : 0);
+}
+
 // Refuses the mask list whole, before anything is walked, when a mask names something outside
 // the source. False when refused.
 bool masksStayBelowSource(const char *masks) {
   PathBuf item; // one mask, copied out of the list
   for (const char *p = masks; *p != '\0';) {
-    const char *tab = std::strchr(p, '\t');
-    size_t length = tab != nullptr ? static_cast<size_t>(tab - p) : std::strlen(p);
-    if (length >= sizeof item)
-      length = sizeof item - 1; // cannot happen: the list shares one buffer of the same size
-    std::memcpy(item, p, length);
-    item[length] = '\0';
-    p += length + (tab != nullptr ? 1 : 0);
+    p = nextMask(p, item);
     if (refuseItemOutsideSource(item))
       return false;
   }
@@ -259,13 +265,7 @@ void runMaskList(CommandLine &cl, int &actedTotal) {
 
   PathBuf item; // the current mask, copied out of the list
   for (const char *p = cl.masks; *p != '\0';) {
-    const char *tab = std::strchr(p, '\t');
-    size_t length = tab != nullptr ? static_cast<size_t>(tab - p) : std::strlen(p);
-    if (length >= sizeof item)
-      length = sizeof item - 1; // cannot happen: the list shares one buffer of the same size
-    std::memcpy(item, p, length);
-    item[length] = '\0';
-    p += length + (tab != nullptr ? 1 : 0);
+    p = nextMask(p, item);
 
     int r = 0;
     if (!pathPut(cl.sourcePath, slot, item)) {
