@@ -292,6 +292,12 @@ inline bool isLinkEntry(const FindEntry &entry) {
 #endif
 }
 
+// Lets go of the directories kept open for namesake lookups (POSIX; nothing on Windows). A walk
+// level calls it as it readies its destination directory, so that no lookup outlives the level
+// that opened its directory: another program may rename that directory away and make a new one
+// of the same name between two levels, or between the walks of two list-file lines.
+void forgetLookupDirectories();
+
 // Looks up one entry by its exact name: no wildcard and no trimming of trailing dots, so a
 // destination namesake is never another file. False with the last error set when it does not
 // exist. With `storedAttributes` false the POSIX backend skips reading the stored DOS attributes

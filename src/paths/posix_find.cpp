@@ -543,8 +543,10 @@ namespace {
 // The directories of the last namesake lookups, kept open: the walk looks up one name after
 // another in the same destination directory (and a verification looks up the source's and the
 // destination's in turn), and a name looked up relative to its directory costs no walk of the
-// whole path. A directory is forgotten for the next one when its path text differs, and before
-// this process removes or renames it or a directory above it (forgetLookupDirectory).
+// whole path. A directory is forgotten for the next one when its path text differs, before
+// this process removes or renames it or a directory above it (forgetLookupDirectory), and
+// whenever a walk level readies its destination (forgetLookupDirectories): a directory that
+// another program renamed away meanwhile is never looked into again.
 struct LookupDirectory {
   char path[SYS_PATH]; // its system path with the final `/`; empty when none is kept
   int fd = -1;         // -1 for a directory that could not be opened: whole paths are used
@@ -590,6 +592,11 @@ int lookupDirectoryFor(const char *sys, const char **name) {
   int dirFd = dirLength > 0 && last[0] != '\0' ? lookupDirectoryOf(sys, dirLength) : -1;
   *name = dirFd >= 0 ? last : sys;
   return dirFd >= 0 ? dirFd : AT_FDCWD;
+}
+
+void forgetLookupDirectories() {
+  for (LookupDirectory &kept : lookupDirectories)
+    closeLookupDirectory(kept);
 }
 
 void forgetLookupDirectory(const char *sys) {

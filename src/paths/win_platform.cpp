@@ -277,6 +277,9 @@ int sameFileIdentity(const char *first, const char *second) {
              : 0;
 }
 
+// Windows keeps no lookup directory open: each lookup goes by the whole path.
+void forgetLookupDirectories() {}
+
 // The exact lookup of one name: Windows names hold no wildcard, so FindFirstFileA finds just it.
 bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes) {
   (void)storedAttributes;

@@ -429,6 +429,7 @@ bool prepareLevel(Level &level, const char *source, const char *destination) {
 void readyDestination(Level &level, const char *destination, DWORD attributes) {
   if (level.destPattern[0] == 0)
     return;
+  forgetLookupDirectories(); // this level's lookups go to the directory as it is now
   level.destDirExists = pathExists(level.destPattern);
   // A directory that could not be searched for another reason than its absence (an I/O error
   // of a share, a listing refused) is not known to be missing. Where no directory is made, the

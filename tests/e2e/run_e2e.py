@@ -186,7 +186,7 @@ def load_scenarios():
 # moves a file without replacing anything by linking and unlinking where Linux renames with
 # RENAME_NOREPLACE, so a kill at such a rename is a kill at that link there; it copies data with
 # read and write where Linux asks the kernel to copy, so the first write there is the first data.
-PORTABLE_CALLS = {"renameat2": "linkat", "copy_file_range": "write"}
+PORTABLE_CALLS = {"renameat2": "linkat", "copy_file_range": "write", "statx": "newfstatat"}
 
 
 class Runner:
@@ -300,11 +300,12 @@ class Runner:
         """Runs `command` under strace, which stops the program with SIGSTOP at the pause's
         system call; once strace's trace says the program is stopped, the pause's change is made
         and the program continued. The result carries `paused`: whether the stop came."""
-        inject = f"inject={pause.call}:" + (f"error={pause.error}:" if pause.error else "")
+        call = PORTABLE_CALLS.get(pause.call, pause.call) if self.portable else pause.call
+        inject = f"inject={call}:" + (f"error={pause.error}:" if pause.error else "")
         inject += f"signal=STOP:when={pause.count}"
         with tempfile.TemporaryDirectory(prefix="tc-trace-") as scratch:
             trace = os.path.join(scratch, "trace")
-            strace = ["strace", "-f", "-qq", "-o", trace, "-e", f"trace={pause.call}", "-e", inject]
+            strace = ["strace", "-f", "-qq", "-o", trace, "-e", f"trace={call}", "-e", inject]
             if pause.path is not None:
                 strace += ["-P", pause.path]  # (strace matches a relative one, as the program names it)
             proc = subprocess.Popen(strace + command, cwd=cwd, env=env, stdin=DEVNULL,

@@ -2,7 +2,9 @@
 empty lines; a line that finds nothing stops the run without /+c and is passed over with it;
 masks given beside a list file are ignored."""
 
-from scenario import T0, UNCHANGED, Dir, File, Scenario, lines
+import os
+
+from scenario import T0, UNCHANGED, Dir, File, Pause, Scenario, lines
 
 
 def merged(tree, add=None, drop=()):
@@ -193,6 +195,20 @@ SCENARIOS = [
              exit=0x01, result=merged(TWO_OF_ONE_NAME, {"files.lst": b"a\\x.txt\nb\\x.txt\nb\\y.txt\n",
                                                         "src/b/y.txt": "Y\n", "dst/x.txt": "A\n",
                                                         "dst/y.txt": "Y\n"})),
+    # Another program puts a new, empty destination in place of the old one between two lines
+    # (renamed away, made again): the second line's namesake is looked up in the new directory,
+    # never in the one renamed away, so b.txt is copied. The window: the listing of src\b.txt.
+    Scenario("listfile/destination-replaced-between-lines", ["src", "@files.lst", "dst", "/u"],
+             only="native",
+             tree={"src/a.txt": File("a\n", mtime=T0), "src/b.txt": File("b\n", mtime=T0),
+                   "dst/b.txt": File("b\n", mtime=T0), "files.lst": "a.txt\nb.txt\n"},
+             pause=Pause("statx", 1, lambda root: (os.rename(os.path.join(root, "dst"),
+                                                             os.path.join(root, "dst.old")),
+                                                   os.mkdir(os.path.join(root, "dst"))),
+                         path="src/b.txt"),
+             stdout=lines("src\\a.txt", "src\\b.txt", " 2/2.files copied."),
+             result={"src/a.txt": "a\n", "src/b.txt": "b\n", "files.lst": "a.txt\nb.txt\n",
+                     "dst.old/a.txt": "a\n", "dst.old/b.txt": "b\n", "dst/b.txt": "b\n"}),
     # The same file named twice is no collision: copied again, as any selected pair is.
     Scenario("listfile/one-file-named-twice", ["src", "@files.lst", "dst"],
              tree=merged(TWO_OF_ONE_NAME, {"files.lst": b"a\\x.txt\na/x.txt\n"}),
