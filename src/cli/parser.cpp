@@ -17,10 +17,6 @@ bool isForbidden(unsigned char c) {
   return c == '"' || c == ';' || c == '<' || c == '>' || c == '|' || (c >= 0x01 && c <= 0x1F);
 }
 
-inline char upperAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-}
-
 // Reports a refused piece once per piece: later failures in the same piece stay silent.
 bool syntaxAlreadyReported() {
   return (runState.status & ST_SYNTAX) != 0;
@@ -56,7 +52,7 @@ int32_t readNumber(const char *p) {
 // position after it, or nullptr for an unknown option.
 const char *applyOption(const char *p) {
   RunState &rs = runState;
-  switch (upperAscii(*p)) {
+  switch (upperAscii(static_cast<unsigned char>(*p))) {
   case 'A':
     rs.archiveOnly = true;
     break;
@@ -121,7 +117,7 @@ const char *applyOption(const char *p) {
 // Takes the effect of one suboption letter at `p`; false for an unknown suboption.
 bool applySuboption(const char *p) {
   RunState &rs = runState;
-  switch (upperAscii(*p)) {
+  switch (upperAscii(static_cast<unsigned char>(*p))) {
   case 'E':
     rs.selectMask |= SEL_ABSENT;
     break;

@@ -427,6 +427,16 @@ char *ensureTrailingSep(char *text);
 void insertChar(char *position, char ch);
 bool looksLikePath(const char *text);
 
+// The program's ASCII case folds: a letter as its upper (lower) case, every other byte (a DBCS
+// byte too) as it is. Listings order by the upper fold, as Windows lists; _stricmp orders by the
+// lower one.
+constexpr unsigned char upperAscii(unsigned char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
+}
+constexpr unsigned char lowerAscii(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
 // ASCII-only case folding, as _stricmp and _strnicmp compare in the C locale.
 int stricmpAscii(const char *a, const char *b);
 int strnicmpAscii(const char *a, const char *b, size_t n);

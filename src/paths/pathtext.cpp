@@ -20,10 +20,6 @@ size_t boundedLength(const char *buffer) {
   return n;
 }
 
-inline int foldAscii(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
-}
-
 } // namespace
 
 // Copies `text` to `at` inside `buffer` only when it fits with its terminator; the text may lie
@@ -167,8 +163,8 @@ bool looksLikePath(const char *text) {
 // _stricmp in the C locale: ASCII letters folded to lower case, bytes compared unsigned.
 int stricmpAscii(const char *a, const char *b) {
   for (;; ++a, ++b) {
-    int x = foldAscii(static_cast<unsigned char>(*a));
-    int y = foldAscii(static_cast<unsigned char>(*b));
+    int x = lowerAscii(static_cast<unsigned char>(*a));
+    int y = lowerAscii(static_cast<unsigned char>(*b));
     if (x != y || x == 0)
       return x - y;
   }
@@ -177,8 +173,8 @@ int stricmpAscii(const char *a, const char *b) {
 // _strnicmp in the C locale: as stricmpAscii over at most `n` bytes.
 int strnicmpAscii(const char *a, const char *b, size_t n) {
   for (; n > 0; --n, ++a, ++b) {
-    int x = foldAscii(static_cast<unsigned char>(*a));
-    int y = foldAscii(static_cast<unsigned char>(*b));
+    int x = lowerAscii(static_cast<unsigned char>(*a));
+    int y = lowerAscii(static_cast<unsigned char>(*b));
     if (x != y || x == 0)
       return x - y;
   }

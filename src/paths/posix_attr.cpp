@@ -57,10 +57,6 @@ size_t charLength(const unsigned char *s) {
   return 1;
 }
 
-unsigned char foldAscii(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? c - 32 : c;
-}
-
 // Matches name against pattern[0, patternEnd): `*` any run, `?` one character, ASCII letters
 // folded, everything else exact.
 bool matchRange(const unsigned char *p, const unsigned char *patternEnd, const unsigned char *n) {
@@ -84,7 +80,7 @@ bool matchRange(const unsigned char *p, const unsigned char *patternEnd, const u
       size_t patternLength = charLength(p);
       if (p + patternLength > patternEnd)
         patternLength = static_cast<size_t>(patternEnd - p);
-      bool same = patternLength == nameLength && (nameLength == 1 ? foldAscii(*p) == foldAscii(*n)
+      bool same = patternLength == nameLength && (nameLength == 1 ? upperAscii(*p) == upperAscii(*n)
                                                                   : memcmp(p, n, nameLength) == 0);
       if (same) {
         p += patternLength;

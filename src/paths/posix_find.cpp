@@ -122,10 +122,6 @@ void releaseState(SearchState *state) {
   ++freeCount;
 }
 
-unsigned char foldUpper(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c;
-}
-
 // The first eight bytes of a name in listing order, as one number: ASCII letters folded to upper
 // case, big-endian, a short name padded with zeros (so that it comes before its extensions);
 // "." is 0 and ".." 1, before every other name. Names whose keys differ are in the order of
@@ -135,7 +131,7 @@ uint64_t sortKey(const char *name, size_t length) {
     return length - 1;
   uint64_t key = 0;
   for (size_t i = 0; i < 8; ++i)
-    key = (key << 8) | (i < length ? foldUpper(static_cast<unsigned char>(name[i])) : 0);
+    key = (key << 8) | (i < length ? upperAscii(static_cast<unsigned char>(name[i])) : 0);
   return key;
 }
 
@@ -191,8 +187,8 @@ bool nameBefore(const char *a, const char *b) {
   const unsigned char *x = reinterpret_cast<const unsigned char *>(a);
   const unsigned char *y = reinterpret_cast<const unsigned char *>(b);
   for (;; ++x, ++y) {
-    unsigned char cx = (*x >= 'a' && *x <= 'z') ? *x - 32 : *x;
-    unsigned char cy = (*y >= 'a' && *y <= 'z') ? *y - 32 : *y;
+    unsigned char cx = upperAscii(*x);
+    unsigned char cy = upperAscii(*y);
     if (cx != cy)
       return cx < cy;
     if (cx == 0)

@@ -25,11 +25,8 @@ bool sameCharsetName(const char *name, const char *known) {
       ++name;
     while (*known == '-' || *known == '_')
       ++known;
-    char a = *name, b = *known;
-    if (a >= 'a' && a <= 'z')
-      a = static_cast<char>(a - 32);
-    if (b >= 'a' && b <= 'z')
-      b = static_cast<char>(b - 32);
+    unsigned char a = upperAscii(static_cast<unsigned char>(*name));
+    unsigned char b = upperAscii(static_cast<unsigned char>(*known));
     if (a != b)
       return false;
     if (a == '\0')
