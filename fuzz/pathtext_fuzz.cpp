@@ -23,7 +23,6 @@ enum Operation {
   OP_PUT_OVERLAP,  // pathPut of the buffer's own tail to an offset
   OP_APPEND,       // pathAppend
   OP_APPEND_CHAR,  // pathAppendChar
-  OP_SEP_IF_DOTS,  // appendSepIfDots
   OP_TRAILING_SEP, // ensureTrailingSep
   OP_INSERT,       // insertChar
   OP_TRIM_LAST,    // *lastCharPtr(text) = 0, as the callers trim
@@ -394,22 +393,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         FUZZ_CHECK(snapshot(b) == before);
       break;
     }
-    case OP_SEP_IF_DOTS: {
-      if (!roomForOne)
-        break;
-      bool dots = length > 0 && std::strspn(b, ".") == length;
-      FUZZ_CHECK(appendSepIfDots(b) == dots);
-      FUZZ_CHECK(std::string(b) == std::string(before.c_str()) + (dots ? "\\" : ""));
-      break;
-    }
     case OP_TRAILING_SEP: {
-      if (!roomForOne)
-        break;
       bool lone = fuzz::endsInLoneLeadByte(b);
       bool needed = length > 0 && !isSeparatorChar(b, fuzz::lastCharOffset(b));
-      char *end = ensureTrailingSep(b);
-      FUZZ_CHECK(std::string(b) == std::string(before.c_str()) + (needed ? "\\" : ""));
-      FUZZ_CHECK(end == b + std::strlen(b));
+      bool fits = ensureTrailingSep(b);
+      FUZZ_CHECK(fits == (!needed || roomForOne));
+      FUZZ_CHECK(std::string(b) == std::string(before.c_str()) + (needed && fits ? "\\" : ""));
+      if (!fits)
+        break;
       // A text that ends in a whole character now ends in a separator of its own.
       if (length > 0 && !lone)
         FUZZ_CHECK(isSeparatorChar(b, fuzz::lastCharOffset(b)));

@@ -23,17 +23,10 @@ bool containsChar(const char *text, char ch) {
   return false;
 }
 
-// Reports text that cannot be put together inside one buffer; the walk it was meant for is not
-// made.
-void reportTooLong(const char *head, const char *tail) {
-  ::reportTooLong(head, std::strlen(head), tail, ST_NOT_FOUND, false);
-}
-
-// ensureTrailingSep with the bound checked first; false when the separator does not fit.
-bool ensureSepBounded(char *path) {
-  if (path[0] != '\0' && !isSeparator(*lastCharPtr(path)))
-    return pathAppendChar(path, '\\');
-  return true;
+// Reports a path of a walk that cannot be put together inside one buffer; the walk is
+// not made (the report's reportTooLong, with the driver's status value).
+void reportWalkPathTooLong(const char *head, const char *tail) {
+  reportTooLong(head, std::strlen(head), tail, ST_NOT_FOUND, false);
 }
 
 // Gives a name without an extension its final dot, so that the search finds the file itself
@@ -50,7 +43,7 @@ bool appendDotIfNoExtension(char *path, bool &marked) {
     marked = !containsChar(name, '*') && !containsChar(name, '?');
     return true;
   }
-  reportTooLong(path, ".");
+  reportWalkPathTooLong(path, ".");
   return false;
 }
 
@@ -158,13 +151,13 @@ uint32_t runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
   // With a prefix that leaves no room for a character of a line, every line would be too long,
   // so such a prefix is reported once as too long, counted as a failure, and no line is read.
   size_t prefixLength = 0;
-  bool fits = ensureSepBounded(cl.sourcePath);
+  bool fits = ensureTrailingSep(cl.sourcePath);
   if (fits) {
     prefixLength = std::strlen(cl.sourcePath);
     fits = prefixLength + 1 < LIST_TEXT_ROOM;
   }
   if (!fits) {
-    reportTooLong(cl.sourcePath, "");
+    reportWalkPathTooLong(cl.sourcePath, "");
     listFileClose(file);
     return 0;
   }
@@ -181,7 +174,7 @@ uint32_t runListFile(CommandLine &cl, int &actedTotal, int &linesWalked) {
   while (readListLine(file, line, room, first, &fault)) {
     first = false;
     if (fault == LINE_TOO_LONG) {
-      reportTooLong(cl.sourcePath, "");
+      reportWalkPathTooLong(cl.sourcePath, "");
       if (shouldStop())
         break;
       continue;
@@ -249,7 +242,7 @@ void runMaskList(CommandLine &cl, int &actedTotal) {
   char *slot; // where each mask is written into sourcePath
   if (*name != '\0' && looksLikePath(name) && probePathKind(cl.sourcePath) == 1) {
     // When the separator does not fit, no mask fits either: each is then reported below.
-    ensureSepBounded(cl.sourcePath);
+    ensureTrailingSep(cl.sourcePath);
     slot = cl.sourcePath + std::strlen(cl.sourcePath);
   } else if (*name != '\0') {
     bool marked = false;
@@ -270,18 +263,18 @@ void runMaskList(CommandLine &cl, int &actedTotal) {
     int r = 0;
     if (!pathPut(cl.sourcePath, slot, item)) {
       *slot = '\0';
-      reportTooLong(cl.sourcePath, item);
+      reportWalkPathTooLong(cl.sourcePath, item);
     } else if (looksLikePath(item)) {
       char *destName = fileNamePart(cl.destPath);
       if (*destName == '*')
         *destName = '\0';
-      bool sepFits = ensureSepBounded(cl.destPath);
+      bool sepFits = ensureTrailingSep(cl.destPath);
       size_t destLength = std::strlen(cl.destPath);
       if (sepFits && pathAppend(cl.destPath, item)) {
         r = walkOnce(cl);
         cl.destPath[destLength] = '\0';
       } else {
-        reportTooLong(cl.destPath, item);
+        reportWalkPathTooLong(cl.destPath, item);
       }
     } else {
       r = walkOnce(cl);

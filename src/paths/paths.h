@@ -422,8 +422,9 @@ constexpr bool DOT_RUNS_ARE_NAMES = true;
 #endif
 // The append forms below need room for one more byte; callers check with pathAppendChar first
 // where the text may fill its buffer, or use the checked variants.
-bool appendSepIfDots(char *name);
-char *ensureTrailingSep(char *text);
+// Makes a non-empty path in a PathBuf end in a separator so that a name can follow; false, and
+// nothing written, when the separator does not fit.
+bool ensureTrailingSep(char *path);
 void insertChar(char *position, char ch);
 bool looksLikePath(const char *text);
 

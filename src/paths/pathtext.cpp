@@ -95,28 +95,10 @@ bool isDotName(const char *name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// A dots-only name names a directory, so it gets the separator that makes it one.
-bool appendSepIfDots(char *name) {
-  if (dotsOnlyLength(name) < 1)
-    return false;
-  size_t length = std::strlen(name);
-  name[length] = '\\';
-  name[length + 1] = '\0';
+bool ensureTrailingSep(char *path) {
+  if (path[0] != '\0' && !isSeparator(*lastCharPtr(path)))
+    return pathAppendChar(path, '\\');
   return true;
-}
-
-// Makes a non-empty text end in a separator so that a name can follow; returns the end.
-char *ensureTrailingSep(char *text) {
-  if (*text == '\0')
-    return text;
-  char *last = lastCharPtr(text);
-  char *end = text + std::strlen(text);
-  if (!isSeparator(*last)) {
-    end[0] = '\\';
-    end[1] = '\0';
-    ++end;
-  }
-  return end;
 }
 
 // Opens a one-byte gap at `position` and stores `ch` there (a NUL splits the text in two).

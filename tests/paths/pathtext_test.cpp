@@ -71,36 +71,33 @@ TEST_F(PathTextTest, DotsOnlyNames) {
   EXPECT_FALSE(isDotName("..."));
   EXPECT_FALSE(isDotName(".a"));
   EXPECT_FALSE(isDotName(""));
-
-  Buf dots("..");
-  EXPECT_TRUE(appendSepIfDots(dots.b));
-  EXPECT_EQ(dots.str(), "..\\");
-  Buf name(".a");
-  EXPECT_FALSE(appendSepIfDots(name.b));
-  EXPECT_EQ(name.str(), ".a");
 }
 
 TEST_F(PathTextTest, EnsureTrailingSeparator) {
   colonSeparates = true;
   Buf drive("C:");
-  EXPECT_EQ(ensureTrailingSep(drive.b), drive.b + 2);
+  EXPECT_TRUE(ensureTrailingSep(drive.b));
   EXPECT_EQ(drive.str(), "C:");
   colonSeparates = false;
-  EXPECT_EQ(ensureTrailingSep(drive.b), drive.b + 3);
+  EXPECT_TRUE(ensureTrailingSep(drive.b));
   EXPECT_EQ(drive.str(), "C:\\");
 
   Buf dir("dir");
-  EXPECT_EQ(ensureTrailingSep(dir.b), dir.b + 4);
+  EXPECT_TRUE(ensureTrailingSep(dir.b));
   EXPECT_EQ(dir.str(), "dir\\");
-  EXPECT_EQ(ensureTrailingSep(dir.b), dir.b + 4); // already there
+  EXPECT_TRUE(ensureTrailingSep(dir.b)); // already there
+  EXPECT_EQ(dir.str(), "dir\\");
   Buf empty("");
-  EXPECT_EQ(ensureTrailingSep(empty.b), empty.b);
+  EXPECT_TRUE(ensureTrailingSep(empty.b));
   EXPECT_EQ(empty.str(), "");
+  Buf full(std::string(sizeof(PathBuf) - 1, 'x')); // no room for the separator: unchanged
+  EXPECT_FALSE(ensureTrailingSep(full.b));
+  EXPECT_EQ(full.str().size(), sizeof(PathBuf) - 1);
 
   // A final character whose trail byte is 0x5C does not end in a separator.
   setLeadByteTable(LEAD_SHIFT_JIS);
   Buf pair("d\x81\\");
-  EXPECT_EQ(ensureTrailingSep(pair.b), pair.b + 4);
+  EXPECT_TRUE(ensureTrailingSep(pair.b));
   EXPECT_EQ(pair.str(), "d\x81\\\\");
 }
 
