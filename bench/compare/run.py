@@ -245,6 +245,17 @@ def big_rows(prog, big_mib, log_mib):
             setup="rm -rf out && mkdir out && cp big.bin out/ && touch -d 2001-01-01 out/big.bin && "
                   "cat big.bin out/big.bin >/dev/null",
             teardown="rm -rf out", check=f"{t} big.bin out /c | grep -q '^ 1/1.files compared'"),
+        # A disk image: 4 GiB that hold 12 KiB of data (at its start, middle and end), the rest
+        # holes; the copy keeps them (cp does by default).
+        Row("sparsecopy", "a 4 GiB sparse file holding 12 KiB, copy", [
+            ("treecopy", "rm -rf out && mkdir out", f"{t} sparse.bin out"),
+            ("cp", "rm -rf out && mkdir out", "cp sparse.bin out/"),
+        ], "cp", 2.0,
+            setup="truncate -s 4G sparse.bin && for block in 0 524288 1048575; do "
+                  "head -c 4096 /dev/urandom | dd of=sparse.bin bs=4096 seek=$block conv=notrunc "
+                  "status=none; done",
+            teardown="rm -rf out sparse.bin",
+            check="cmp sparse.bin out/sparse.bin && test $(du -k out/sparse.bin | cut -f1) -lt 1024"),
         Row("incremental", f"a {log_mib} MiB log grown by {tail} MiB, /i", [
             ("treecopy /i", shrink, f"{t} log.bin logdst /i"),
             ("rsync --append", shrink, "rsync --append log.bin logdst/log.bin"),
@@ -287,7 +298,8 @@ def main():
     parser.add_argument("program")
     parser.add_argument("--fs", default="tmpfs,disk")
     parser.add_argument("--rounds", type=int, default=int(os.environ.get("BENCH_ROUNDS", "5")))
-    parser.add_argument("--rows", default="copy,update,compare,move,bigcopy,bigcompare,incremental")
+    parser.add_argument("--rows",
+                        default="copy,update,compare,move,bigcopy,bigcompare,sparsecopy,incremental")
     parser.add_argument("--big-mib", type=int, default=int(os.environ.get("BENCH_BIG_MIB", "2048")))
     parser.add_argument("--log-mib", type=int, default=int(os.environ.get("BENCH_LOG_MIB", "1024")))
     parser.add_argument("--no-syscalls", action="store_true")

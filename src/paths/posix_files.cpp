@@ -146,54 +146,62 @@ int settleClone(int out, uint64_t size) {
   return 0;
 }
 
-// Copies the data of `in` (`size` bytes when it was examined, on device `device`) into the
-// empty file `out`: a clone where the file system shares blocks, else copy_file_range, else
-// reads and writes. The size seen at the start is what is copied (as Windows does): a source
-// that grew meanwhile gives no more, one that ends sooner fails with SOURCE_ENDED, never a
-// shortened copy. A file whose status says 0 bytes is read to its end: files of /proc and /sys
-// say so and yet hold data. 0, errno or SOURCE_ENDED.
-int copyData(int in, int out, uint64_t size, uint64_t device) {
-  uint64_t copied = 0;
-  const bool toEnd = size == 0;
-  if (faultBytes < 0 && dropAfter < 0 && !toEnd) {
-    // A small file takes a single call.
-    if (sysCloneFile(in, out, device))
-      return settleClone(out, size);
-    uint64_t piece = copyProgress != nullptr ? FIRST_PROGRESS_PIECE : KERNEL_PIECE;
-    int64_t pieceStart = copyProgress != nullptr ? steadyMilliseconds() : 0;
-    while (copied < size) {
-      size_t ask = static_cast<size_t>(std::min<uint64_t>(size - copied, piece));
-      long n = sysCopyRange(in, out, ask, device, copied == 0);
-      if (n < 0)
-        return errno;
-      // The end of the file, or data the kernel does not copy here: the reads below go on from
-      // here and tell which.
-      if (n == 0)
-        break;
-      copied += static_cast<uint64_t>(n);
-      if (copyProgress != nullptr) {
-        copyProgress(copied, size);
-        int64_t now = steadyMilliseconds();
-        piece = nextPiece(piece, now - pieceStart);
-        pieceStart = now;
-      }
+// One data copy under way: the two descriptors, the size read at the start (0: read to the
+// end), the source's device, and how far it has come (`at`, the offset both positions are at).
+struct DataCopy {
+  int in, out;
+  uint64_t size;
+  uint64_t device;
+  bool toEnd;
+  uint64_t at;
+  bool kernel;        // the kernel's copy may still be asked
+  bool kernelStarted; // it has copied something
+  uint64_t piece;     // its next piece
+  int64_t pieceStart; // when the last piece began (with a progress receiver)
+};
+
+// Copies the source from `copy.at` up to `end` (with `copy.toEnd`, up to its end) into `out`,
+// both positions at `copy.at`: by the kernel's copy while it copies, then by reads and writes
+// from where it stopped (the test seams apply to these). A source that ends before `end` fails
+// with SOURCE_ENDED. 0, errno or SOURCE_ENDED.
+int copyStretch(DataCopy &copy, uint64_t end) {
+  while (copy.kernel && copy.at < end) {
+    size_t ask = static_cast<size_t>(std::min<uint64_t>(end - copy.at, copy.piece));
+    long n = sysCopyRange(copy.in, copy.out, ask, copy.device, !copy.kernelStarted);
+    if (n < 0)
+      return errno;
+    // The end of the file, or data the kernel does not copy here: the reads below go on from
+    // here and tell which.
+    if (n == 0) {
+      copy.kernel = false;
+      break;
+    }
+    copy.kernelStarted = true;
+    copy.at += static_cast<uint64_t>(n);
+    if (copyProgress != nullptr) {
+      copyProgress(copy.at, copy.size);
+      int64_t now = steadyMilliseconds();
+      copy.piece = nextPiece(copy.piece, now - copy.pieceStart);
+      copy.pieceStart = now;
     }
   }
-  while (toEnd || copied < size) {
-    size_t ask =
-        toEnd ? COPY_CHUNK : static_cast<size_t>(std::min<uint64_t>(size - copied, COPY_CHUNK));
-    ssize_t got = read(in, copyBuffer, ask);
+  while (copy.toEnd || copy.at < end) {
+    size_t ask = copy.toEnd ? COPY_CHUNK
+                            : static_cast<size_t>(std::min<uint64_t>(end - copy.at, COPY_CHUNK));
+    ssize_t got = read(copy.in, copyBuffer, ask);
     if (got < 0) {
       if (errno == EINTR)
         continue;
       return errno;
     }
     if (got == 0)
-      return toEnd ? 0 : SOURCE_ENDED;
+      return copy.toEnd ? 0 : SOURCE_ENDED;
+    uint64_t copied = copy.at;
     if (faultBytes >= 0 &&
         copied + static_cast<uint64_t>(got) > static_cast<uint64_t>(faultBytes)) {
-      int err =
-          writeAll(out, copyBuffer, static_cast<size_t>(faultBytes - static_cast<int64_t>(copied)));
+      // (none of this piece where the fault lies in a hole skipped before it)
+      int64_t before = std::max<int64_t>(0, faultBytes - static_cast<int64_t>(copied));
+      int err = writeAll(copy.out, copyBuffer, static_cast<size_t>(before));
       if (err != 0)
         return err;
       return faultErrno != 0 ? faultErrno : SOURCE_ENDED;
@@ -204,14 +212,98 @@ int copyData(int in, int out, uint64_t size, uint64_t device) {
                    ? 0
                    : static_cast<size_t>(
                          std::min<uint64_t>(stored, static_cast<uint64_t>(dropAfter) - copied));
-    int err = writeAll(out, copyBuffer, stored);
+    int err = writeAll(copy.out, copyBuffer, stored);
     if (err != 0)
       return err;
-    copied += static_cast<uint64_t>(got);
+    copy.at += static_cast<uint64_t>(got);
     if (copyProgress != nullptr)
-      copyProgress(copied, toEnd ? copied : size);
+      copyProgress(copy.at, copy.toEnd ? copy.at : copy.size);
   }
   return 0;
+}
+
+// What copyExtents gives where the system cannot tell the source's holes: the copy goes on from
+// `copy.at` as for a file without holes. Never an errno value.
+constexpr int HOLES_UNKNOWN = -1;
+
+#if defined(SEEK_DATA) && defined(SEEK_HOLE)
+// Copies only the data of a source with holes, the holes left as holes in `out` (where its file
+// system keeps them; elsewhere it fills them with zeros itself): each stretch of data that
+// SEEK_DATA and SEEK_HOLE find before the size read at the start is copied to the same offset,
+// and the new file is then given that size. A source that now ends before that size fails with
+// SOURCE_ENDED, as a copy by reads would. 0, errno, SOURCE_ENDED or HOLES_UNKNOWN.
+int copyExtents(DataCopy &copy) {
+  uint64_t written = 0; // where the new file ends
+  while (copy.at < copy.size) {
+    off_t data = lseek(copy.in, static_cast<off_t>(copy.at), SEEK_DATA);
+    if (data < 0) {
+      if (errno == ENXIO)
+        break; // nothing but a hole from here, or the source ended: told below
+      if (errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS)
+        return HOLES_UNKNOWN; // both positions are still at copy.at
+      return errno;
+    }
+    if (static_cast<uint64_t>(data) >= copy.size)
+      break;
+    off_t hole = lseek(copy.in, data, SEEK_HOLE);
+    if (hole < 0)
+      return errno == ENXIO ? SOURCE_ENDED : errno; // it ended before data it had
+    if (lseek(copy.in, data, SEEK_SET) < 0 ||
+        (static_cast<uint64_t>(data) != written && lseek(copy.out, data, SEEK_SET) < 0))
+      return errno;
+    copy.at = static_cast<uint64_t>(data);
+    int err = copyStretch(copy, std::min<uint64_t>(static_cast<uint64_t>(hole), copy.size));
+    if (err != 0)
+      return err;
+    written = copy.at;
+  }
+  if (written < copy.size) {
+    // The source ends in a hole: it must still reach the size read at the start.
+    struct stat st;
+    if (fstat(copy.in, &st) != 0)
+      return errno;
+    if (static_cast<uint64_t>(st.st_size) < copy.size)
+      return SOURCE_ENDED;
+    if (ftruncate(copy.out, static_cast<off_t>(copy.size)) != 0)
+      return errno;
+    copy.at = copy.size;
+    if (copyProgress != nullptr)
+      copyProgress(copy.size, copy.size);
+  }
+  return 0;
+}
+#endif
+
+// Copies the data of `in` (`size` bytes when it was examined, on device `device`) into the
+// empty file `out`: a clone where the file system shares blocks, else copy_file_range, else
+// reads and writes; a source with holes (`sparse`, a hint) has only its data copied where the
+// system can tell its holes, and its copy keeps them. The size seen at the start is what is
+// copied (as Windows does): a source that grew meanwhile gives no more, one that ends sooner
+// fails with SOURCE_ENDED, never a shortened copy. A file whose status says 0 bytes is read to
+// its end: files of /proc and /sys say so and yet hold data. 0, errno or SOURCE_ENDED.
+int copyData(int in, int out, uint64_t size, uint64_t device, bool sparse) {
+  DataCopy copy{};
+  copy.in = in;
+  copy.out = out;
+  copy.size = size;
+  copy.device = device;
+  copy.toEnd = size == 0;
+  copy.kernel = faultBytes < 0 && dropAfter < 0 && !copy.toEnd;
+  copy.piece = copyProgress != nullptr ? FIRST_PROGRESS_PIECE : KERNEL_PIECE;
+  copy.pieceStart = copyProgress != nullptr ? steadyMilliseconds() : 0;
+  // A small file takes a single call.
+  if (copy.kernel && sysCloneFile(in, out, device))
+    return settleClone(out, size);
+#if defined(SEEK_DATA) && defined(SEEK_HOLE)
+  if (sparse && !copy.toEnd) {
+    int err = copyExtents(copy);
+    if (err != HOLES_UNKNOWN)
+      return err;
+  }
+#else
+  (void)sparse;
+#endif
+  return copyStretch(copy, size);
 }
 
 // The length of the directory part of a system path, its `/` included (0 for a bare name).
@@ -541,8 +633,12 @@ int copyToTemp(int in, const struct stat &source, int32_t stored, const char *ds
   if (err != 0)
     return err;
   int out = temp.fd;
+  // Fewer blocks than the size needs: the usual sign of holes (a file without any never pays
+  // for looking for them).
+  bool sparse =
+      static_cast<uint64_t>(source.st_blocks) * 512 < static_cast<uint64_t>(source.st_size);
   err = copyData(in, out, static_cast<uint64_t>(source.st_size),
-                 static_cast<uint64_t>(source.st_dev));
+                 static_cast<uint64_t>(source.st_dev), sparse);
   if (err == 0 && oldDst != nullptr && (oldDst->uid != geteuid() || oldDst->gid != getegid()))
     (void)!fchown(out, oldDst->uid, oldDst->gid); // keep the replaced file's owner where allowed
   if (err == 0 && stored >= 0)

@@ -363,7 +363,16 @@ def build_tree(root, tree, root_text):
         else:
             os.makedirs(os.path.dirname(target), exist_ok=True)
             with open(target, "wb") as out:
-                out.write(item.content.replace(b"{root}", root_text.encode()))
+                content = item.content.replace(b"{root}", root_text.encode())
+                if not item.holes:
+                    out.write(content)
+                    continue
+                block = 64 * 1024
+                for at in range(0, len(content), block):
+                    if content[at:at + block].count(0) < len(content[at:at + block]):
+                        out.seek(at)
+                        out.write(content[at:at + block])
+                out.truncate(len(content))
     for path in sorted(items):
         item = items[path]
         target = full_path(root, path)

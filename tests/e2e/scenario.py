@@ -46,10 +46,13 @@ class File:
     handed to the ordinary user (as_user): someone else's file in the user's directory. `mode`,
     when given, sets its permission bits once the tree is made (0o000: only root may read it);
     it is not checked in an expected tree. `xattrs` ({name: text}) are extended attributes the
-    file is given once it is made (native only); they are not checked in an expected tree."""
+    file is given once it is made (native only); they are not checked in an expected tree.
+    With `holes`, the file of an initial tree is written sparse: its blocks of 64 KiB that hold
+    only zeros are left as holes (not checked in an expected tree)."""
 
     def __init__(self, content, mtime=None, readonly=None, dosattrib=None, foreign=False, mode=None,
-                 xattrs=None):
+                 xattrs=None, holes=False):
+        self.holes = holes
         self.xattrs = dict(xattrs or {})
         self.content = content.encode("utf-8", "surrogateescape") if isinstance(content, str) else content
         self.mtime = mtime

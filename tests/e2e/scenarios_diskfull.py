@@ -43,7 +43,21 @@ LOG_OLD = File(LOG[:400 * KIB], mtime=T0)
 LOG_TREE = {"src/log.bin": File(LOG, mtime=LATER), "src/small.txt": "fits\n",
             "dst/log.bin": LOG_OLD, "dst/fill": FILL}
 
+# A disk image of 8 MiB that holds 12 KiB of data, the rest holes: its copy fits only where the
+# holes stay holes.
+IMAGE = bytearray(8 * 1024 * KIB)
+for at in (0, 4 * 1024 * KIB, 8 * 1024 * KIB - 4 * KIB):
+    IMAGE[at:at + 4 * KIB] = bytes((i * 13) & 0xFF for i in range(4 * KIB))
+IMAGE = bytes(IMAGE)
+
 SCENARIOS = [
+    # A sparse source onto the small file system, as a copy and as a move: only its data are
+    # written.
+    Scenario("diskfull/sparse-copy-keeps-holes", ["src", "dst"], only="native", mount=SMALL_FS,
+             tree={"src/image.bin": File(IMAGE, mtime=T0, holes=True), "dst/fill": FILL_ALONE},
+             stdout=lines("src\\image.bin", " 1/1.files(1.dirs) copied."),
+             result={"src/image.bin": File(IMAGE, mtime=T0), "dst/image.bin": File(IMAGE, mtime=T0),
+                     "dst/fill": FILL_ALONE}),
     # A copy over an older destination: the old file stays, with its time; the next file fits.
     Scenario("diskfull/copy-over-older-continues", ["src", "dst", "/+c"], only="native",
              mount=SMALL_FS, tree=copy_tree(True),

@@ -11,6 +11,7 @@
 #include "paths/paths.h"
 #include "support/testutil.h"
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -500,6 +501,103 @@ TEST_F(FsCopyTest, ACopyCarriesTheTimesReadWithItsSize) {
   ASSERT_TRUE(CopyFileA(src.c_str(), dir.text("copy").c_str(), FALSE)) << GetLastError();
   EXPECT_EQ(tu::readFile(dir.path() / "copy"), data);
   EXPECT_EQ(tu::writeTicks(dir.path() / "copy"), 130000000000000000LL);
+}
+
+// A file of `size` bytes that holds `piece` at its start, in its middle and at its end, with
+// holes between, written as a sparse file is; the bytes it reads as.
+std::string makeSparse(const std::string &path, uint64_t size, const std::string &piece) {
+  std::string bytes(size, '\0');
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  EXPECT_GE(fd, 0) << path;
+  for (uint64_t at : {uint64_t{0}, size / 2, size - piece.size()}) {
+    EXPECT_EQ(pwrite(fd, piece.data(), piece.size(), static_cast<off_t>(at)),
+              static_cast<ssize_t>(piece.size()));
+    bytes.replace(at, piece.size(), piece);
+  }
+  EXPECT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
+  close(fd);
+  return bytes;
+}
+
+// The bytes a file has on its file system (st_blocks).
+uint64_t allocatedBytes(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_blocks) * 512 : 0;
+}
+
+// What the copy hook does to a source: gives it `length` bytes, `tail` written at their end.
+struct Resize {
+  std::string path;
+  uint64_t length;
+  std::string tail;
+};
+void resizeMeanwhile(void *context) {
+  Resize *r = static_cast<Resize *>(context);
+  EXPECT_EQ(truncate(r->path.c_str(), static_cast<off_t>(r->length)), 0);
+  if (r->tail.empty())
+    return;
+  int fd = open(r->path.c_str(), O_WRONLY);
+  EXPECT_EQ(
+      pwrite(fd, r->tail.data(), r->tail.size(), static_cast<off_t>(r->length - r->tail.size())),
+      static_cast<ssize_t>(r->tail.size()));
+  close(fd);
+}
+
+uint64_t progressDone = 0, progressTotal = 0;
+void noteProgress(uint64_t done, uint64_t total) {
+  progressDone = done;
+  progressTotal = total;
+}
+
+// A source with holes (a disk image, a database file) is copied by its data alone: the copy
+// reads the same bytes and keeps the holes, with either kind of temporary file and in the copy
+// of a move too, the progress receiver hearing of the whole size. It still holds the size read
+// at the start: a source that shrinks meanwhile fails with 38, one that grows gives no more; and
+// a copy that fails leaves nothing behind.
+TEST_F(FsCopyTest, ACopyKeepsTheHolesOfASparseSource) {
+  const uint64_t size = 16u << 20;
+  std::string srcPath = (dir.path() / "image").string();
+  std::string bytes = makeSparse(srcPath, size, tu::patternBytes(4096, 7));
+  if (allocatedBytes(srcPath) >= size / 16)
+    GTEST_SKIP() << "the file system of " << dir.text() << " keeps no holes";
+  std::string src = dir.text("image");
+  for (bool anonymous : {true, false}) {
+    setAnonymousTempsForTest(anonymous);
+    setCopyProgress(noteProgress);
+    progressDone = progressTotal = 0;
+    ASSERT_TRUE(fsCopyFile(src.c_str(), dir.text("copy").c_str(), FALSE)) << GetLastError();
+    setCopyProgress(nullptr);
+    EXPECT_EQ(progressDone, size);
+    EXPECT_EQ(progressTotal, size);
+    EXPECT_TRUE(tu::readFile(dir.path() / "copy") == bytes); // not printed whole: 16 MiB
+    EXPECT_LT(allocatedBytes((dir.path() / "copy").string()), size / 16) << anonymous;
+    ASSERT_TRUE(copyFileDurably(src.c_str(), dir.text("durable").c_str())) << GetLastError();
+    EXPECT_TRUE(tu::readFile(dir.path() / "durable") == bytes);
+    EXPECT_LT(allocatedBytes((dir.path() / "durable").string()), size / 16) << anonymous;
+  }
+  // The source shrinks to end in a hole before its last data: 38, the old copy whole.
+  std::string old = make("old", "old destination");
+  Resize shrunk{srcPath, size / 2 + (1u << 20), ""};
+  setCopyHookForTest(resizeMeanwhile, &shrunk);
+  EXPECT_FALSE(CopyFileA(src.c_str(), old.c_str(), FALSE));
+  EXPECT_LAST_ERROR(ERROR_HANDLE_EOF);
+  EXPECT_EQ(tu::readFile(dir.path() / "old"), "old destination");
+  // It grows, with data at its new end: the copy holds the size read at the start.
+  makeSparse(srcPath, size, tu::patternBytes(4096, 7));
+  Resize grown{srcPath, size + (4u << 20), "more data"};
+  setCopyHookForTest(resizeMeanwhile, &grown);
+  ASSERT_TRUE(CopyFileA(src.c_str(), old.c_str(), FALSE)) << GetLastError();
+  EXPECT_TRUE(tu::readFile(dir.path() / "old") == bytes);
+  setCopyHookForTest(nullptr, nullptr);
+  // A copy that fails within a hole or within data leaves nothing.
+  makeSparse(srcPath, size, tu::patternBytes(4096, 7));
+  for (int64_t at : {int64_t{1} << 20, static_cast<int64_t>(size / 2) + 100}) {
+    setCopyFaultForTest(at, ENOSPC);
+    EXPECT_FALSE(fsCopyFile(src.c_str(), dir.text("failed").c_str(), FALSE));
+    EXPECT_LAST_ERROR(ERROR_DISK_FULL);
+  }
+  setCopyFaultForTest(-1, 0);
+  EXPECT_EQ(namesBesides({"image", "copy", "durable", "old"}), std::vector<std::string>{});
 }
 
 // A small file system that shares blocks (btrfs on a loop device), mounted for one test: needs
