@@ -27,9 +27,7 @@ int64_t ticksOf(const SysTime &t) {
 // The name that decides the dot rule for a system path: its last component, a trailing `/`
 // ignored. Copied into `out` (256 bytes).
 void nameOfPath(const char *sysPath, char *out) {
-  size_t length = strlen(sysPath);
-  while (length > 1 && sysPath[length - 1] == '/')
-    --length;
+  size_t length = trimmedLength(sysPath);
   size_t start = length;
   while (start > 0 && sysPath[start - 1] != '/')
     --start;
@@ -401,14 +399,6 @@ int statFacts(int dirFd, const char *name, const char *xattrPath, const char *di
 }
 
 namespace {
-
-// Drops the separators after the last name of a system path (a trailing `/` would make the
-// system follow a final link), keeping a lone root.
-void trimTrailingSlashes(char *sys) {
-  size_t length = strlen(sys);
-  while (length > 1 && sys[length - 1] == '/')
-    sys[--length] = '\0';
-}
 
 // A symbolic link's own word: it keeps no attributes of its own (no stored value, no mode that
 // counts), so it is what Windows reports for a link: a reparse point, archived, hidden by its

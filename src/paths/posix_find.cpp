@@ -596,9 +596,9 @@ void forgetLookupDirectories() {
 }
 
 void forgetLookupDirectory(const char *sys) {
-  size_t length = strlen(sys);
-  while (length > 0 && sys[length - 1] == '/')
-    --length;
+  size_t length = trimmedLength(sys);
+  if (length == 1 && sys[0] == '/')
+    length = 0; // the root: every kept directory lies below it
   // Each kept directory that `sys` names or lies below (the root: all of them).
   for (LookupDirectory &kept : lookupDirectories)
     if (kept.path[0] != '\0' &&

@@ -24,6 +24,23 @@ constexpr char UPDATE_XATTR_NAME[] = "user.treecopy.update";
 // A system path (with `/`) is at most this long, terminator included.
 constexpr size_t SYS_PATH = 4096;
 
+// The length of the system path `sys` without the `/` after its last name; a lone root keeps
+// its one `/`. Every trimming of trailing separators in the backend goes through it.
+inline size_t trimmedLength(const char *sys) {
+  size_t length = 0;
+  while (sys[length] != '\0')
+    ++length;
+  while (length > 1 && sys[length - 1] == '/')
+    --length;
+  return length;
+}
+
+// Drops the separators after the last name of a system path (a trailing `/` would make the
+// system follow a final link), keeping a lone root.
+inline void trimTrailingSlashes(char *sys) {
+  sys[trimmedLength(sys)] = '\0';
+}
+
 // Win32 error numbers that only the backend produces.
 constexpr DWORD ERROR_INVALID_FUNCTION_NUM = 1u;
 constexpr DWORD ERROR_INVALID_HANDLE_NUM = 6u;

@@ -338,9 +338,7 @@ namespace {
 // Cuts the last component off the system path `sys` (trailing slashes first): "a/b" gives "a",
 // "/a" gives "/", "a" gives ".". False when nothing can be cut ("/" or ".").
 bool cutLastComponent(char *sys) {
-  size_t length = strlen(sys);
-  while (length > 1 && sys[length - 1] == '/')
-    sys[--length] = '\0';
+  trimTrailingSlashes(sys);
   if (strcmp(sys, "/") == 0 || strcmp(sys, ".") == 0)
     return false;
   char *slash = strrchr(sys, '/');
@@ -371,9 +369,7 @@ int isWithinDirectory(const char *path, const char *dir) {
     if (errno != ENOENT && errno != ENOTDIR)
       return -1;
     // The missing rest is made below the existing part, unless it steps up out of it.
-    size_t length = strlen(sys);
-    while (length > 1 && sys[length - 1] == '/')
-      --length;
+    size_t length = trimmedLength(sys);
     const char *name = sys + length;
     while (name > sys && name[-1] != '/')
       --name;
