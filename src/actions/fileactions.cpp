@@ -119,9 +119,10 @@ bool copyAs(CopyKind kind, const char *sourcePath, const char *destPath, CopyRec
 bool copyOver(CopyKind kind, const char *sourcePath, const char *destPath, DWORD attributes,
               CopyRecord *record) {
   bool copied = copyAs(kind, sourcePath, destPath, record);
-  if (!copied && retryAfterDenied() && clearProtection(destPath)) {
-    copied = copyAs(kind, sourcePath, destPath, record);
-    if (copied && !SetFileAttributesA(destPath, attributes)) {
+  if (!copied && retryWithProtectionCleared(
+                     destPath, [&] { return copyAs(kind, sourcePath, destPath, record); })) {
+    copied = true;
+    if (!SetFileAttributesA(destPath, attributes)) {
       DWORD saved = GetLastError();
       rememberCopy(record->copy, record->source.identity);
       SetLastError(saved);
@@ -145,16 +146,8 @@ BOOL removeEntry(const char *path, DWORD attributes) {
 // Deletes a file, with one more attempt under /x after access denied. When the second attempt
 // fails the file gets its attribute word back; the error kept is the delete's.
 bool deleteWithRetry(const char *path, DWORD attributes) {
-  if (removeEntry(path, attributes))
-    return true;
-  if (!retryAfterDenied() || !clearProtection(path))
-    return false;
-  if (removeEntry(path, attributes))
-    return true;
-  DWORD saved = GetLastError();
-  SetFileAttributesA(path, attributes);
-  SetLastError(saved);
-  return false;
+  return removeEntry(path, attributes) ||
+         retryWithProtectionCleared(path, [&] { return removeEntry(path, attributes); });
 }
 
 // After a failed delete of a move's source: whether the source is gone all the same (a share
@@ -178,14 +171,9 @@ bool sourceGoneAfterFailure(const char *sourcePath) {
 bool renameWithRetry(const char *sourcePath, const char *destPath, DWORD attributes) {
   if (moveFileDurably(sourcePath, destPath))
     return true;
-  if (!retryAfterDenied() || !clearProtection(sourcePath))
+  if (!retryWithProtectionCleared(sourcePath,
+                                  [&] { return moveFileDurably(sourcePath, destPath); }))
     return false;
-  if (!moveFileDurably(sourcePath, destPath)) {
-    DWORD saved = GetLastError();
-    SetFileAttributesA(sourcePath, attributes);
-    SetLastError(saved);
-    return false;
-  }
   return SetFileAttributesA(destPath, attributes) != 0;
 }
 

@@ -150,9 +150,8 @@ int countEntries(const char *directory) {
 
 // Removes a source subdirectory that a move or delete has left empty. The last component of
 // `path` (empty, or the mask of the subdirectory pass) is dropped first.
-bool removeSourceDir(const char *path, DWORD attributes) {
+bool removeSourceDir(const char *path) {
   PathBuf dir; // this call's: the directory with its trailing separator
-  DWORD code = 0;
   if (!pathPut(dir, dir, path))
     return reportDirFailure(path, ERROR_FILENAME_EXCED_RANGE, ST_RMDIR_FAILED);
   *fileNamePart(dir) = 0;
@@ -163,15 +162,9 @@ bool removeSourceDir(const char *path, DWORD attributes) {
     return false;
   if (count == -1)
     return reportDirFailure(dir, GetLastError(), ST_RMDIR_FAILED);
-  if (!runState.echoOnly && !RemoveDirectoryA(dir)) {
-    if (!retryAfterDenied() || !clearProtection(dir))
-      return reportDirFailure(dir, GetLastError(), ST_RMDIR_FAILED);
-    if (!RemoveDirectoryA(dir)) {
-      code = GetLastError();
-      SetFileAttributesA(dir, attributes); // give back the protection cleared in vain
-      return reportDirFailure(dir, code, ST_RMDIR_FAILED);
-    }
-  }
+  if (!runState.echoOnly && !RemoveDirectoryA(dir) &&
+      !retryWithProtectionCleared(dir, [&] { return RemoveDirectoryA(dir) != FALSE; }))
+    return reportDirFailure(dir, GetLastError(), ST_RMDIR_FAILED);
   if (runState.verbose) {
     beginItemLine();
     std::printf("removedir(%s)\n", dir);

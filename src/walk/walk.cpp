@@ -599,7 +599,7 @@ void descend(Level &level, DescentKind kind) {
       walkLevel(level.sourcePattern, level.destPattern, attributes, level.exclusions, &into);
   // A directory whose listing failed is not known to be empty: it is left alone.
   if (modeTraits().removesSourceDirs && !into.unlisted && !throughLink)
-    removeSourceDir(level.sourcePattern, attributes);
+    removeSourceDir(level.sourcePattern);
 }
 
 // The first pass over the level's listing: every accepted file goes to the actions, and a

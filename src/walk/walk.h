@@ -34,4 +34,4 @@ char *prepareDestSpec(char *destPattern, const char *mask, bool &sameNameOut);
 bool prepareDestination(const char *path, DWORD attributes);
 bool makeDir(const char *path, DWORD attributes);
 int countEntries(const char *directory);
-bool removeSourceDir(const char *path, DWORD attributes);
+bool removeSourceDir(const char *path);

@@ -277,6 +277,33 @@ TEST_F(FileActionsTest, AMoveKeepsASourceThatChangedDuringItsCopy) {
   }
 }
 
+// A retried copy that fails as well leaves the destination as it was, its protection too. The
+// destination is large enough to be judged before any data are copied, so the first attempt is
+// refused at once and the hook sees the second alone, which it makes fail.
+void failTheCopy(void *) {
+  setCopyFaultForTest(0, EIO);
+}
+TEST_F(FileActionsTest, AFailedRetryGivesTheDestinationItsProtectionBack) {
+  runState.includeHidden = true;
+  tu::writeFile(file("a.txt"), std::string(2 << 20, 'n'));
+  tu::writeFile(file("b.txt"), "old");
+  ASSERT_TRUE(SetFileAttributesA(text("b.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  DWORD before = GetFileAttributesA(text("b.txt").c_str());
+  FindEntry source = tu::findEntry(file("a.txt"));
+  FindEntry dest = tu::findEntry(file("b.txt"));
+  setCopyHookForTest(failTheCopy, nullptr);
+  tu::StdoutCapture out;
+  EXPECT_EQ(handleExisting(text("a.txt").c_str(), text("b.txt").c_str(), source.dwFileAttributes,
+                           source, dest),
+            0);
+  setCopyHookForTest(nullptr, nullptr);
+  setCopyFaultForTest(-1, 0);
+  out.finish();
+  EXPECT_EQ(tu::readFile(file("b.txt")), "old");
+  EXPECT_EQ(GetFileAttributesA(text("b.txt").c_str()), before);
+  EXPECT_EQ(runState.status, ST_COPY_FAILED);
+}
+
 // A move onto an existing destination deletes its source only once the copy has reached the
 // disk: a failed flush of the directory that names the copy is a failed move.
 TEST_F(FileActionsTest, AMoveWhoseCopyCannotBeFlushedKeepsItsSource) {

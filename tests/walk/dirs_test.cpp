@@ -125,7 +125,7 @@ TEST_F(DirsTest, CountEntriesCountsNamesMadeOfDots) {
   runState.includeHidden = true; // a dot name is hidden on POSIX
   EXPECT_EQ(countEntries((t("d") + "\\").c_str()), 1);
   runState.mode = MODE_MOVE;
-  EXPECT_FALSE(removeSourceDir((t("d") + "\\").c_str(), FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_FALSE(removeSourceDir((t("d") + "\\").c_str()));
   EXPECT_EQ(tu::readFile(tmp.path() / "d" / "..."), "precious");
 }
 #endif
@@ -136,8 +136,8 @@ TEST_F(DirsTest, RemoveSourceDirDropsTheMaskAndKeepsContent) {
   tu::writeFile(tmp.path() / "full" / "a.txt", "");
   runState.verbose = true;
   tu::StdoutCapture capture;
-  EXPECT_TRUE(removeSourceDir((t("empty") + "\\*.txt").c_str(), FILE_ATTRIBUTE_DIRECTORY));
-  EXPECT_FALSE(removeSourceDir((t("full") + "\\").c_str(), FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_TRUE(removeSourceDir((t("empty") + "\\*.txt").c_str()));
+  EXPECT_FALSE(removeSourceDir((t("full") + "\\").c_str()));
   EXPECT_EQ(capture.finish(), " removedir(" + t("empty") + "\\)\n");
   EXPECT_FALSE(fs::exists(tmp.path() / "empty"));
   EXPECT_TRUE(fs::exists(tmp.path() / "full" / "a.txt"));
@@ -157,7 +157,7 @@ TEST_F(DirsTest, RemoveSourceDirRetriesReadOnlyUnderX) {
   runState.continueOnError = true;
   {
     tu::StdoutCapture capture;
-    EXPECT_FALSE(removeSourceDir((t("ro") + "\\").c_str(), readOnly));
+    EXPECT_FALSE(removeSourceDir((t("ro") + "\\").c_str()));
     std::string out = capture.finish();
     EXPECT_EQ(out.rfind(t("ro") + "\\\t:error(5) ", 0), 0u) << out;
   }
@@ -167,7 +167,7 @@ TEST_F(DirsTest, RemoveSourceDirRetriesReadOnlyUnderX) {
 
   runState.includeHidden = true;
   tu::StdoutCapture capture;
-  EXPECT_TRUE(removeSourceDir((t("ro") + "\\").c_str(), readOnly));
+  EXPECT_TRUE(removeSourceDir((t("ro") + "\\").c_str()));
   EXPECT_EQ(capture.finish(), "");
   EXPECT_FALSE(fs::exists(tmp.path() / "ro"));
   EXPECT_EQ(runState.errorCount, 1);
