@@ -8,8 +8,13 @@ and goes meets every tool alike. The figure kept is the median of the rounds. Th
 ratio against the target of the row, the peak memory of each treecopy run (/usr/bin/time) and,
 for the tree workloads, the system calls per file of every tool (strace -c -f).
 
-    bench/compare/run.py PROGRAM [--fs tmpfs,disk] [--rounds N] [--rows copy,update,...]
-                         [--baseline OLDPROGRAM]
+    bench/compare/run.py PROGRAM [--fs tmpfs,disk,share] [--rounds N] [--rows copy,update,...]
+                         [--faultfs FAULTFS] [--delay-us N] [--baseline OLDPROGRAM]
+
+The share rows copy 2,000 small files onto, from and on faultfs (the test file system of the
+share scenarios) mounted over tmpfs, every request delayed (0.5 ms by default) and names and
+attributes kept for a second, like a network share with an attribute cache; each timed command
+there starts after that second has run out.
 
 With --baseline, an earlier build of treecopy runs beside the current one in every row, and
 the summary gives the current one's time as a ratio to the earlier one's.
