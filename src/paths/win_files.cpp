@@ -97,8 +97,8 @@ bool isSameFile(const BY_HANDLE_FILE_INFORMATION &source, const char *destinatio
 // copied and again just before the rename): 80 when it exists under failIfExists, 32 when it is
 // the source itself, 5 as replacementRefusal says; 3 when its directory is missing. 0 when the
 // way is free (the destination is absent or may be replaced).
-DWORD publishRefusal(const char *destination, const BY_HANDLE_FILE_INFORMATION &source,
-                     BOOL failIfExists) {
+DWORD publishRefusal(const char *destination, const char *sourcePath,
+                     const BY_HANDLE_FILE_INFORMATION &source, BOOL failIfExists) {
   DWORD attributes = GetFileAttributesA(destination);
   if (attributes == INVALID_FILE_ATTRIBUTES)
     return GetLastError() == ERROR_PATH_NOT_FOUND ? ERROR_PATH_NOT_FOUND : 0;
@@ -106,7 +106,16 @@ DWORD publishRefusal(const char *destination, const BY_HANDLE_FILE_INFORMATION &
     return ERROR_FILE_EXISTS;
   if (isSameFile(source, destination))
     return ERROR_SHARING_VIOLATION;
-  return replacementRefusal(attributes, source.dwFileAttributes);
+  DWORD sourceAttributes = source.dwFileAttributes;
+  if ((attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0) {
+    // The destination's attributes are read by name, so the source's are too where they decide:
+    // a file system may derive a bit from the name (Wine hides a name that begins with a dot)
+    // where a handle does not show it.
+    DWORD byName = GetFileAttributesA(sourcePath);
+    if (byName != INVALID_FILE_ATTRIBUTES)
+      sourceAttributes = byName;
+  }
+  return replacementRefusal(attributes, sourceAttributes);
 }
 
 // Creates a new hidden file beside `destination` for the copy, its name left in `temp`.
@@ -174,22 +183,32 @@ bool copyData(HANDLE in, HANDLE out, uint64_t total) {
   return true;
 }
 
-// The stamp of an open file: its identity, size and last-write time, and the change time that
-// the basic information holds. False with the last error set.
-bool stampOfHandle(HANDLE file, FileStamp *stamp) {
-  BY_HANDLE_FILE_INFORMATION info;
-  FILE_BASIC_INFO basic;
-  if (!GetFileInformationByHandle(file, &info) ||
-      !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
-    return false;
+// A file's stamp from its handle information (identity, size, last-write time) and its change
+// time.
+void stampFromInfo(const BY_HANDLE_FILE_INFORMATION &info, int64_t changeTicks, FileStamp *stamp) {
   stamp->identity.volume = info.dwVolumeSerialNumber;
   stamp->identity.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   stamp->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   stamp->writeTicks =
       static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
                            info.ftLastWriteTime.dwLowDateTime);
-  stamp->changeTicks = basic.ChangeTime.QuadPart;
+  stamp->changeTicks = changeTicks;
+}
+
+// The stamp of an open file whose information `info` was read a moment ago: its change time
+// comes from the basic information. False with the last error set.
+bool stampWithInfo(HANDLE file, const BY_HANDLE_FILE_INFORMATION &info, FileStamp *stamp) {
+  FILE_BASIC_INFO basic;
+  if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
+    return false;
+  stampFromInfo(info, basic.ChangeTime.QuadPart, stamp);
   return true;
+}
+
+// The stamp of an open file. False with the last error set.
+bool stampOfHandle(HANDLE file, FileStamp *stamp) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(file, &info) && stampWithInfo(file, info, stamp);
 }
 
 } // namespace
@@ -306,20 +325,12 @@ BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bo
     code = ERROR_ACCESS_DENIED;
     goto done;
   }
-  {
-    // The refusal compares the source's attributes with the destination's read by name, so the
-    // source's are read by name too: a file system may derive a bit from the name (Wine hides
-    // a name that begins with a dot) where a handle does not show it.
-    DWORD byName = GetFileAttributesA(source);
-    if (byName != INVALID_FILE_ATTRIBUTES)
-      info.dwFileAttributes = byName;
-  }
-  // What is read is what the open source says before the copy.
-  if (record != nullptr && !stampOfHandle(in, &record->source)) {
+  // What is read is what the open source says before the copy: the size read above.
+  if (record != nullptr && !stampWithInfo(in, info, &record->source)) {
     code = GetLastError();
     goto done;
   }
-  code = publishRefusal(destination, info, failIfExists);
+  code = publishRefusal(destination, source, info, failIfExists);
   if (code != 0)
     goto done;
   out = createTemp(destination, temp);
@@ -330,12 +341,13 @@ BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bo
   }
   if (record != nullptr) {
     // The new file keeps its identity through the rename that publishes it.
-    FileStamp made;
-    if (!stampOfHandle(out, &made)) {
+    BY_HANDLE_FILE_INFORMATION made;
+    if (!GetFileInformationByHandle(out, &made)) {
       code = GetLastError();
       goto done;
     }
-    record->copy = made.identity;
+    record->copy.volume = made.dwVolumeSerialNumber;
+    record->copy.index = (static_cast<uint64_t>(made.nFileIndexHigh) << 32) | made.nFileIndexLow;
   }
   code = fillTemp(in, out, temp, info, durable);
   if (code == 0)
@@ -343,7 +355,7 @@ BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bo
   if (code != 0)
     goto done;
   // The destination may have changed while the data were copied.
-  code = publishRefusal(destination, info, failIfExists);
+  code = publishRefusal(destination, source, info, failIfExists);
   if (code != 0)
     goto done;
   if (!MoveFileExA(temp, destination,
