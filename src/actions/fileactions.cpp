@@ -9,9 +9,6 @@
 
 namespace {
 
-// "The file exists.": what a destination that the run has written answers a later source.
-constexpr DWORD ERROR_FILE_EXISTS_CODE = 80;
-
 // Ends a failed action's line with the error suffix for the last error and records the failure.
 int failAction(uint32_t statusValue) {
   reportError("", static_cast<int32_t>(GetLastError()));
@@ -72,14 +69,13 @@ DWORD writtenByAnotherSource(const char *sourcePath, const char *destPath) {
   }
   const WrittenFile *written = findWritten(dest.identity.volume, dest.identity.index);
   if (written == nullptr)
-    return writtenFiles.full && dest.changeTicks >= writtenFiles.fullSince ? ERROR_FILE_EXISTS_CODE
-                                                                           : 0;
+    return writtenFiles.full && dest.changeTicks >= writtenFiles.fullSince ? ERROR_FILE_EXISTS : 0;
   FileIdentity source;
   if (!readIdentity(sourcePath, &source))
     return GetLastError();
   return source.volume == written->sourceVolume && source.index == written->sourceIndex
              ? 0
-             : ERROR_FILE_EXISTS_CODE;
+             : ERROR_FILE_EXISTS;
 }
 
 // Fails the action when the existing destination is one the run has written from another

@@ -77,7 +77,7 @@ const MessageRow MESSAGES[] = {
     {ERROR_SHARING_VIOLATION,
      "The process cannot access the file because it is being used by another process."},
     {ERROR_HANDLE_EOF, "Reached the end of the file."},
-    {ERROR_FILE_EXISTS_NUM, "The file exists."},
+    {ERROR_FILE_EXISTS, "The file exists."},
     {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
     {ERROR_DISK_FULL, "There is not enough space on the disk."},
     {ERROR_INSUFFICIENT_BUFFER_NUM, "The data area passed to a system call is too small."},

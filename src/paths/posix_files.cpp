@@ -1005,7 +1005,7 @@ BOOL copyFile(const char *source, const char *destination, bool failIfExists, bo
   if (st.st_size > EARLY_CHECK_BYTES) {
     err = statFacts(AT_FDCWD, dst, dst, lastComponent(dst), &old);
     if (err == 0) {
-      code = failIfExists ? ERROR_FILE_EXISTS_NUM : replacementRefusal(old, st, src, stored, dst);
+      code = failIfExists ? ERROR_FILE_EXISTS : replacementRefusal(old, st, src, stored, dst);
       if (code != 0)
         goto done;
       examined = !old.dangling && !old.isLink; // a link's facts are its target's
@@ -1040,7 +1040,7 @@ BOOL copyFile(const char *source, const char *destination, bool failIfExists, bo
     if (err == ENOENT) {
       err = publishTemp(temp, dst); // it went away meanwhile
     } else if (err == 0) {
-      code = failIfExists ? ERROR_FILE_EXISTS_NUM : replacementRefusal(old, st, src, stored, dst);
+      code = failIfExists ? ERROR_FILE_EXISTS : replacementRefusal(old, st, src, stored, dst);
       if (code == 0) {
         if (!examined && !old.dangling && !old.isLink &&
             (old.uid != geteuid() || old.gid != getegid())) {

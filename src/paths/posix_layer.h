@@ -45,7 +45,6 @@ inline void trimTrailingSlashes(char *sys) {
 constexpr DWORD ERROR_INVALID_FUNCTION_NUM = 1u;
 constexpr DWORD ERROR_INVALID_HANDLE_NUM = 6u;
 constexpr DWORD ERROR_NO_MORE_FILES_NUM = 18u;
-constexpr DWORD ERROR_FILE_EXISTS_NUM = 80u;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER_NUM = 122u;
 constexpr DWORD ERROR_DIRECTORY_NUM = 267u;
 constexpr DWORD ERROR_MR_MID_NOT_FOUND_NUM = 317u;
