@@ -54,6 +54,34 @@ enum ContentResult : int {
 // ContentResult. Under /x a file refused for access is opened once more with its protection
 // cleared, which it gets back at once.
 int compareContents(const char *firstPath, const char *secondPath, const FindEntry &firstEntry);
+// A comparison made ahead of the walk (see compareAhead): its ContentResult, the last error of a
+// failure, and where the first difference lies.
+struct ComparedAhead {
+  int result;
+  DWORD error;
+  char detail[100];
+};
+// compareContents for a worker thread: with the caller's buffers (`bufferBytes` for both files
+// together), the first difference written to `out`, and no progress line.
+void compareAhead(const char *firstPath, const char *secondPath, const FindEntry &firstEntry,
+                  ComparedAhead *out, unsigned char *buffers, unsigned bufferBytes);
+// Whether compare mode would read the contents of this pair (its namesake found): the pair is
+// selected and neither the listing nor /a, /b or /e settles it. A guess for work done ahead: the
+// action decides again when it runs.
+bool compareWouldRead(const FindEntry &sourceEntry, const FindEntry &destEntry);
+
+// What was prepared ahead for the file that the walk hands to the actions next. An action takes
+// what matches its own pair (the same source and destination paths) in place of doing that work
+// again; whatever it does not take stays with the walk, which discards it.
+struct PreparedWork {
+  const char *sourcePath;
+  const char *destPath;
+  bool compared; // `compare` holds the pair's comparison
+  ComparedAhead compare;
+};
+// Offers `work` to the actions until the next call (nullptr: nothing is offered).
+void offerPrepared(PreparedWork *work);
+
 // Checks the copy open as `copy` (`copySize` bytes) against its source, looked up again: a
 // ContentResult. Prints nothing.
 int checkCopy(const char *sourcePath, int copy, int64_t copySize);

@@ -14,11 +14,23 @@ namespace {
 // while the two buffers still fit the cache; larger reads, or mapping the files, gained nothing.
 constexpr unsigned COMPARE_CHUNK = 262144;
 
-// The two comparison buffers, one per file. They belong to compareContents alone and live in
-// static storage so that a comparison at any depth of the walk adds nothing to the stack; the
-// program is single-threaded and compareContents never calls itself.
+// The two comparison buffers, one per file, and where the first difference is written. The
+// walk's own comparisons use compareScratch, in static storage so that a comparison at any depth
+// of the walk adds nothing to the stack; a worker that compares a pair ahead of the walk has
+// scratch of its own (smaller reads: it compares small files).
+struct Scratch {
+  unsigned char *first;
+  unsigned char *second;
+  unsigned chunk;
+  char *detail; // mismatchDetail's size
+  bool watched; // the progress line follows the comparison (the walk's own)
+};
 unsigned char firstChunk[COMPARE_CHUNK];
 unsigned char secondChunk[COMPARE_CHUNK];
+
+Scratch walkScratch() {
+  return Scratch{firstChunk, secondChunk, COMPARE_CHUNK, runState.mismatchDetail, true};
+}
 
 // Opens a file of a pair for reading, with one more attempt under /x after access denied: its
 // protection is cleared for that open alone and the file gets back exactly the attribute word it
@@ -39,13 +51,14 @@ int openForComparing(const char *path) {
 
 // Records where the first difference of two chunks lies (they are known to differ within their
 // first `length` bytes, `offset` being where they begin) in mismatchDetail.
-void noteMismatch(uint64_t offset, unsigned length) {
+void noteMismatch(const Scratch &scratch, uint64_t offset, unsigned length) {
   unsigned index = 0;
-  while (index < length && firstChunk[index] == secondChunk[index])
+  while (index < length && scratch.first[index] == scratch.second[index])
     ++index;
-  snprintf(runState.mismatchDetail, sizeof runState.mismatchDetail, "(%010llX: %02X %02X)",
+  snprintf(scratch.detail, sizeof runState.mismatchDetail, "(%010llX: %02X %02X)",
            static_cast<unsigned long long>(offset + index),
-           static_cast<unsigned>(firstChunk[index]), static_cast<unsigned>(secondChunk[index]));
+           static_cast<unsigned>(scratch.first[index]),
+           static_cast<unsigned>(scratch.second[index]));
 }
 
 // Compares two open files: the first `listed` bytes of each (a file that ends sooner, shortened
@@ -53,34 +66,37 @@ void noteMismatch(uint64_t offset, unsigned length) {
 // pair is equal only when both end at the same byte: a file that grew since it was listed, or
 // one whose status says 0 bytes and yet holds data (/proc, /sys), is read to its end. A
 // ContentResult; the last error says why it failed.
-int compareOpenFiles(int first, int second, uint64_t listed, const char *name) {
+int compareOpenFiles(int first, int second, uint64_t listed, const char *name,
+                     const Scratch &scratch) {
   uint64_t offset = 0;
   int result = CONTENT_EQUAL;
-  progressBegin(name);
+  if (scratch.watched)
+    progressBegin(name);
   while (offset < listed && result == CONTENT_EQUAL) {
     uint64_t left = listed - offset;
-    unsigned chunk = left < COMPARE_CHUNK ? static_cast<unsigned>(left) : COMPARE_CHUNK;
-    if (!fsReadExact(first, firstChunk, chunk) || !fsReadExact(second, secondChunk, chunk)) {
+    unsigned chunk = left < scratch.chunk ? static_cast<unsigned>(left) : scratch.chunk;
+    if (!fsReadExact(first, scratch.first, chunk) || !fsReadExact(second, scratch.second, chunk)) {
       result = CONTENT_FAILED;
       break;
     }
-    if (std::memcmp(firstChunk, secondChunk, chunk) != 0) {
-      noteMismatch(offset, chunk);
+    if (std::memcmp(scratch.first, scratch.second, chunk) != 0) {
+      noteMismatch(scratch, offset, chunk);
       result = CONTENT_MISMATCH;
     }
     offset += chunk;
-    progressUpdate(offset, listed);
+    if (scratch.watched)
+      progressUpdate(offset, listed);
   }
   while (result == CONTENT_EQUAL) {
-    int a = fsReadFull(first, firstChunk, COMPARE_CHUNK);
-    int b = a < 0 ? -1 : fsReadFull(second, secondChunk, COMPARE_CHUNK);
+    int a = fsReadFull(first, scratch.first, scratch.chunk);
+    int b = a < 0 ? -1 : fsReadFull(second, scratch.second, scratch.chunk);
     if (b < 0) {
       result = CONTENT_FAILED;
       break;
     }
     unsigned common = static_cast<unsigned>(a < b ? a : b);
-    if (std::memcmp(firstChunk, secondChunk, common) != 0) {
-      noteMismatch(offset, common);
+    if (std::memcmp(scratch.first, scratch.second, common) != 0) {
+      noteMismatch(scratch, offset, common);
       result = CONTENT_MISMATCH;
     } else if (a != b) {
       result = a > b ? CONTENT_LONGER : CONTENT_SHORTER;
@@ -89,11 +105,13 @@ int compareOpenFiles(int first, int second, uint64_t listed, const char *name) {
     }
     offset += common;
   }
-  DWORD saved = GetLastError();
-  progressEnd();
-  SetLastError(saved);
+  if (scratch.watched) {
+    DWORD saved = GetLastError();
+    progressEnd();
+    SetLastError(saved);
+  }
   if (result != CONTENT_MISMATCH)
-    runState.mismatchDetail[0] = '\0';
+    scratch.detail[0] = '\0';
   return result;
 }
 
@@ -123,11 +141,28 @@ bool reportDifference(int result) {
   return true;
 }
 
-} // namespace
+// What compareOne finds offered when nothing was prepared for its pair.
+constexpr int COMPARE_NOT_PREPARED = 99;
 
-// Compares two files, the size listed for the first read from both and then each to its end;
-// the first difference is recorded.
-int compareContents(const char *firstPath, const char *secondPath, const FindEntry &firstEntry) {
+// What was offered for the pair (see offerPrepared).
+PreparedWork *offered = nullptr;
+
+// The comparison of the pair made ahead, taken: its result, with the difference noted and the
+// last error set as compareContents leaves them; COMPARE_NOT_PREPARED when none was made.
+int comparedBefore(const char *sourcePath, const char *destPath) {
+  PreparedWork *work = offered;
+  if (work == nullptr || !work->compared || std::strcmp(work->sourcePath, sourcePath) != 0 ||
+      std::strcmp(work->destPath, destPath) != 0)
+    return COMPARE_NOT_PREPARED;
+  work->compared = false;
+  std::memcpy(runState.mismatchDetail, work->compare.detail, sizeof runState.mismatchDetail);
+  SetLastError(work->compare.error);
+  return work->compare.result;
+}
+
+// compareContents with the given scratch.
+int compareWith(const char *firstPath, const char *secondPath, const FindEntry &firstEntry,
+                const Scratch &scratch) {
   int first = openForComparing(firstPath);
   if (first < 0)
     return CONTENT_FAILED;
@@ -138,13 +173,38 @@ int compareContents(const char *firstPath, const char *secondPath, const FindEnt
     SetLastError(saved);
     return CONTENT_FAILED;
   }
-  int result =
-      compareOpenFiles(first, second, static_cast<uint64_t>(fileSize64(firstEntry)), firstPath);
+  int result = compareOpenFiles(first, second, static_cast<uint64_t>(fileSize64(firstEntry)),
+                                firstPath, scratch);
   DWORD saved = GetLastError();
   fsClose(first);
   fsClose(second);
   SetLastError(saved);
   return result;
+}
+
+} // namespace
+
+// Compares two files, the size listed for the first read from both and then each to its end;
+// the first difference is recorded.
+int compareContents(const char *firstPath, const char *secondPath, const FindEntry &firstEntry) {
+  return compareWith(firstPath, secondPath, firstEntry, walkScratch());
+}
+
+void offerPrepared(PreparedWork *work) {
+  offered = work;
+}
+
+bool compareWouldRead(const FindEntry &sourceEntry, const FindEntry &destEntry) {
+  return runState.mode == MODE_COMPARE && !runState.echoOnly &&
+         !filteredByArchive(sourceEntry.dwFileAttributes) &&
+         !listedSizesDiffer(sourceEntry, destEntry) && isSelected(sourceEntry, destEntry);
+}
+
+void compareAhead(const char *firstPath, const char *secondPath, const FindEntry &firstEntry,
+                  ComparedAhead *out, unsigned char *buffers, unsigned bufferBytes) {
+  Scratch scratch{buffers, buffers + bufferBytes / 2, bufferBytes / 2, out->detail, false};
+  out->result = compareWith(firstPath, secondPath, firstEntry, scratch);
+  out->error = GetLastError();
 }
 
 // The compare-mode action for one existing, selected pair: one line ending plainly, with a
@@ -171,7 +231,9 @@ int compareOne(const char *sourcePath, const char *destPath, DWORD attributes,
     return 1;
   }
 
-  int result = compareContents(sourcePath, destPath, sourceEntry);
+  int result = comparedBefore(sourcePath, destPath);
+  if (result == COMPARE_NOT_PREPARED)
+    result = compareContents(sourcePath, destPath, sourceEntry);
   if (reportDifference(result))
     return 1;
   if (result == CONTENT_EQUAL && runState.backupMode &&
@@ -198,8 +260,9 @@ int checkCopy(const char *sourcePath, int copy, int64_t copySize) {
   int source = openForComparing(sourcePath);
   if (source < 0)
     return CONTENT_FAILED;
-  int result = compareOpenFiles(
-      source, copy, sourceSize == copySize ? static_cast<uint64_t>(sourceSize) : 0, sourcePath);
+  int result =
+      compareOpenFiles(source, copy, sourceSize == copySize ? static_cast<uint64_t>(sourceSize) : 0,
+                       sourcePath, walkScratch());
   DWORD saved = GetLastError();
   fsClose(source);
   SetLastError(saved);

@@ -141,6 +141,9 @@ BOOL FileTimeToSystemTime(const FILETIME *fileTime, SYSTEMTIME *systemTime);
 // and the program path (argv[0]) in the program's own path syntax (`/` turned into `\` on POSIX).
 void initPlatform(int argc, char **argv);
 
+// The value of the environment variable `name`, or nullptr when it is not set.
+const char *environmentValue(const char *name);
+
 // Flags of fsOpen, the values of _O_BINARY|_O_RDONLY and _O_BINARY|_O_RDWR, and FS_OPEN_UPDATE:
 // read and write like FS_OPEN_READWRITE, for an update in place of a private file only (see
 // isPrivateFile): a symbolic link (or other reparse point) as the final component, or a file

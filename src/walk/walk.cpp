@@ -13,6 +13,7 @@
 #include "actions/actions.h"
 #include "report/report.h"
 #include "state/state.h"
+#include "walk/ahead.h"
 #include "walk/walk.h"
 
 #if defined(_MSC_VER)
@@ -199,8 +200,8 @@ bool takesLinksThemselves() {
 }
 
 // Whether the listed entry of this level (classified as `r`) is a link acted on as itself.
-bool isLinkItself(const Level &level, int r) {
-  return takesLinksThemselves() && isLinkEntry(level.entry) &&
+bool isLinkItself(const Level &level, const FindEntry &entry, int r) {
+  return takesLinksThemselves() && isLinkEntry(entry) &&
          !(level.parent == nullptr && r == ENTRY_NAMED);
 }
 
@@ -492,16 +493,27 @@ enum NamesakeLookup {
   NAMESAKE_FOUND = 1,
 };
 
-// Looks up the level's namesake. Only "not found" makes it absent; any other failure (an I/O
-// error of a share, a refused search) leaves it unknown.
-NamesakeLookup lookUpNamesake(Level &level) {
-  bool complete = destAttributesNeeded() || LOOKUP_READS_STORED_BITS;
-  bool found = lookupEntry(level.destPattern, &level.namesake, complete);
-  if (found && !complete && selectionNeedsAttributes(level.entry, level.namesake))
-    found = lookupEntry(level.destPattern, &level.namesake, true);
+} // namespace
+
+// Only "not found" makes a namesake absent; any other failure (an I/O error of a share, a
+// refused search) leaves it unknown.
+int lookUpNamesakeOf(const FindEntry &entry, const char *destPath, bool attributesNeeded,
+                     FindEntry *out) {
+  bool complete = attributesNeeded || LOOKUP_READS_STORED_BITS;
+  bool found = lookupEntry(destPath, out, complete);
+  if (found && !complete && selectionNeedsAttributes(entry, *out))
+    found = lookupEntry(destPath, out, true);
   if (found)
     return NAMESAKE_FOUND;
   return foundNothing(GetLastError()) ? NAMESAKE_ABSENT : NAMESAKE_FAILED;
+}
+
+namespace {
+
+// Looks up the level's namesake.
+NamesakeLookup lookUpNamesake(Level &level) {
+  return static_cast<NamesakeLookup>(
+      lookUpNamesakeOf(level.entry, level.destPattern, destAttributesNeeded(), &level.namesake));
 }
 
 // Reports a file whose namesake could not be looked up as a failure of the action it would
@@ -519,8 +531,9 @@ void reportNamesakeFailure(const Level &level) {
   recordFailure(blockedActionStatus());
 }
 
-// Pairs the listed file with its destination namesake and hands the pair to the actions.
-void handleFile(Level &level) {
+// Pairs the listed file with its destination namesake and hands the pair to the actions. With
+// `prepared`, its namesake was looked up ahead (and more may have been prepared for the action).
+void handleFile(Level &level, AheadSlot *prepared) {
   const char *sourcePath = level.sourcePattern;
   DWORD attributes = level.entry.dwFileAttributes;
   runState.fileCount += 1;
@@ -536,7 +549,16 @@ void handleFile(Level &level) {
                        blockedActionStatus());
     return;
   }
-  NamesakeLookup namesake = level.destDirFresh ? NAMESAKE_ABSENT : lookUpNamesake(level);
+  NamesakeLookup namesake;
+  if (prepared != nullptr) {
+    namesake = static_cast<NamesakeLookup>(prepared->namesake);
+    if (namesake == NAMESAKE_FOUND)
+      level.namesake = prepared->found;
+    SetLastError(prepared->lookupError);
+    offerPrepared(&prepared->work);
+  } else {
+    namesake = level.destDirFresh ? NAMESAKE_ABSENT : lookUpNamesake(level);
+  }
   if (namesake == NAMESAKE_FOUND)
     level.total +=
         handleExisting(sourcePath, level.destPattern, attributes, level.entry, level.namesake);
@@ -544,6 +566,7 @@ void handleFile(Level &level) {
     level.total += handleAbsent(sourcePath, level.destPattern, attributes);
   else
     reportNamesakeFailure(level);
+  offerPrepared(nullptr);
 }
 
 // How a subdirectory's destination is chosen when it is descended.
@@ -602,48 +625,141 @@ void descend(Level &level, DescentKind kind) {
     removeSourceDir(level.sourcePattern);
 }
 
-// The first pass over the level's listing: every accepted file goes to the actions, and a
-// subdirectory is descended when /s takes the whole directory or the source names it.
+// Handles the listed entry (level.entry): an accepted file goes to the actions, and a
+// subdirectory is descended when /s takes the whole directory or the source names it. With
+// `prepared`, the file's namesake was looked up ahead.
+void handleListed(Level &level, AheadSlot *prepared) {
+  int r = classifyEntry(level.entry, level.sourcePattern, level.nameSlot, level.exclusions);
+  // A link taken as itself is an entry like a file, whatever it leads to.
+  bool isDir = (level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+               !isLinkItself(level, level.entry, r);
+  bool wholeTree = runState.recurse && level.sourceMask[0] == 0;
+  if (r == ENTRY_TOO_LONG) {
+    // A file, or a directory that /s would descend, is lost: report it.
+    if (!isDir)
+      runState.fileCount += 1;
+    if (!isDir || wholeTree)
+      reportEntryTooLong(level.sourcePattern, level.nameSlot, level.entry.cFileName,
+                         blockedActionStatus());
+    return;
+  }
+  if (r == ENTRY_BAD_NAME) {
+    // Seen, and lost like a path too long: a file, or a directory /s would descend.
+    if (!isDir)
+      runState.fileCount += 1;
+    if (!isDir || wholeTree)
+      reportBadName(level);
+    return;
+  }
+  if (r <= 0)
+    return;
+  if (!isDir) {
+    handleFile(level, prepared);
+  } else if (wholeTree || r == ENTRY_NAMED) {
+    // A directory named by the source, met first, has its content merged into the
+    // destination directory itself; every other one gets its own name below it.
+    bool merged = *level.destNameSlot == '*' && r == ENTRY_NAMED;
+    descend(level, merged ? DESCEND_MERGED : DESCEND_OWN_NAME);
+    if (r == ENTRY_NAMED)
+      level.sourceMask[0] = 0;
+  }
+  *level.destNameSlot = 0;
+}
+
+// Puts the listed entry in `slot` into the ring as the walk will meet it: a file to prepare
+// (its paths set), or an entry the walk handles itself. True when the entry is a directory the
+// walk will descend: nothing after it is listed before that, since the walk below it uses the
+// ring too (and what it finds there may decide how later entries are met).
+bool describeSlot(Level &level, AheadSlot &slot) {
+  slot.kind = AHEAD_ENTRY;
+  int r = classifyEntry(slot.entry, level.sourcePattern, level.nameSlot, level.exclusions);
+  if (r == ENTRY_TOO_LONG || r == ENTRY_BAD_NAME || r <= 0)
+    return false;
+  if ((slot.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+      !isLinkItself(level, slot.entry, r))
+    return (runState.recurse && level.sourceMask[0] == 0) || r == ENTRY_NAMED;
+  if (!level.destDirExists)
+    return false;
+  size_t prefix = static_cast<size_t>(level.destNameSlot - level.destPattern);
+  std::memcpy(slot.destination, level.destPattern, prefix);
+  if (!pathPut(slot.destination, slot.destination + prefix, level.nameSlot))
+    return false;
+  std::memcpy(slot.source, level.sourcePattern, PATH_BUF);
+  slot.lookUp = !level.destDirFresh;
+  slot.attributesNeeded = destAttributesNeeded();
+  slot.kind = AHEAD_FILE;
+  return false;
+}
+
+// The first pass with workers: the listing is read ahead into the ring, where the workers look
+// up the namesakes of its files (and prepare what the actions will need) while the walk commits
+// the entries in listing order, exactly as the plain first pass would. When the run stops, what
+// was prepared for later entries is dropped.
+void firstPassAhead(Level &level, HANDLE search) {
+  bool firstHeld = true; // level.entry holds the listing's first entry, not yet in the ring
+  bool listing = true;   // the listing may hold more entries
+  bool blocked = false;  // a directory to descend is in the ring: list no further until then
+  for (;;) {
+    while (listing && !blocked && aheadFree() > 0) {
+      AheadSlot &slot = aheadNext();
+      if (firstHeld) {
+        slot.entry = level.entry;
+        firstHeld = false;
+      } else if (!FindNextFileA(search, &slot.entry)) {
+        DWORD code = GetLastError();
+        listing = false;
+        if (code == ERROR_NO_MORE_FILES)
+          break;
+        slot.kind = AHEAD_BROKEN;
+        slot.error = code;
+        aheadSubmit();
+        break;
+      }
+      blocked = describeSlot(level, slot);
+      aheadSubmit();
+    }
+    if (!aheadPending())
+      return;
+    AheadSlot &slot = aheadAwait();
+    if (slot.kind == AHEAD_FILE) {
+      level.entry = slot.entry;
+      handleListed(level, &slot);
+      aheadRelease();
+    } else {
+      // Given back first: a descent fills the ring from here.
+      AheadKind kind = slot.kind;
+      DWORD error = slot.error;
+      level.entry = slot.entry;
+      aheadRelease();
+      if (kind == AHEAD_BROKEN) {
+        reportUnlisted(level, error, false);
+      } else {
+        if (!aheadPending())
+          blocked = false; // this was the last entry listed: the directory, if one blocked
+        handleListed(level, nullptr);
+      }
+    }
+    if (shouldStop()) {
+      while (aheadPending()) { // dropped: nothing after the failure happens
+        aheadAwait();
+        aheadRelease();
+      }
+      return;
+    }
+  }
+}
+
+// The first pass over the level's listing: every listed entry is handled in listing order.
 void firstPass(Level &level, HANDLE search) {
   if (shouldStop())
     return;
-  do {
-    int r = classifyEntry(level.entry, level.sourcePattern, level.nameSlot, level.exclusions);
-    // A link taken as itself is an entry like a file, whatever it leads to.
-    bool isDir =
-        (level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !isLinkItself(level, r);
-    bool wholeTree = runState.recurse && level.sourceMask[0] == 0;
-    if (r == ENTRY_TOO_LONG) {
-      // A file, or a directory that /s would descend, is lost: report it.
-      if (!isDir)
-        runState.fileCount += 1;
-      if (!isDir || wholeTree)
-        reportEntryTooLong(level.sourcePattern, level.nameSlot, level.entry.cFileName,
-                           blockedActionStatus());
-      continue;
-    }
-    if (r == ENTRY_BAD_NAME) {
-      // Seen, and lost like a path too long: a file, or a directory /s would descend.
-      if (!isDir)
-        runState.fileCount += 1;
-      if (!isDir || wholeTree)
-        reportBadName(level);
-      continue;
-    }
-    if (r <= 0)
-      continue;
-    if (!isDir) {
-      handleFile(level);
-    } else if (wholeTree || r == ENTRY_NAMED) {
-      // A directory named by the source, met first, has its content merged into the
-      // destination directory itself; every other one gets its own name below it.
-      bool merged = *level.destNameSlot == '*' && r == ENTRY_NAMED;
-      descend(level, merged ? DESCEND_MERGED : DESCEND_OWN_NAME);
-      if (r == ENTRY_NAMED)
-        level.sourceMask[0] = 0;
-    }
-    *level.destNameSlot = 0;
-  } while (!shouldStop() && listNext(level, search));
+  if (aheadActive()) {
+    firstPassAhead(level, search);
+    return;
+  }
+  do
+    handleListed(level, nullptr);
+  while (!shouldStop() && listNext(level, search));
 }
 
 // The subdirectory pass carries a wildcard or dotted mask down into every subdirectory.
@@ -658,7 +774,8 @@ void subdirectoryPass(Level &level) {
   do {
     int r = classifyEntry(level.entry, level.sourcePattern, level.nameSlot, level.exclusions);
     // A link taken as itself was the first pass's, as a file is.
-    if ((level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || isLinkItself(level, r))
+    if ((level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        isLinkItself(level, level.entry, r))
       continue;
     if (r == ENTRY_TOO_LONG) {
       reportEntryTooLong(level.sourcePattern, level.nameSlot, level.entry.cFileName,
@@ -746,5 +863,8 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
 // Walks one source into one destination: the top level, whose listing failure is reported
 // like any other.
 int walkTree(const char *source, char *destination, DWORD attributes, const char *exclusions) {
-  return walkLevel(source, destination, attributes, exclusions, nullptr);
+  aheadBegin();
+  int total = walkLevel(source, destination, attributes, exclusions, nullptr);
+  aheadEnd();
+  return total;
 }

@@ -1,0 +1,8 @@
+// The process environment, read the same way on both platforms.
+#include <cstdlib>
+
+#include "paths/paths.h"
+
+const char *environmentValue(const char *name) {
+  return std::getenv(name);
+}

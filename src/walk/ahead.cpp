@@ -1,0 +1,174 @@
+// The workers and the ring of items prepared ahead of the walk (see ahead.h).
+#include "walk/ahead.h"
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "state/state.h"
+
+namespace {
+
+// A slot's way through the ring.
+enum AheadState : int {
+  SLOT_FREE,    // the walk may fill it
+  SLOT_QUEUED,  // filled and handed on; no worker has it yet
+  SLOT_WORKING, // a worker prepares it
+  SLOT_READY,   // prepared (or nothing to prepare): the walk may commit it
+};
+
+// Work ahead is for small files: a larger one is compared by the walk itself, with the progress
+// line, while the workers prepare the files after it.
+constexpr int64_t AHEAD_COMPARE_MOST = 1 << 20;
+// Each worker's comparison buffers (both files).
+constexpr unsigned WORKER_BUFFER = 128u << 10;
+
+struct Ring {
+  AheadSlot slots[AHEAD_SLOTS];
+  // Counters of slots since the walk began (a slot's index is its counter modulo the ring):
+  // filled by the walk, taken by the workers, committed by the walk.
+  uint64_t filled = 0;
+  uint64_t taken = 0;
+  uint64_t committed = 0;
+  std::mutex lock;
+  std::condition_variable workToDo; // a slot was queued, or the workers are to end
+  std::condition_variable slotReady;
+  bool ending = false;
+};
+Ring ring;
+
+std::thread workerThreads[AHEAD_MOST_WORKERS];
+int started = 0;
+alignas(64) unsigned char workerBuffers[AHEAD_MOST_WORKERS][WORKER_BUFFER];
+
+// Prepares one file: its namesake looked up, and the comparison the action will need.
+void prepare(AheadSlot &slot, int worker) {
+  slot.work.sourcePath = slot.source;
+  slot.work.destPath = slot.destination;
+  slot.work.compared = false;
+  if (!slot.lookUp) {
+    slot.namesake = 0;
+    return;
+  }
+  slot.namesake =
+      lookUpNamesakeOf(slot.entry, slot.destination, slot.attributesNeeded, &slot.found);
+  slot.lookupError = GetLastError();
+  if (slot.namesake == 1 && fileSize64(slot.entry) <= AHEAD_COMPARE_MOST &&
+      compareWouldRead(slot.entry, slot.found)) {
+    compareAhead(slot.source, slot.destination, slot.entry, &slot.work.compare,
+                 workerBuffers[worker], WORKER_BUFFER);
+    slot.work.compared = true;
+  }
+}
+
+void workerMain(int worker) {
+  for (;;) {
+    AheadSlot *slot;
+    {
+      std::unique_lock<std::mutex> hold(ring.lock);
+      ring.workToDo.wait(hold, [] { return ring.ending || ring.taken < ring.filled; });
+      if (ring.taken == ring.filled)
+        return; // ending, and nothing is left to prepare
+      slot = &ring.slots[ring.taken % AHEAD_SLOTS];
+      ring.taken += 1;
+      slot->state.store(SLOT_WORKING, std::memory_order_relaxed);
+    }
+    if (slot->kind == AHEAD_FILE)
+      prepare(*slot, worker);
+    {
+      std::lock_guard<std::mutex> hold(ring.lock);
+      slot->state.store(SLOT_READY, std::memory_order_relaxed);
+    }
+    ring.slotReady.notify_one();
+  }
+}
+
+// The workers asked for: TREECOPY_WORKERS from 1 to 64, else the default.
+constexpr int DEFAULT_WORKERS = 8;
+
+} // namespace
+
+int aheadWorkers() {
+  static int workers = [] {
+    const char *text = environmentValue("TREECOPY_WORKERS");
+    if (text == nullptr)
+      return DEFAULT_WORKERS;
+    int value = 0;
+    for (const char *p = text; *p != 0; ++p) {
+      if (*p < '0' || *p > '9' || value > AHEAD_MOST_WORKERS)
+        return DEFAULT_WORKERS;
+      value = value * 10 + (*p - '0');
+    }
+    return value >= 1 && value <= AHEAD_MOST_WORKERS ? value : DEFAULT_WORKERS;
+  }();
+  return workers;
+}
+
+void aheadBegin() {
+  int workers = aheadWorkers();
+  if (workers <= 1 || started > 0)
+    return;
+  ring.filled = ring.taken = ring.committed = 0;
+  ring.ending = false;
+  for (AheadSlot &slot : ring.slots)
+    slot.state.store(SLOT_FREE, std::memory_order_relaxed);
+  for (; started < workers; ++started)
+    workerThreads[started] = std::thread(workerMain, started);
+}
+
+void aheadEnd() {
+  if (started == 0)
+    return;
+  {
+    std::lock_guard<std::mutex> hold(ring.lock);
+    ring.ending = true;
+  }
+  ring.workToDo.notify_all();
+  for (int i = 0; i < started; ++i)
+    workerThreads[i].join();
+  started = 0;
+}
+
+bool aheadActive() {
+  return started > 0;
+}
+
+int aheadFree() {
+  return AHEAD_SLOTS - static_cast<int>(ring.filled - ring.committed);
+}
+
+AheadSlot &aheadNext() {
+  return ring.slots[ring.filled % AHEAD_SLOTS];
+}
+
+// Every slot goes through the workers, in order (one with nothing to prepare is only marked
+// ready), so that they always take the oldest first.
+void aheadSubmit() {
+  AheadSlot &slot = aheadNext();
+  {
+    std::lock_guard<std::mutex> hold(ring.lock);
+    slot.state.store(SLOT_QUEUED, std::memory_order_relaxed);
+    ring.filled += 1;
+  }
+  ring.workToDo.notify_one();
+}
+
+bool aheadPending() {
+  return ring.committed < ring.filled;
+}
+
+AheadSlot &aheadAwait() {
+  AheadSlot &slot = ring.slots[ring.committed % AHEAD_SLOTS];
+  std::unique_lock<std::mutex> hold(ring.lock);
+  ring.slotReady.wait(hold,
+                      [&] { return slot.state.load(std::memory_order_relaxed) == SLOT_READY; });
+  return slot;
+}
+
+void aheadRelease() {
+  AheadSlot &slot = ring.slots[ring.committed % AHEAD_SLOTS];
+  std::lock_guard<std::mutex> hold(ring.lock);
+  slot.state.store(SLOT_FREE, std::memory_order_relaxed);
+  ring.committed += 1;
+}

@@ -1,0 +1,72 @@
+// Work done ahead of the walk by worker threads (private to the walk).
+//
+// The walk stays the one place that decides and changes what anyone can see: output, counters
+// and status, and every change of the trees. Workers only prepare what nobody can see yet, for
+// files the walk has listed but not reached: the lookup of each file's destination namesake and,
+// where the action will need it, the comparison of a pair. The walk takes the prepared items in
+// its own order and commits them as it would have done the work itself; an item it does not
+// reach (the run stops) is dropped.
+//
+// Bounded: a fixed ring of AHEAD_SLOTS items with their own path buffers, and at most
+// AHEAD_MOST_WORKERS workers, started for one walk and ended with it. With one worker asked for,
+// nothing starts and the walk does every step itself.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "actions/actions.h"
+#include "paths/paths.h"
+
+constexpr int AHEAD_SLOTS = 64;
+constexpr int AHEAD_MOST_WORKERS = 64;
+
+// What a slot holds.
+enum AheadKind : uint8_t {
+  AHEAD_ENTRY,  // a listed entry the walk handles itself (a directory, a skipped name)
+  AHEAD_FILE,   // a file whose namesake (and more) is prepared
+  AHEAD_BROKEN, // the listing broke off here: `error` says why
+};
+
+// One listed entry, in listing order.
+struct AheadSlot {
+  AheadKind kind;
+  std::atomic<int> state; // AheadState (see ahead.cpp)
+  FindEntry entry;        // the listed entry
+  DWORD error;            // AHEAD_BROKEN: the listing's error
+  // AHEAD_FILE: set by the walk before a worker takes it.
+  PathBuf source;        // the file's full path
+  PathBuf destination;   // its namesake's full path
+  bool lookUp;           // false: the destination directory was made just now, nothing is in it
+  bool attributesNeeded; // the lookup reads the stored attribute bits whatever the pair
+  // AHEAD_FILE: prepared by the worker.
+  int namesake; // 1 found, 0 absent, -1 the lookup failed (`lookupError`)
+  DWORD lookupError;
+  FindEntry found;   // the namesake, when found
+  PreparedWork work; // what the actions may take
+};
+
+// Looks up the namesake of the listed `entry` at `destPath` into `out` (its stored attribute bits
+// too where `attributesNeeded`, or where the pair's selection turns on them): 1 found, 0 absent,
+// -1 the lookup failed (last error set). Safe on any thread.
+int lookUpNamesakeOf(const FindEntry &entry, const char *destPath, bool attributesNeeded,
+                     FindEntry *out);
+
+// The number of workers the run asked for (TREECOPY_WORKERS, else the default): 1 means none.
+int aheadWorkers();
+
+// Starts the workers for one walk (nothing with one worker); aheadEnd waits for them to end.
+void aheadBegin();
+void aheadEnd();
+// Whether workers run: the walk then lists ahead into the ring.
+bool aheadActive();
+
+// The ring, as the walk sees it: slots are taken in order, filled, handed to the workers
+// (aheadSubmit), waited for in the same order (aheadAwait) and given back (aheadRelease).
+// aheadFree says how many slots the walk may still fill.
+int aheadFree();
+AheadSlot &aheadNext();  // the next slot to fill
+void aheadSubmit();      // hands the slot last given by aheadNext on
+bool aheadPending();     // whether a submitted slot waits to be committed
+AheadSlot &aheadAwait(); // the oldest submitted slot, once prepared
+void aheadRelease();     // gives that slot back
