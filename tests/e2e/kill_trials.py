@@ -16,6 +16,11 @@ over an older one, and checks after every trial that nothing was lost:
          by the next /i run (the mark it left on the file), which completes it: after every
          partial outcome, one more run must give the new file.
 
+  many   /s of 400 small files (4-64 KiB, in four subdirectories) over their older namesakes on
+         tmpfs, with many files in flight at once (the workers copy ahead of the walk): every
+         destination file is its old or its new version, byte for byte, and no temporary file is
+         left (a killed run's are removed by the next one, which completes the copy).
+
 Before the trials, a copy is killed (through strace) exactly between giving its complete data a
 hidden temporary name and the rename over the destination: the old destination stays and the
 temporary file is left; the next run removes it and completes the copy.
@@ -193,6 +198,75 @@ class Kind:
         return failures, dst_state
 
 
+class ManyKind:
+    """The trial of many small files at once: the same interface as Kind, over a tree."""
+
+    def __init__(self, root, count, seed):
+        self.name = "many"
+        self.args = ["src", "dst", "/s"]
+        self.root = root
+        self.src_dir = os.path.join(root, "src")
+        self.dst_dir = os.path.join(root, "dst")
+        rng = random.Random(seed)
+        self.files = {}  # relative path: (new data, old data)
+        for n in range(count):
+            new = rng.randbytes(rng.randrange(4096, 65536))
+            self.files[os.path.join(f"d{n % 4}", f"f{n:04d}.bin")] = (new, b"old!" + new[4:])
+        for rel, (new, _) in self.files.items():
+            path = os.path.join(self.src_dir, rel)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as out:
+                out.write(new)
+            os.utime(path, (NEW_TIME, NEW_TIME))
+        self.src_before = self.source_state()
+        self.left_temps = []
+
+    def source_state(self):
+        return {rel: identity(os.path.join(self.src_dir, rel)) for rel in self.files}
+
+    def lay_out(self):
+        shutil.rmtree(self.dst_dir, ignore_errors=True)
+        for rel, (_, old) in self.files.items():
+            path = os.path.join(self.dst_dir, rel)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as out:
+                out.write(old)
+            os.utime(path, (OLD_TIME, OLD_TIME))
+
+    def check(self, temps_allowed=False):
+        failures = []
+        seen = {"old": 0, "new": 0}
+        for rel, (new, old) in self.files.items():
+            try:
+                with open(os.path.join(self.dst_dir, rel), "rb") as got:
+                    data = got.read()
+            except FileNotFoundError:
+                failures.append(f"{rel} is missing")
+                continue
+            if data == new:
+                seen["new"] += 1
+            elif data == old:
+                seen["old"] += 1
+            else:
+                failures.append(f"{rel} is damaged ({len(data)} bytes)")
+        expected = set(self.files)
+        extra = []
+        for directory, _, names in os.walk(self.dst_dir):
+            for name in names:
+                rel = os.path.relpath(os.path.join(directory, name), self.dst_dir)
+                if rel not in expected:
+                    extra.append(rel)
+        self.left_temps = [rel for rel in extra if TEMP_NAME.fullmatch(os.path.basename(rel))]
+        if temps_allowed:
+            extra = [rel for rel in extra if rel not in self.left_temps]
+        if extra:
+            failures.append(f"left in the destination: {sorted(extra)[:5]}")
+        if self.source_state() != self.src_before:
+            failures.append("the source changed")
+        state = "new" if seen["old"] == 0 else "old" if seen["new"] == 0 else "some new"
+        return failures, state
+
+
 # The hidden name under which a copy is written where the system has no anonymous files.
 TEMP_NAME = re.compile(r"\.tc[0-9a-f]+-[0-9a-f]+\.tmp")
 
@@ -346,6 +420,9 @@ def main():
                         os.path.join(refs, new), os.path.join(refs, old))
             kind.root = root
             kinds.append(kind)
+        root = os.path.join(shm, "many")
+        os.mkdir(root)
+        kinds.append(ManyKind(root, 400, seed))
 
         failures += window_test(program, kinds[0], env)
         failures += naming_window_test(program, kinds[0], env)
