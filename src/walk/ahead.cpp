@@ -1,6 +1,7 @@
 // The workers and the ring of items prepared ahead of the walk (see ahead.h).
 #include "walk/ahead.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -74,8 +75,11 @@ void workerMain(int worker) {
       ring.taken += 1;
       slot->state.store(SLOT_WORKING, std::memory_order_relaxed);
     }
-    if (slot->kind == AHEAD_FILE)
+    if (slot->kind == AHEAD_FILE) {
+      int64_t start = aheadMicros();
       prepare(*slot, worker);
+      slot->took = aheadMicros() - start;
+    }
     {
       std::lock_guard<std::mutex> hold(ring.lock);
       slot->state.store(SLOT_READY, std::memory_order_relaxed);
@@ -84,25 +88,60 @@ void workerMain(int worker) {
   }
 }
 
-// The workers asked for: TREECOPY_WORKERS from 1 to 64, else the default.
+// The workers by default, and the number TREECOPY_WORKERS sets (from 1 to 64; 0 when it is not
+// set or not such a number).
 constexpr int DEFAULT_WORKERS = 8;
+int workersSet() {
+  static int workers = [] {
+    const char *text = environmentValue("TREECOPY_WORKERS");
+    if (text == nullptr || *text == 0)
+      return 0;
+    int value = 0;
+    for (const char *p = text; *p != 0; ++p) {
+      if (*p < '0' || *p > '9' || value > AHEAD_MOST_WORKERS)
+        return 0;
+      value = value * 10 + (*p - '0');
+    }
+    return value >= 1 && value <= AHEAD_MOST_WORKERS ? value : 0;
+  }();
+  return workers;
+}
+
+// What a file costs lately (microseconds, a running average), and the bounds between which the
+// default engine changes its mind: work ahead above ENGAGE, on its own again below RELEASE. A
+// lookup on tmpfs costs a few microseconds and handing a file to a worker more than that; a
+// request to a share costs hundreds.
+int64_t fileCost = 0;
+constexpr int64_t ENGAGE_MICROS = 150;
+constexpr int64_t RELEASE_MICROS = 50;
+bool engaged = false;
 
 } // namespace
 
 int aheadWorkers() {
-  static int workers = [] {
-    const char *text = environmentValue("TREECOPY_WORKERS");
-    if (text == nullptr)
-      return DEFAULT_WORKERS;
-    int value = 0;
-    for (const char *p = text; *p != 0; ++p) {
-      if (*p < '0' || *p > '9' || value > AHEAD_MOST_WORKERS)
-        return DEFAULT_WORKERS;
-      value = value * 10 + (*p - '0');
-    }
-    return value >= 1 && value <= AHEAD_MOST_WORKERS ? value : DEFAULT_WORKERS;
-  }();
-  return workers;
+  return workersSet() != 0 ? workersSet() : DEFAULT_WORKERS;
+}
+
+bool aheadWanted() {
+  if (aheadWorkers() <= 1)
+    return false;
+  if (workersSet() != 0)
+    return true;
+  if (fileCost > ENGAGE_MICROS)
+    engaged = true;
+  else if (fileCost < RELEASE_MICROS)
+    engaged = false;
+  return engaged;
+}
+
+void noteFileCost(int64_t micros) {
+  fileCost += (micros - fileCost) / 8;
+}
+
+int64_t aheadMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 void aheadBegin() {
@@ -128,10 +167,6 @@ void aheadEnd() {
   for (int i = 0; i < started; ++i)
     workerThreads[i].join();
   started = 0;
-}
-
-bool aheadActive() {
-  return started > 0;
 }
 
 int aheadFree() {

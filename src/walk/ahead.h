@@ -44,6 +44,7 @@ struct AheadSlot {
   DWORD lookupError;
   FindEntry found;   // the namesake, when found
   PreparedWork work; // what the actions may take
+  int64_t took;      // microseconds the preparation took
 };
 
 // Looks up the namesake of the listed `entry` at `destPath` into `out` (its stored attribute bits
@@ -55,11 +56,18 @@ int lookUpNamesakeOf(const FindEntry &entry, const char *destPath, bool attribut
 // The number of workers the run asked for (TREECOPY_WORKERS, else the default): 1 means none.
 int aheadWorkers();
 
-// Starts the workers for one walk (nothing with one worker); aheadEnd waits for them to end.
+// Whether the walk should work ahead from here: always when the user set the number of workers
+// (above 1); by default once files take long (see noteFileCost), as on a share, and not while
+// they are quick, where handing each file to another thread would cost more than it saves.
+bool aheadWanted();
+// Notes what one file cost, in microseconds: the walk's own handling of it, or its preparation.
+void noteFileCost(int64_t micros);
+// Microseconds on a steady clock.
+int64_t aheadMicros();
+
+// Starts the workers (once per walk; nothing with one worker); aheadEnd waits for them to end.
 void aheadBegin();
 void aheadEnd();
-// Whether workers run: the walk then lists ahead into the ring.
-bool aheadActive();
 
 // The ring, as the walk sees it: slots are taken in order, filled, handed to the workers
 // (aheadSubmit), waited for in the same order (aheadAwait) and given back (aheadRelease).

@@ -627,8 +627,8 @@ void descend(Level &level, DescentKind kind) {
 
 // Handles the listed entry (level.entry): an accepted file goes to the actions, and a
 // subdirectory is descended when /s takes the whole directory or the source names it. With
-// `prepared`, the file's namesake was looked up ahead.
-void handleListed(Level &level, AheadSlot *prepared) {
+// `prepared`, the file's namesake was looked up ahead. True when a file went to the actions.
+bool handleListed(Level &level, AheadSlot *prepared) {
   int r = classifyEntry(level.entry, level.sourcePattern, level.nameSlot, level.exclusions);
   // A link taken as itself is an entry like a file, whatever it leads to.
   bool isDir = (level.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
@@ -641,7 +641,7 @@ void handleListed(Level &level, AheadSlot *prepared) {
     if (!isDir || wholeTree)
       reportEntryTooLong(level.sourcePattern, level.nameSlot, level.entry.cFileName,
                          blockedActionStatus());
-    return;
+    return false;
   }
   if (r == ENTRY_BAD_NAME) {
     // Seen, and lost like a path too long: a file, or a directory /s would descend.
@@ -649,13 +649,16 @@ void handleListed(Level &level, AheadSlot *prepared) {
       runState.fileCount += 1;
     if (!isDir || wholeTree)
       reportBadName(level);
-    return;
+    return false;
   }
   if (r <= 0)
-    return;
+    return false;
   if (!isDir) {
     handleFile(level, prepared);
-  } else if (wholeTree || r == ENTRY_NAMED) {
+    *level.destNameSlot = 0;
+    return true;
+  }
+  if (wholeTree || r == ENTRY_NAMED) {
     // A directory named by the source, met first, has its content merged into the
     // destination directory itself; every other one gets its own name below it.
     bool merged = *level.destNameSlot == '*' && r == ENTRY_NAMED;
@@ -664,6 +667,7 @@ void handleListed(Level &level, AheadSlot *prepared) {
       level.sourceMask[0] = 0;
   }
   *level.destNameSlot = 0;
+  return false;
 }
 
 // Puts the listed entry in `slot` into the ring as the walk will meet it: a file to prepare
@@ -694,13 +698,17 @@ bool describeSlot(Level &level, AheadSlot &slot) {
 // The first pass with workers: the listing is read ahead into the ring, where the workers look
 // up the namesakes of its files (and prepare what the actions will need) while the walk commits
 // the entries in listing order, exactly as the plain first pass would. When the run stops, what
-// was prepared for later entries is dropped.
-void firstPassAhead(Level &level, HANDLE search) {
+// was prepared for later entries is dropped. The listing's first entry not yet handled is in
+// level.entry. True when the walk is to go on by itself (work ahead no longer pays): every entry
+// listed so far is handled, the listing goes on with its next entry.
+bool firstPassAhead(Level &level, HANDLE search) {
+  aheadBegin();
   bool firstHeld = true; // level.entry holds the listing's first entry, not yet in the ring
   bool listing = true;   // the listing may hold more entries
   bool blocked = false;  // a directory to descend is in the ring: list no further until then
   for (;;) {
-    while (listing && !blocked && aheadFree() > 0) {
+    bool wanted = aheadWanted();
+    while (listing && !blocked && wanted && aheadFree() > 0) {
       AheadSlot &slot = aheadNext();
       if (firstHeld) {
         slot.entry = level.entry;
@@ -719,11 +727,12 @@ void firstPassAhead(Level &level, HANDLE search) {
       aheadSubmit();
     }
     if (!aheadPending())
-      return;
+      return listing && !firstHeld;
     AheadSlot &slot = aheadAwait();
     if (slot.kind == AHEAD_FILE) {
       level.entry = slot.entry;
       handleListed(level, &slot);
+      noteFileCost(slot.took);
       aheadRelease();
     } else {
       // Given back first: a descent fills the ring from here.
@@ -744,22 +753,31 @@ void firstPassAhead(Level &level, HANDLE search) {
         aheadAwait();
         aheadRelease();
       }
-      return;
+      return false;
     }
   }
 }
 
 // The first pass over the level's listing: every listed entry is handled in listing order.
+// Files that take long (see aheadWanted) have the rest of the listing worked ahead.
 void firstPass(Level &level, HANDLE search) {
   if (shouldStop())
     return;
-  if (aheadActive()) {
-    firstPassAhead(level, search);
-    return;
+  for (;;) {
+    if (aheadWanted()) {
+      if (!firstPassAhead(level, search))
+        return;
+      // Every entry listed so far is handled: the walk goes on by itself with the next one.
+    } else {
+      int64_t start = aheadMicros();
+      if (handleListed(level, nullptr))
+        noteFileCost(aheadMicros() - start);
+      if (shouldStop())
+        return;
+    }
+    if (!listNext(level, search))
+      return;
   }
-  do
-    handleListed(level, nullptr);
-  while (!shouldStop() && listNext(level, search));
 }
 
 // The subdirectory pass carries a wildcard or dotted mask down into every subdirectory.
@@ -863,7 +881,6 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
 // Walks one source into one destination: the top level, whose listing failure is reported
 // like any other.
 int walkTree(const char *source, char *destination, DWORD attributes, const char *exclusions) {
-  aheadBegin();
   int total = walkLevel(source, destination, attributes, exclusions, nullptr);
   aheadEnd();
   return total;
