@@ -866,13 +866,6 @@ int fdOfHandle(HANDLE handle) {
   return static_cast<int>(reinterpret_cast<intptr_t>(handle) - 1);
 }
 
-// Stores ticks into a FILETIME (a time before 1601 becomes 0).
-void putTicks(FILETIME *time, int64_t ticks) {
-  uint64_t value = ticks < 0 ? 0 : static_cast<uint64_t>(ticks);
-  time->dwLowDateTime = static_cast<DWORD>(value & 0xFFFFFFFFu);
-  time->dwHighDateTime = static_cast<DWORD>(value >> 32);
-}
-
 // A FILETIME for futimens: null, zero and all-ones leave the time unchanged (Win32 rules).
 bool timespecOf(const FILETIME *time, struct timespec *out) {
   if (time == nullptr || (time->dwLowDateTime == 0 && time->dwHighDateTime == 0) ||

@@ -233,14 +233,9 @@ void fillEntry(const FileFacts &facts, const char *name, FindEntry *entry) {
   entry->dwFileAttributes = facts.attributes;
   if (facts.isLink)
     entry->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
-  auto put = [](FILETIME *time, int64_t ticks) {
-    uint64_t value = ticks < 0 ? 0 : static_cast<uint64_t>(ticks);
-    time->dwLowDateTime = static_cast<DWORD>(value & 0xFFFFFFFFu);
-    time->dwHighDateTime = static_cast<DWORD>(value >> 32);
-  };
-  put(&entry->ftCreationTime, facts.createTicks);
-  put(&entry->ftLastAccessTime, facts.accessTicks);
-  put(&entry->ftLastWriteTime, facts.writeTicks);
+  putTicks(&entry->ftCreationTime, facts.createTicks);
+  putTicks(&entry->ftLastAccessTime, facts.accessTicks);
+  putTicks(&entry->ftLastWriteTime, facts.writeTicks);
   entry->nFileSizeHigh = static_cast<DWORD>(facts.size >> 32);
   entry->nFileSizeLow = static_cast<DWORD>(facts.size & 0xFFFFFFFFu);
   size_t length = strlen(name);

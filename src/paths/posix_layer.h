@@ -268,5 +268,7 @@ constexpr int64_t TICKS_SATURATED = INT64_MAX;
 // Ticks from seconds and nanoseconds since 1970 (saturated, never overflowing), and back.
 int64_t ticksFromUnix(int64_t seconds, int64_t nanoseconds);
 void unixFromTicks(int64_t ticks, int64_t *seconds, int64_t *nanoseconds);
+// Stores ticks into a FILETIME (a time before 1601 becomes 0).
+void putTicks(FILETIME *time, int64_t ticks);
 
 #endif
