@@ -11,13 +11,9 @@
 
 // The extended attribute that Samba and Wine keep DOS attributes in.
 constexpr char DOS_XATTR_NAME[] = "user.DOSATTRIB";
-// The record of a cleared archive bit, beside the stored DOS attributes (whose text Samba and
-// Wine read on, unchanged): "<seconds>.<9 digits>", a bound a little ahead of the clock on the
-// change time that clearing gave the file (the exact time cannot be recorded: storing it would
-// move it). Once the file system's clock has passed the bound, every later change of the file
-// is stamped past it, whatever last-write time the writer sets; until then the clear stays
-// pending in this process and is settled later (see SetFileAttributesA). Never copied.
-constexpr char CLEAN_XATTR_NAME[] = "user.treecopy.clean";
+// A file whose archive bit was cleared also has a record of the clear beside that value
+// (user.treecopy.clean): a bound a little ahead of the clock on the change time the clear gave
+// the file, a change time past it being a change since. posix_archive.cpp keeps it alone.
 // The mark of an update in place that has not ended: "<old size> <old last-write ticks>".
 constexpr char UPDATE_XATTR_NAME[] = "user.treecopy.update";
 
@@ -170,9 +166,10 @@ struct FileFacts {
   int64_t createTicks;      // birth time where known, else change time
   int64_t changeTicks;      // status change time
   SysTime changeTime;       // the same, as the file system keeps it
-  bool changedSinceCleared; // changed since a stored archive bit was cleared: the change time
-                            // is not the recorded one, or without a record (a value Samba or
-                            // Wine stored) the last-write time is not earlier than it
+  bool changedSinceCleared; // changed since a stored archive bit was cleared: written since
+                            // (a last-write time not earlier than the change time), or a
+                            // change time past the bound the clear recorded
+                            // (changedSinceArchiveCleared)
   int32_t stored;           // stored DOS attributes, -1 when none
   DWORD attributes;         // the Win32 attribute word
 };
@@ -237,8 +234,43 @@ int32_t parseStoredAttributes(const char *data, size_t length);
 // Writes `value` as stored DOS attributes, through `fd` when it is not -1, else by path;
 // silently nothing where the file system has no extended attributes. 0 or an errno.
 int writeStoredAttributes(int fd, const char *sysPath, uint32_t value);
-// Parses a clean-state record; false when it is not one.
-bool parseCleanRecord(const char *data, size_t length, int64_t *seconds, uint32_t *nanoseconds);
+// Where the extended attributes of one entry are read: its name in an open directory, or its
+// whole path when `dirFd` is AT_FDCWD (a final link followed in both).
+struct XattrPlace {
+  int dirFd;
+  const char *name;
+  const char *path;
+};
+// sysGetXattr of the entry at `place`.
+long getXattr(const XattrPlace &place, const char *attribute, void *data, size_t size);
+
+// The entry that one SetFileAttributesA changes, held by one descriptor opened without
+// following a final link that needs no permission on the file (O_PATH). Its mode and extended
+// attributes are reached through the descriptor's name in /proc, which leads to the very
+// file. Where the system offers neither, a readable descriptor of the same file serves, opened
+// without following a final link; and where the file cannot be read, its path, once a look at
+// the entry itself has shown that it is no link.
+struct AttrTarget {
+  int pathFd = -1;       // the descriptor that needs no permission, or -1
+  int ioFd = -1;         // the readable descriptor, or -1
+  char proc[40] = {};    // the descriptor's name in /proc, or empty
+  const char *sys;       // the entry's path: the last way to reach it
+  SysStat sx;            // the entry as opened, or as last read again
+  bool noXattrs = false; // its file system keeps no extended attributes
+};
+// Opens the target; 0 or errno.
+int openTarget(const char *sys, AttrTarget &t);
+void closeTarget(AttrTarget &t);
+// The target's status again, after a change; 0 or errno.
+int restatTarget(AttrTarget &t);
+// One extended attribute of the target: its length (0 or more), or -1 with errno.
+long getAttr(const AttrTarget &t, const char *name, char *data, size_t size);
+// Sets (or, with a null value, removes) one extended attribute; 0 or errno. Where the file
+// system keeps none, nothing is stored, nothing fails, and noXattrs is set.
+int setAttr(AttrTarget &t, const char *name, const char *data, size_t length);
+// Stores one extended attribute as setAttr does, the owner's write bit lifted for the moment of
+// the store where the mode lacks it and the store needs it (the mode of t.sx is put back).
+int storeWritable(AttrTarget &t, const char *name, const char *data, size_t length);
 // The Win32 attribute word from the facts (mode, times, stored value) and the entry name.
 DWORD computeAttributes(const FileFacts &facts, const char *name);
 
