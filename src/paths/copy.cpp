@@ -88,18 +88,20 @@ OpError writeAll(FileRef out, const unsigned char *data, size_t length) {
   return 0;
 }
 
-// A clone takes the whole source as it is at that moment, which may differ from the size read
-// when it was opened: a source that grew is cut back to that size, as a copy by reads would take
-// it; one that shrank fails with SOURCE_ENDED, never a shortened copy.
-OpError settleClone(DataCopy &copy) {
+// Holds the new file to the size read at the start, where a clone or the holes of a sparse
+// source decide its end: `measured` (the source, or the clone itself) must reach that size, else
+// the source shrank (SOURCE_ENDED, never a shortened copy); a clone of a source that grew is cut
+// back to it, as a copy by reads would take it, and a copy that ends in a hole is given it.
+OpError holdToSize(DataCopy &copy, FileRef measured) {
   uint64_t now = 0;
-  OpError err = sizeOfFile(copy.out, &now);
+  OpError err = sizeOfFile(measured, &now);
   if (err != 0)
     return err;
   if (now < copy.size)
     return SOURCE_ENDED;
-  if (now > copy.size && (err = truncateFile(copy.out, copy.size)) != 0)
+  if ((measured != copy.out || now > copy.size) && (err = truncateFile(copy.out, copy.size)) != 0)
     return err;
+  copy.at = copy.size;
   if (copy.progress != nullptr)
     copy.progress(copy.size, copy.size);
   return 0;
@@ -173,20 +175,9 @@ OpError copyExtents(DataCopy &copy) {
       return err;
     written = copy.at;
   }
-  if (written < copy.size) {
-    // The source ends in a hole: it must still reach the size read at the start.
-    uint64_t now = 0;
-    OpError err = sizeOfFile(copy.in, &now);
-    if (err != 0)
-      return err;
-    if (now < copy.size)
-      return SOURCE_ENDED;
-    if ((err = truncateFile(copy.out, copy.size)) != 0)
-      return err;
-    copy.at = copy.size;
-    if (copy.progress != nullptr)
-      copy.progress(copy.size, copy.size);
-  }
+  // The source ends in a hole: it must still reach the size read at the start.
+  if (written < copy.size)
+    return holdToSize(copy, copy.in);
   return 0;
 }
 
@@ -209,7 +200,7 @@ OpError copyData(const CopySource &source, FileRef out) {
   copy.pieceStart = copy.progress != nullptr ? steadyMilliseconds() : 0;
   // A small file takes a single call.
   if (copy.kernel && fileOps.clone(copy.in, out, copy.device))
-    return settleClone(copy);
+    return holdToSize(copy, out);
   int taken = -1;
   for (int i = 0; i < COPY_BUFFERS && taken < 0; ++i)
     if (!copyBufferTaken[i].exchange(true, std::memory_order_acquire))

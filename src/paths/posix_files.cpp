@@ -369,11 +369,14 @@ bool copySystemPath(const char *path, char *out) {
   return toSystemPath(path, out);
 }
 
-long opRead(FileRef in, void *buffer, size_t count, OpError *err) {
+namespace {
+
+// A read or write, repeated while a signal interrupts it: its count, or -1 with `*err`.
+template <typename Call> long untilDone(OpError *err, Call call) {
   for (;;) {
-    ssize_t got = read(static_cast<int>(in), buffer, count);
-    if (got >= 0)
-      return static_cast<long>(got);
+    ssize_t done = call();
+    if (done >= 0)
+      return static_cast<long>(done);
     if (errno != EINTR) {
       *err = errno;
       return -1;
@@ -381,16 +384,14 @@ long opRead(FileRef in, void *buffer, size_t count, OpError *err) {
   }
 }
 
+} // namespace
+
+long opRead(FileRef in, void *buffer, size_t count, OpError *err) {
+  return untilDone(err, [&] { return read(static_cast<int>(in), buffer, count); });
+}
+
 long opWrite(FileRef out, const void *data, size_t count, OpError *err) {
-  for (;;) {
-    ssize_t put = write(static_cast<int>(out), data, count);
-    if (put >= 0)
-      return static_cast<long>(put);
-    if (errno != EINTR) {
-      *err = errno;
-      return -1;
-    }
-  }
+  return untilDone(err, [&] { return write(static_cast<int>(out), data, count); });
 }
 
 long opCopyRange(FileRef in, FileRef out, size_t ask, uint64_t device, bool first, OpError *err) {

@@ -357,20 +357,25 @@ OpError openTempForCheck(PreparedCopy *copy, int *fd, int64_t *size) {
   return 0;
 }
 
-OpError publishTemp(PreparedCopy *copy) {
-  OpError err = fileOps.renameTemp(copy->tempName, copy->destination, false,
+namespace {
+
+// Gives the temporary the destination's name, replacing a file there or not.
+OpError renameTempTo(PreparedCopy *copy, bool replace) {
+  OpError err = fileOps.renameTemp(copy->tempName, copy->destination, replace,
                                    (copy->flags & COPY_DURABLE) != 0);
   if (err == 0)
     releaseName(copy);
   return err;
 }
 
+} // namespace
+
+OpError publishTemp(PreparedCopy *copy) {
+  return renameTempTo(copy, false);
+}
+
 OpError replaceWithTemp(PreparedCopy *copy) {
-  OpError err = fileOps.renameTemp(copy->tempName, copy->destination, true,
-                                   (copy->flags & COPY_DURABLE) != 0);
-  if (err == 0)
-    releaseName(copy);
-  return err;
+  return renameTempTo(copy, true);
 }
 
 void discardTemp(PreparedCopy *copy) {
