@@ -115,7 +115,7 @@ OpError nextDataOf(FileRef in, uint64_t at, uint64_t *data, uint64_t *hole);
 void installTempHandler();
 
 // Temporary names in flight, for that handler and for the removal of leftovers: a fixed table
-// of slots, each a name that exists or may about to. noteTempName takes a slot (-1 when none is
+// of slots, each a name that exists or is about to. noteTempName takes a slot (-1 when none is
 // free: the name is then left to the leftover check of a later run); clearTempSlot frees it.
 constexpr int TEMP_SLOTS = 1024;
 int noteTempName(const char *name);
