@@ -17,10 +17,16 @@ else()
   set(TREECOPY_GTEST GTest::gtest GTest::gtest_main)
 endif()
 
+# The fault seams of the file layer (tests/seams): wrappers of the layer's narrow operations,
+# linked only into the test programs, never into treecopy itself.
+add_library(test_seams STATIC ${CMAKE_SOURCE_DIR}/tests/seams/seams.cpp)
+target_include_directories(test_seams PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(test_seams PUBLIC treecopy_core)
+
 file(GLOB TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(test_support STATIC ${TEST_SUPPORT_SOURCES})
 target_include_directories(test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(test_support PUBLIC treecopy_core ${TREECOPY_GTEST})
+target_link_libraries(test_support PUBLIC test_seams treecopy_core ${TREECOPY_GTEST})
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   # GCC 12 and 13 report std::string concatenation inside libstdc++ as an overlapping memcpy when
   # optimizing (-Wrestrict, a known false positive); the tests build strings that way freely.
@@ -109,7 +115,7 @@ endif()
 # A copy killed halfway leaves the old destination whole (tests/kill): the copy is a small
 # program of its own, killed from outside once it has written part of the data.
 add_executable(copy_child ${CMAKE_SOURCE_DIR}/tests/kill/copy_child.cpp)
-target_link_libraries(copy_child PRIVATE treecopy_core)
+target_link_libraries(copy_child PRIVATE test_seams treecopy_core)
 if(CMAKE_CROSSCOMPILING)
   set(kill_flags --wine)
 else()

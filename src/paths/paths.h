@@ -229,6 +229,38 @@ int64_t changeTimeFloor();
 BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists,
                 CopyRecord *record = nullptr);
 
+// The copy in two steps, for callers that prepare many copies and publish them in their own
+// order. prepareCopy opens the source, copies its data (exactly the size read then) into a new
+// temporary file beside the destination that no one sees yet, carries the metadata and runs the
+// copy check; false with the last error set, and nothing left, when any of it fails. An existing
+// destination that a large source may not replace is refused already here (with 80 under
+// COPY_FAIL_IF_EXISTS). publishCopy then gives the copy the destination's name (with
+// `failIfExists`, only where no file has it: else 80), or replaces the destination where the
+// refusals of fsCopyFile allow; discardCopy drops it. Every prepared copy ends in exactly one
+// of the two, whatever they answer; neither allocates. Copies of different files may run on
+// several threads at once.
+constexpr size_t COPY_PATH_BYTES = 4096;
+constexpr unsigned COPY_FAIL_IF_EXISTS = 1; // the destination is to be new
+constexpr unsigned COPY_DURABLE = 2; // data and name reach the disk before publishCopy returns
+struct PreparedCopy {
+  CopyRecord record; // the source as read, and the identity of the new file
+  bool published;    // the destination holds the copy
+  // The layer's own.
+  intptr_t temp;  // the temporary, while it is open
+  intptr_t guard; // what holds its lock (POSIX)
+  int slot;       // its slot in the table of names in flight, -1 none
+  unsigned flags;
+  bool examined;                // the destination was examined before the copy
+  DWORD sourceAttributes;       // as the refusals compare them
+  char source[COPY_PATH_BYTES]; // system paths
+  char destination[COPY_PATH_BYTES];
+  char tempName[COPY_PATH_BYTES]; // empty while the temporary is anonymous
+};
+bool prepareCopy(const char *source, const char *destination, PreparedCopy *copy,
+                 unsigned flags = 0);
+bool publishCopy(PreparedCopy *copy, BOOL failIfExists);
+void discardCopy(PreparedCopy *copy);
+
 // Receives the progress of the data copy of fsCopyFile: the bytes done and the total (the size
 // seen at the start), after each piece of a bounded size. While one is set, copies go in such
 // pieces; without one the layer copies the fastest way it knows, in as few calls as it can.
@@ -244,10 +276,6 @@ void setCopyProgress(CopyProgressFn receiver); // nullptr: none
 typedef bool (*CopyCheckFn)(void *context, int copy, int64_t size);
 void setCopyCheck(CopyCheckFn check, void *context); // nullptr: none
 
-// Test seam (both backends): the next data copies store only their first `keep` bytes, though
-// every byte is reported written, as a share that accepts a write and never stores it (-1: off).
-void setCopyDropForTest(int64_t keep);
-
 // Reads exactly `count` bytes (repeating short reads). False with the last error set when it
 // cannot: the system's error, or ERROR_HANDLE_EOF (38) when the file ends first.
 bool fsReadExact(int fd, void *buffer, unsigned count);
@@ -256,13 +284,6 @@ bool fsReadExact(int fd, void *buffer, unsigned count);
 int fsReadFull(int fd, void *buffer, unsigned count);
 // Writes exactly `count` bytes; false with the last error set otherwise.
 bool fsWriteExact(int fd, const void *buffer, unsigned count);
-
-// Test seam (both backends): one file read through fsReadExact fails at one place. The file is
-// the `file`-th descriptor fsReadExact reads from after this call (0 the first, 1 the second
-// other one); a read of it that covers the byte at `offset` gives the bytes before it, and the
-// read that starts there fails with `error`, or, with `error` 0, finds the end of the file (a
-// short read: 38). `file` -1 turns the fault off.
-void setReadFaultForTest(int file, int64_t offset, DWORD error);
 
 // The list-file stream: fopen(path, "rt"), fgetc, fclose. A carriage return before a line feed
 // is dropped and a Ctrl-Z ends the file, as text mode does. listFileGetc gives the next byte

@@ -2,6 +2,7 @@
 // No system header here: the system types stay inside the .cpp files.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -106,9 +107,10 @@ int sysReadNames(int dirFd, bool (*add)(void *context, const char *name, size_t 
 // and writing from the same positions; -1 with errno on a failure.
 bool sysCloneFile(int in, int out, uint64_t device);
 long sysCopyRange(int in, int out, size_t ask, uint64_t device, bool first);
-// Test seam: forgets the devices for which the kernel's copy was refused, so that the next copy
-// tries it again.
-void sysForgetCopyRefusalsForTest();
+// The device on which the kernel refused a clone, and the one on which it refused its copy
+// (-1: none): neither is asked there again. Copies on several threads may note them at once.
+extern std::atomic<int64_t> sysNoCloneDevice;
+extern std::atomic<int64_t> sysNoRangeDevice;
 
 // A new anonymous file in the directory `dir`, open for writing, which no name reaches until
 // sysLinkAnonymous gives it one: its descriptor, or -1 with errno (EOPNOTSUPP where the system
@@ -276,21 +278,6 @@ DWORD computeAttributes(const FileFacts &facts, const char *name);
 
 // Wildcard match of one name against a normalized last component (Windows rules).
 bool wildcardMatch(const char *pattern, const char *name);
-
-// Test seam: new files of a copy get a hidden temporary name instead of starting anonymous.
-void setAnonymousTempsForTest(bool on);
-// Test seam: makes the next data copies fail with `err` after `bytes` bytes, or with `err` 0
-// meet the source's end there, as a file that was shortened meanwhile (-1: off).
-void setCopyFaultForTest(int64_t bytes, int err);
-// Test seam: `hook(context)` runs when a copy's complete data have their hidden temporary name,
-// just before the rename that gives them the destination's name (null: off).
-void setPublishHookForTest(void (*hook)(void *), void *context);
-// Test seam: makes the flush numbered `at` (from 0, counted from this call) fail with `err`
-// (0: off). Data and directory flushes are counted alike.
-void setFlushFaultForTest(int at, int err);
-// Test seam: `hook(context)` runs inside each CopyFileA once the source is open, its size and
-// times are read and the destination looked at, before any data are copied (null: off).
-void setCopyHookForTest(void (*hook)(void *), void *context);
 
 // The tick count that stands for every time past the range of FILETIME (times beyond the year
 // 30828, which tmpfs keeps): the largest, so that comparisons keep such a file the newest; the
