@@ -457,8 +457,8 @@ bool matchDirName(char *path, DWORD attributeMask);
 // ---------------------------------------------------------------------------------------------
 // Namesake lookups in one directory.
 
-// A directory opened for looking names up in it: a walk level opens its destination directory
-// once, looks every namesake up in it, and closes it when the level ends. On POSIX it holds a
+// A directory opened for looking names up in it: a walk level opens its destination directory,
+// looks its namesakes up in it, and closes it when the level ends. On POSIX it holds a
 // descriptor, so that the lookups go to the directory opened even when another program renames
 // it away and makes a new one of that name; on Windows the lookups go by the directory's path.
 // Nothing in it changes between the open and the close: any number of threads may look names up
