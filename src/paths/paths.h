@@ -314,17 +314,12 @@ inline bool isLinkEntry(const FindEntry &entry) {
 #endif
 }
 
-// Lets go of the directories kept open for namesake lookups (POSIX; nothing on Windows). A walk
-// level calls it as it readies its destination directory, so that no lookup outlives the level
-// that opened its directory: another program may rename that directory away and make a new one
-// of the same name between two levels, or between the walks of two list-file lines.
-void forgetLookupDirectories();
-
 // Looks up one entry by its exact name: no wildcard and no trimming of trailing dots, so a
 // destination namesake is never another file. False with the last error set when it does not
 // exist. With `storedAttributes` false the POSIX backend skips reading the stored DOS attributes
 // (hidden, system and archive then follow from the name and mode alone: one system call less),
-// for callers that never look at those bits.
+// for callers that never look at those bits. The whole path is looked up as it is now; a walk
+// looks its namesakes up in the directory its level opened (lookupEntryAt).
 bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes);
 // Whether every lookup reads the stored attribute bits, asked for or not (on Windows the system
 // hands them out with the entry): a second lookup for them is never needed there.
@@ -479,6 +474,37 @@ int probePathKind(const char *path);
 // files of x), -1 nothing. For a name without wildcard the same as probePathKind.
 int probeSourceKind(const char *path);
 bool matchDirName(char *path, DWORD attributeMask);
+
+// ---------------------------------------------------------------------------------------------
+// Namesake lookups in one directory.
+
+// A directory opened for looking names up in it: a walk level opens its destination directory,
+// looks its namesakes up in it, and closes it when the level ends. On POSIX it holds a
+// descriptor, so that the lookups go to the directory opened even when another program renames
+// it away and makes a new one of that name; on Windows the lookups go by the directory's path.
+// Nothing in it changes between the open and the close: any number of threads may look names up
+// in one at once. Fixed size; it holds nothing of the heap.
+struct LookupDir {
+  PathBuf path; // the directory's path text as opened, ready for a name to follow
+  int fd;       // POSIX: the descriptor the names are looked up in; -1: by whole path
+  DWORD error;  // 0, or the error every lookup fails with: the directory cannot be looked into
+};
+
+// Opens the directory `path` (a text that a name can follow: empty for the current directory,
+// or ending in a separator) for lookups. False, with the last error set, when it cannot be
+// looked into: every lookup in it then fails with that error, which is 2 or 3 ("not found")
+// when it does not exist. Where the directory cannot be opened but the names in it may still be
+// reachable by their paths (no permission to open it where the system wants more than the
+// permission to search it, no descriptor left), or where the text has no directory of its own
+// to open (empty, or a drive prefix), its lookups go by whole paths. On Windows nothing is opened:
+// each lookup tells. closeLookupDir must follow either way.
+bool openLookupDir(const char *path, LookupDir *dir);
+// lookupEntry of the entry `name` (one component) of the directory `dir`.
+bool lookupEntryAt(const LookupDir &dir, const char *name, FindEntry *entry, bool storedAttributes);
+void closeLookupDir(LookupDir *dir);
+// The whole path of `name` in `dir`, into the PathBuf `whole`: false (with 206) when it does
+// not fit.
+bool lookupDirPath(const LookupDir &dir, const char *name, char *whole);
 
 // ---------------------------------------------------------------------------------------------
 // Access-denied retry.

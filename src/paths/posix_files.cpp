@@ -846,7 +846,6 @@ BOOL MoveFileA(const char *source, const char *destination) {
   char src[SYS_PATH], dst[SYS_PATH];
   if (!toSystemPath(source, src) || !toSystemPath(destination, dst))
     return FALSE;
-  forgetLookupDirectory(src); // should it be a directory
   int err = renameNoReplace(src, dst);
   if (err == 0)
     return TRUE;
@@ -897,7 +896,6 @@ BOOL CreateDirectoryA(const char *path, void *securityAttributes) {
   char sys[SYS_PATH];
   if (!toSystemPath(path, sys))
     return FALSE;
-  forgetLookupDirectory(sys);
   if (mkdir(sys, 0777) != 0) {
     int err = errno;
     SetLastError(win32ErrorFromErrno(err, ERRNO_DIRECTORY));
@@ -913,7 +911,6 @@ BOOL RemoveDirectoryA(const char *path) {
   struct stat st;
   if (!statSystemPath(path, sys, &st, false))
     return FALSE;
-  forgetLookupDirectory(sys);
   if (S_ISLNK(st.st_mode)) {
     struct stat target;
     if (stat(sys, &target) != 0 || !S_ISDIR(target.st_mode)) {

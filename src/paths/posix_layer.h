@@ -187,14 +187,6 @@ DWORD win32ErrorFromErrno(int err, ErrnoUse use = ERRNO_ENTRY);
 // Sets the last error from errno; for ENOENT it tells a missing entry (2) from a missing
 // directory on the way (3) by looking at the parent of `sysPath` (may be null: then 2).
 void setLastErrorFromErrno(int err, const char *sysPath = nullptr);
-// The directory whose descriptor namesake lookups keep (see lookupEntry) is forgotten when `sys`
-// names it or a directory above it: called before such a directory is removed or renamed, and
-// when one is made (one that could not be opened before is opened at its next lookup).
-void forgetLookupDirectory(const char *sys);
-// The kept directory descriptor (opened when another is kept) to look the system path `sys` up
-// relative to, with `*name` set to its last component; AT_FDCWD with `*name` set to `sys` where
-// there is none or it cannot be opened.
-int lookupDirectoryFor(const char *sys, const char **name);
 
 // The system path of `path` in `sys` (SYS_PATH bytes) and its status in `st` (a final link
 // followed with `follow`): false with the last error set when either fails.

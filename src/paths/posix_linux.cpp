@@ -2,6 +2,7 @@
 // by linkat, renameat2 with RENAME_NOREPLACE, descriptor names in /proc and the coarse clock.
 // posix_portable.cpp gives the POSIX forms of the same functions.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -66,7 +67,8 @@ struct XattrArgs {
   uint32_t size;
   uint32_t flags;
 };
-bool noGetXattrAt = false;
+// Atomic: namesake lookups may run on several threads at once.
+std::atomic<bool> noGetXattrAt{false};
 
 } // namespace
 
@@ -184,14 +186,14 @@ int sysOpenLookupDirectory(const char *path) {
 long sysGetXattrAt(int dirFd, const char *name, const char *path, const char *attribute, void *data,
                    size_t size) {
 #if defined(SYS_getxattrat)
-  if (!noGetXattrAt) {
+  if (!noGetXattrAt.load(std::memory_order_relaxed)) {
     XattrArgs args = {reinterpret_cast<uintptr_t>(data), static_cast<uint32_t>(size), 0};
     long length = syscall(SYS_getxattrat, dirFd, name, 0u, attribute, &args, sizeof args);
     // ENOSYS from an older kernel; EPERM from a system-call filter that does not know the call
     // (reading a user attribute is never refused with EPERM otherwise).
     if (length >= 0 || (errno != ENOSYS && errno != EPERM))
       return length;
-    noGetXattrAt = true;
+    noGetXattrAt.store(true, std::memory_order_relaxed);
   }
 #else
   (void)dirFd;
