@@ -6,6 +6,8 @@
 #   portable the native build once more with the POSIX backend's portable calls alone
 #            (build/test-portable), as another POSIX system builds it: the file layer's unit
 #            tests, the end-to-end scenarios and the kill trials
+#   tsan     the unit tests and the end-to-end scenarios built with clang++ and ThreadSanitizer
+#            (build/test-tsan)
 #   windows  the Windows build, cross-compiled with MinGW-w64 (build/test-windows): the same
 #            tests under Wine, and the zip
 #   fuzz     each libFuzzer target for a short time over its corpus (build/fuzz, clang++)
@@ -26,7 +28,7 @@ set -uo pipefail
 
 cd "$(dirname "$0")" || exit 1
 
-LEGS=(native portable windows fuzz)
+LEGS=(native portable tsan windows fuzz)
 
 # Builds and ctest run as many jobs as the machine has cores (TREECOPY_JOBS sets another number).
 jobs="${TREECOPY_JOBS:-$(nproc 2>/dev/null || echo 2)}"
@@ -88,6 +90,23 @@ run_portable() {
     run_cmake_leg build/test-portable -DTREECOPY_SANITIZE=ON -DTREECOPY_PORTABLE_POSIX=ON
 }
 
+# --- tsan leg ---
+# The unit tests and the end-to-end scenarios once more, built with clang++ and ThreadSanitizer:
+# a data race, or a signal handler that does what it must not, fails the test that meets it.
+# The kill trials, the progress, package and manual checks and the ordinary user's runs are the
+# other legs'.
+packages_tsan=(clang libclang-rt-dev cmake ninja-build libgtest-dev python3 strace)
+missing_tsan() {
+  missing_commands clang++ cmake python3 strace
+  [ -f /usr/include/gtest/gtest.h ] || printf '%s ' "GoogleTest(libgtest-dev)"
+  compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.tsan-x86_64.a' >/dev/null ||
+    printf '%s ' "ThreadSanitizer(libclang-rt-dev)"
+}
+run_tsan() {
+  ctest_filter='^(unit_(cli|paths|walk|actions|report)|e2e)$' \
+    run_cmake_leg build/test-tsan -DCMAKE_CXX_COMPILER=clang++ -DTREECOPY_TSAN=ON
+}
+
 # --- windows leg ---
 packages_windows=(cmake ninja-build python3 g++-mingw-w64-x86-64 googletest wine wine64 groff-base)
 missing_windows() {
@@ -123,7 +142,7 @@ for arg in "$@"; do
     --require-windows) required+=(windows) ;;
     --require-all) required+=("${LEGS[@]}") ;;
     -h | --help)
-      sed -n '2,21s/^# \{0,1\}//p' "$0"
+      sed -n '2,23s/^# \{0,1\}//p' "$0"
       exit 0
       ;;
     -*)

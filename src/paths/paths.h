@@ -232,6 +232,38 @@ int64_t changeTimeFloor();
 BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists,
                 CopyRecord *record = nullptr);
 
+// The copy in two steps, for callers that prepare many copies and publish them in their own
+// order. prepareCopy opens the source, copies its data (exactly the size read then) into a new
+// temporary file beside the destination that no one sees yet, carries the metadata and runs the
+// copy check; false with the last error set, and nothing left, when any of it fails. An existing
+// destination that a large source may not replace is refused already here (with 80 under
+// COPY_FAIL_IF_EXISTS). publishCopy then gives the copy the destination's name (with
+// `failIfExists`, only where no file has it: else 80), or replaces the destination where the
+// refusals of fsCopyFile allow; discardCopy drops it. Every prepared copy ends in exactly one
+// of the two, whatever they answer; neither allocates. Copies of different files may run on
+// several threads at once.
+constexpr size_t COPY_PATH_BYTES = 4096;
+constexpr unsigned COPY_FAIL_IF_EXISTS = 1; // the destination is to be new
+constexpr unsigned COPY_DURABLE = 2; // data and name reach the disk before publishCopy returns
+struct PreparedCopy {
+  CopyRecord record; // the source as read, and the identity of the new file
+  bool published;    // the destination holds the copy
+  // The layer's own.
+  intptr_t temp;  // the temporary, while it is open
+  intptr_t guard; // what holds its lock (POSIX)
+  int slot;       // its slot in the table of names in flight, -1 none
+  unsigned flags;
+  bool examined;                // the destination was examined before the copy
+  DWORD sourceAttributes;       // as the refusals compare them
+  char source[COPY_PATH_BYTES]; // system paths
+  char destination[COPY_PATH_BYTES];
+  char tempName[COPY_PATH_BYTES]; // empty while the temporary is anonymous
+};
+bool prepareCopy(const char *source, const char *destination, PreparedCopy *copy,
+                 unsigned flags = 0);
+bool publishCopy(PreparedCopy *copy, BOOL failIfExists);
+void discardCopy(PreparedCopy *copy);
+
 // Receives the progress of the data copy of fsCopyFile: the bytes done and the total (the size
 // seen at the start), after each piece of a bounded size. While one is set, copies go in such
 // pieces; without one the layer copies the fastest way it knows, in as few calls as it can.
@@ -247,10 +279,6 @@ void setCopyProgress(CopyProgressFn receiver); // nullptr: none
 typedef bool (*CopyCheckFn)(void *context, int copy, int64_t size);
 void setCopyCheck(CopyCheckFn check, void *context); // nullptr: none
 
-// Test seam (both backends): the next data copies store only their first `keep` bytes, though
-// every byte is reported written, as a share that accepts a write and never stores it (-1: off).
-void setCopyDropForTest(int64_t keep);
-
 // Reads exactly `count` bytes (repeating short reads). False with the last error set when it
 // cannot: the system's error, or ERROR_HANDLE_EOF (38) when the file ends first.
 bool fsReadExact(int fd, void *buffer, unsigned count);
@@ -259,13 +287,6 @@ bool fsReadExact(int fd, void *buffer, unsigned count);
 int fsReadFull(int fd, void *buffer, unsigned count);
 // Writes exactly `count` bytes; false with the last error set otherwise.
 bool fsWriteExact(int fd, const void *buffer, unsigned count);
-
-// Test seam (both backends): one file read through fsReadExact fails at one place. The file is
-// the `file`-th descriptor fsReadExact reads from after this call (0 the first, 1 the second
-// other one); a read of it that covers the byte at `offset` gives the bytes before it, and the
-// read that starts there fails with `error`, or, with `error` 0, finds the end of the file (a
-// short read: 38). `file` -1 turns the fault off.
-void setReadFaultForTest(int file, int64_t offset, DWORD error);
 
 // The list-file stream: fopen(path, "rt"), fgetc, fclose. A carriage return before a line feed
 // is dropped and a Ctrl-Z ends the file, as text mode does. listFileGetc gives the next byte
@@ -296,17 +317,12 @@ inline bool isLinkEntry(const FindEntry &entry) {
 #endif
 }
 
-// Lets go of the directories kept open for namesake lookups (POSIX; nothing on Windows). A walk
-// level calls it as it readies its destination directory, so that no lookup outlives the level
-// that opened its directory: another program may rename that directory away and make a new one
-// of the same name between two levels, or between the walks of two list-file lines.
-void forgetLookupDirectories();
-
 // Looks up one entry by its exact name: no wildcard and no trimming of trailing dots, so a
 // destination namesake is never another file. False with the last error set when it does not
 // exist. With `storedAttributes` false the POSIX backend skips reading the stored DOS attributes
 // (hidden, system and archive then follow from the name and mode alone: one system call less),
-// for callers that never look at those bits.
+// for callers that never look at those bits. The whole path is looked up as it is now; a walk
+// looks its namesakes up in the directory its level opened (lookupEntryAt).
 bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes);
 // Whether every lookup reads the stored attribute bits, asked for or not (on Windows the system
 // hands them out with the entry): a second lookup for them is never needed there.
@@ -461,6 +477,37 @@ int probePathKind(const char *path);
 // files of x), -1 nothing. For a name without wildcard the same as probePathKind.
 int probeSourceKind(const char *path);
 bool matchDirName(char *path, DWORD attributeMask);
+
+// ---------------------------------------------------------------------------------------------
+// Namesake lookups in one directory.
+
+// A directory opened for looking names up in it: a walk level opens its destination directory,
+// looks its namesakes up in it, and closes it when the level ends. On POSIX it holds a
+// descriptor, so that the lookups go to the directory opened even when another program renames
+// it away and makes a new one of that name; on Windows the lookups go by the directory's path.
+// Nothing in it changes between the open and the close: any number of threads may look names up
+// in one at once. Fixed size; it holds nothing of the heap.
+struct LookupDir {
+  PathBuf path; // the directory's path text as opened, ready for a name to follow
+  int fd;       // POSIX: the descriptor the names are looked up in; -1: by whole path
+  DWORD error;  // 0, or the error every lookup fails with: the directory cannot be looked into
+};
+
+// Opens the directory `path` (a text that a name can follow: empty for the current directory,
+// or ending in a separator) for lookups. False, with the last error set, when it cannot be
+// looked into: every lookup in it then fails with that error, which is 2 or 3 ("not found")
+// when it does not exist. Where the directory cannot be opened but the names in it may still be
+// reachable by their paths (no permission to open it where the system wants more than the
+// permission to search it, no descriptor left), or where the text has no directory of its own
+// to open (empty, or a drive prefix), its lookups go by whole paths. On Windows nothing is opened:
+// each lookup tells. closeLookupDir must follow either way.
+bool openLookupDir(const char *path, LookupDir *dir);
+// lookupEntry of the entry `name` (one component) of the directory `dir`.
+bool lookupEntryAt(const LookupDir &dir, const char *name, FindEntry *entry, bool storedAttributes);
+void closeLookupDir(LookupDir *dir);
+// The whole path of `name` in `dir`, into the PathBuf `whole`: false (with 206) when it does
+// not fit.
+bool lookupDirPath(const LookupDir &dir, const char *name, char *whole);
 
 // ---------------------------------------------------------------------------------------------
 // Access-denied retry.

@@ -308,3 +308,14 @@ bool matchDirName(char *path, DWORD attributeMask) {
   }
   return replaceWithMatch(path, attributeMask, 0);
 }
+
+// The directory's text, then the name.
+bool lookupDirPath(const LookupDir &dir, const char *name, char *whole) {
+  size_t length = std::strlen(dir.path);
+  if (!pathPut(whole, whole + length, name)) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  std::memcpy(whole, dir.path, length);
+  return true;
+}

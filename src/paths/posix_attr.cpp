@@ -2,9 +2,7 @@
 // attributes, the attribute word, GetFileAttributesA/SetFileAttributesA and wildcard matching.
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +10,7 @@
 #include <sys/xattr.h>
 #endif
 
-#include "paths/posix_layer.h"
+#include "paths/posix_archive.h"
 
 namespace {
 
@@ -207,14 +205,6 @@ int sysRemoveXattr(int, const char *, const char *) {
 }
 #endif
 
-// Where the extended attributes of one entry are read: its name in an open directory, or its
-// whole path when `dirFd` is AT_FDCWD (a final link followed in both).
-struct XattrPlace {
-  int dirFd;
-  const char *name;
-  const char *path;
-};
-
 long getXattr(const XattrPlace &place, const char *attribute, void *data, size_t size) {
   if (place.dirFd == AT_FDCWD)
     return sysGetXattr(-1, place.path, attribute, data, size);
@@ -250,72 +240,6 @@ int writeStoredAttributes(int fd, const char *sysPath, uint32_t value) {
     return 0; // no extended attributes here: the bits are dropped
   return errno;
 }
-
-// Parses "<seconds>.<nanoseconds>" as the clean-state record holds it.
-bool parseCleanRecord(const char *data, size_t length, int64_t *seconds, uint32_t *nanoseconds) {
-  char text[48];
-  if (length == 0 || length >= sizeof text)
-    return false;
-  memcpy(text, data, length);
-  text[length] = '\0';
-  long long s;
-  unsigned long ns;
-  int used = 0;
-  if (sscanf(text, "%lld.%9lu%n", &s, &ns, &used) != 2 || static_cast<size_t>(used) != length ||
-      ns > 999999999ul)
-    return false;
-  *seconds = s;
-  *nanoseconds = static_cast<uint32_t>(ns);
-  return true;
-}
-
-namespace {
-
-// Clears of the archive bit whose record this process has not yet settled (see
-// SetFileAttributesA): the file, the change time the clear gave it, and the bound recorded.
-struct PendingClear {
-  char sys[PATH_BUF]; // the file's system path
-  uint64_t dev, ino;  // its identity
-  SysTime stamp;      // the change time the clear gave it
-  SysTime bound;      // the bound the record holds
-};
-constexpr int PENDING_MAX = 64;
-PendingClear pendingClears[PENDING_MAX]; // oldest first
-int pendingCount = 0;
-
-// Whether a change time lies past a record's bound.
-bool pastRecord(const SysTime &a, int64_t seconds, uint32_t nanoseconds) {
-  return a.sec != seconds ? a.sec > seconds : a.nsec > nanoseconds;
-}
-
-// Whether this process cleared the file's archive bit a moment ago and the file has changed
-// since: its change time is no longer the one the clear gave it.
-bool changedSincePendingClear(const SysStat &st) {
-  for (int i = 0; i < pendingCount; ++i) {
-    const PendingClear &p = pendingClears[i];
-    if (p.dev == st.dev && p.ino == st.ino)
-      return !(p.stamp == st.ctime);
-  }
-  return false;
-}
-
-// Whether a file whose stored value lacks the archive bit has changed since: its last-write
-// time is not earlier than its change time (the rule for values that Samba and Wine store, and
-// the one that sees an ordinary write at once), or a record exists and the change time is past
-// the bound it holds (any change after the clear, whatever last-write time it sets).
-bool changedSince(const XattrPlace &place, const SysStat &st) {
-  if (notEarlier(st.mtime, st.ctime) || changedSincePendingClear(st))
-    return true;
-  char data[48];
-  long length = getXattr(place, CLEAN_XATTR_NAME, data, sizeof data);
-  int64_t seconds;
-  uint32_t nanoseconds;
-  if (length > 0 && parseCleanRecord(data, static_cast<size_t>(length), &seconds, &nanoseconds))
-    return pastRecord(st.ctime, seconds, nanoseconds);
-  return length < 0 && errno != SYS_NO_ATTRIBUTE; // unreadable: never a missed change
-}
-
-} // namespace
 
 // The attribute word of one file, as the table of the platform design gives it.
 DWORD computeAttributes(const FileFacts &facts, const char *name) {
@@ -364,10 +288,7 @@ void fillFacts(const SysStat &sx, const XattrPlace &place, const char *displayNa
   facts->stored = -1;
   if (!facts->dangling && (xattrUnsupported == nullptr || !*xattrUnsupported))
     facts->stored = readStoredAttributesAt(place, xattrUnsupported);
-  // The record is read only where it decides: a file whose stored value lacks the archive bit.
-  facts->changedSinceCleared = !facts->isDir && facts->stored >= 0 &&
-                               (facts->stored & FILE_ATTRIBUTE_ARCHIVE) == 0 &&
-                               changedSince(place, sx);
+  facts->changedSinceCleared = changedSinceArchiveCleared(*facts, sx, place);
   facts->attributes = computeAttributes(*facts, displayName);
 }
 
@@ -441,22 +362,37 @@ DWORD GetFileAttributesA(const char *path) {
 
 namespace {
 
-// The entry that one SetFileAttributesA changes, held by one descriptor opened without
-// following a final link that needs no permission on the file (O_PATH). Its mode and extended
-// attributes are reached through the descriptor's name in /proc, which leads to the very
-// file. Where the system offers neither, a readable descriptor of the same file serves, opened
-// without following a final link; and where the file cannot be read, its path, once a look at
-// the entry itself has shown that it is no link.
-struct AttrTarget {
-  int pathFd = -1;       // the descriptor that needs no permission, or -1
-  int ioFd = -1;         // the readable descriptor, or -1
-  char proc[40] = {};    // the descriptor's name in /proc, or empty
-  const char *sys;       // the entry's path: the last way to reach it
-  SysStat sx;            // the entry as opened
-  bool noXattrs = false; // its file system keeps no extended attributes
-};
+// The path the target is reached by where no readable descriptor is open.
+const char *targetPath(const AttrTarget &t) {
+  return t.proc[0] != '\0' ? t.proc : t.sys;
+}
 
-// Opens the target; 0 or errno.
+int setMode(const AttrTarget &t, mode_t mode) {
+  int result = t.ioFd >= 0 ? fchmod(t.ioFd, mode) : chmod(targetPath(t), mode);
+  return result == 0 ? 0 : errno;
+}
+
+// Stores one extended attribute; where write permission is refused (root without the right to
+// override permissions) the owner's write bit is lifted once and the store tried again.
+int storeLifting(AttrTarget &t, const char *name, const char *data, size_t length, bool *lifted) {
+  int err = setAttr(t, name, data, length);
+  mode_t current = t.sx.mode & 07777;
+  if ((err == EACCES || err == EPERM) && !*lifted && (current & 0200) == 0 &&
+      setMode(t, current | 0200) == 0) {
+    *lifted = true;
+    err = setAttr(t, name, data, length);
+  }
+  return err;
+}
+
+// Whether stores of extended attributes need the owner's write bit lifted first: an ordinary
+// user needs write permission for them, and the mode has none.
+bool storesNeedLifting(const AttrTarget &t) {
+  return (t.sx.mode & 0200) == 0 && geteuid() != 0 && geteuid() == t.sx.uid;
+}
+
+} // namespace
+
 int openTarget(const char *sys, AttrTarget &t) {
   t.sys = sys;
   t.pathFd = sysOpenEntry(sys);
@@ -491,12 +427,6 @@ void closeTarget(AttrTarget &t) {
     close(t.pathFd);
 }
 
-// The path the target is reached by where no readable descriptor is open.
-const char *targetPath(const AttrTarget &t) {
-  return t.proc[0] != '\0' ? t.proc : t.sys;
-}
-
-// The target's status again, after a change; 0 or errno.
 int restatTarget(AttrTarget &t) {
   if (t.pathFd >= 0)
     return sysStatFd(t.pathFd, &t.sx);
@@ -505,13 +435,10 @@ int restatTarget(AttrTarget &t) {
   return sysStatAt(AT_FDCWD, t.sys, false, &t.sx);
 }
 
-// One extended attribute of the target: its length (0 or more), or -1 when it has none.
 long getAttr(const AttrTarget &t, const char *name, char *data, size_t size) {
   return sysGetXattr(t.ioFd, targetPath(t), name, data, size);
 }
 
-// Sets (or, with a null value, removes) one extended attribute; 0 or errno. Where the file
-// system keeps none, nothing is stored and nothing fails.
 int setAttr(AttrTarget &t, const char *name, const char *data, size_t length) {
   int result = data == nullptr ? sysRemoveXattr(t.ioFd, targetPath(t), name)
                                : sysSetXattr(t.ioFd, targetPath(t), name, data, length);
@@ -524,10 +451,25 @@ int setAttr(AttrTarget &t, const char *name, const char *data, size_t length) {
   return errno;
 }
 
-int setMode(const AttrTarget &t, mode_t mode) {
-  int result = t.ioFd >= 0 ? fchmod(t.ioFd, mode) : chmod(targetPath(t), mode);
-  return result == 0 ? 0 : errno;
+int storeWritable(AttrTarget &t, const char *name, const char *data, size_t length) {
+  mode_t current = t.sx.mode & 07777;
+  bool lifted = false;
+  if (storesNeedLifting(t)) {
+    int err = setMode(t, current | 0200);
+    if (err != 0)
+      return err;
+    lifted = true;
+  }
+  int err = storeLifting(t, name, data, length, &lifted);
+  if (lifted) {
+    int back = setMode(t, current);
+    if (err == 0)
+      err = back;
+  }
+  return err;
 }
+
+namespace {
 
 // The saved value of one extended attribute, so that a failed change can put it back.
 struct SavedAttr {
@@ -549,127 +491,18 @@ void restoreAttr(AttrTarget &t, const char *name, const SavedAttr &saved) {
     setAttr(t, name, saved.present ? saved.data : nullptr, saved.length);
 }
 
-// Waits until the coarse clock, which the file system stamps changes with (or with a later,
-// finer time), has passed `t`; false when that would take long (a time in the future).
-bool waitPast(const SysTime &t) {
-  for (int i = 0; i < 200; ++i) {
-    SysTime now;
-    sysStampFloor(&now);
-    if (laterThan(now, t))
-      return true;
-    if (t.sec > now.sec + 1)
-      return false;
-    struct timespec pause = {0, 500000};
-    nanosleep(&pause, nullptr);
-  }
-  return false;
-}
-
-// How far ahead of the clock a record's bound lies: room for the stores that follow it.
-constexpr long BOUND_AHEAD_NS = 2000000;
-// How many times a clear is tried before the file is left archived.
-constexpr int CLEAN_ATTEMPTS = 5;
-
-// Settles one pending clear once every later change of the file must be stamped past its
-// bound: a file that changed in between (its change time moved) is marked archived again.
-void settle(const PendingClear &p) {
-  if (!waitPast(p.bound))
-    return;
-  AttrTarget t;
-  if (openTarget(p.sys, t) == 0 && !S_ISLNK(t.sx.mode) && t.sx.ino == p.ino && t.sx.dev == p.dev &&
-      !(t.sx.ctime == p.stamp)) {
-    // Changed while the record could not yet tell: marked archived, and the record goes.
-    char data[16];
-    long length = getAttr(t, DOS_XATTR_NAME, data, sizeof data);
-    int32_t stored = length > 0 ? parseStoredAttributes(data, static_cast<size_t>(length)) : -1;
-    if (stored >= 0) {
-      char text[16];
-      int textLength = snprintf(text, sizeof text, "0x%x",
-                                static_cast<unsigned>(stored) | FILE_ATTRIBUTE_ARCHIVE);
-      setAttr(t, DOS_XATTR_NAME, text, static_cast<size_t>(textLength));
-    }
-    setAttr(t, CLEAN_XATTR_NAME, nullptr, 0);
-  }
-  closeTarget(t); // gone or swapped: nothing to settle
-}
-
-// Settles the clears whose bound the file system's clock has passed (all of them with `all`,
-// waiting for the last bounds), oldest first.
-void settlePendingClears(bool all) {
-  int kept = 0;
-  SysTime now;
-  sysStampFloor(&now);
-  for (int i = 0; i < pendingCount; ++i) {
-    PendingClear &p = pendingClears[i];
-    if (all || laterThan(now, p.bound))
-      settle(p);
-    else if (kept != i)
-      pendingClears[kept++] = p;
-    else
-      kept++;
-  }
-  pendingCount = kept;
-}
-
-void settleAllPendingClears() {
-  settlePendingClears(true);
-}
-
-// Drops entry `i`, keeping the rest in order.
-void dropPendingClear(int i) {
-  memmove(pendingClears + i, pendingClears + i + 1,
-          sizeof(PendingClear) * static_cast<size_t>(pendingCount - i - 1));
-  pendingCount -= 1;
-}
-
-// Keeps a clear until it can be settled: the oldest is settled at once when the list is full,
-// and whatever is left when the process ends. A later clear of the same file supersedes it.
-void addPendingClear(const char *sys, const SysStat &sx, const SysTime &bound) {
-  static bool registered = false;
-  if (!registered)
-    registered = atexit(settleAllPendingClears) == 0;
-  PendingClear entry;
-  entry.dev = sx.dev;
-  entry.ino = sx.ino;
-  entry.stamp = sx.ctime;
-  entry.bound = bound;
-  size_t length = strlen(sys);
-  if (!registered || length >= sizeof entry.sys) {
-    if (length < sizeof entry.sys) {
-      memcpy(entry.sys, sys, length + 1);
-      settle(entry); // cannot be kept: settled now
-    }
-    return;
-  }
-  memcpy(entry.sys, sys, length + 1);
-  // The earlier clear of this file is superseded (and must not be settled: the change time it
-  // would find moved is this clear's own).
-  for (int i = 0; i < pendingCount; ++i) {
-    if (pendingClears[i].dev == entry.dev && pendingClears[i].ino == entry.ino) {
-      dropPendingClear(i);
-      break;
-    }
-  }
-  settlePendingClears(false);
-  if (pendingCount == PENDING_MAX) {
-    settle(pendingClears[0]);
-    dropPendingClear(0);
-  }
-  pendingClears[pendingCount++] = entry;
-}
-
 // One attribute change: what is wanted, and what was there before it (to go back to).
 struct AttrChange {
-  mode_t mode;       // the mode found
-  mode_t wantedMode; // the mode wanted
-  uint32_t wanted;   // the stored bits wanted
-  bool storeNeeded;  // the stored value must be written
-  bool cleanNeeded;  // the archive bit is cleared: its record must be written
-  SavedAttr oldStored, oldRecord;
+  mode_t mode;        // the mode found
+  mode_t wantedMode;  // the mode wanted
+  uint32_t wanted;    // the stored bits wanted
+  bool storeNeeded;   // the stored value must be written
+  bool clearsArchive; // a file whose archive bit is wanted cleared
+  SavedAttr oldStored;
 };
 
-// Works out the change that gives the open target `attributes`: false when everything already
-// says the same.
+// Works out the change that gives the open target `attributes`: false when the stored value
+// and the mode already say the same.
 bool planChange(AttrTarget &t, DWORD attributes, AttrChange &c) {
   bool isDir = S_ISDIR(t.sx.mode);
   if ((attributes & FILE_ATTRIBUTE_NORMAL) != 0 && (attributes & STORED_BITS) == 0)
@@ -688,79 +521,33 @@ bool planChange(AttrTarget &t, DWORD attributes, AttrChange &c) {
     c.wanted =
         attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
   }
-  bool recordClean = !isDir && (c.wanted & FILE_ATTRIBUTE_ARCHIVE) == 0;
+  c.clearsArchive = !isDir && (c.wanted & FILE_ATTRIBUTE_ARCHIVE) == 0;
 
   saveAttr(t, DOS_XATTR_NAME, c.oldStored);
   int32_t stored =
       c.oldStored.present ? parseStoredAttributes(c.oldStored.data, c.oldStored.length) : -1;
-  int64_t recordSeconds = 0;
-  uint32_t recordNanoseconds = 0;
-  bool recorded = false;
-  c.oldRecord.present = false;
-  if (recordClean) {
-    saveAttr(t, CLEAN_XATTR_NAME, c.oldRecord);
-    recorded = c.oldRecord.present && parseCleanRecord(c.oldRecord.data, c.oldRecord.length,
-                                                       &recordSeconds, &recordNanoseconds);
-  }
   if (stored < 0)
     c.storeNeeded = c.wanted != (isDir ? 0u : FILE_ATTRIBUTE_ARCHIVE);
   else
     c.storeNeeded = (static_cast<uint32_t>(stored) & STORED_BITS) != c.wanted;
-  // Every change made to a file that stays cleared moves its change time: the record goes with it.
-  c.cleanNeeded = recordClean &&
-                  (c.storeNeeded || c.wantedMode != c.mode || notEarlier(t.sx.mtime, t.sx.ctime) ||
-                   !(recorded && !pastRecord(t.sx.ctime, recordSeconds, recordNanoseconds) &&
-                     !changedSincePendingClear(t.sx)));
-  return c.storeNeeded || c.cleanNeeded || c.wantedMode != c.mode;
+  return c.storeNeeded || c.wantedMode != c.mode;
 }
 
-// A little ahead of the clock: the bound a clear records.
-SysTime boundAhead() {
-  struct timespec ahead;
-  clock_gettime(CLOCK_REALTIME, &ahead);
-  ahead.tv_nsec += BOUND_AHEAD_NS;
-  if (ahead.tv_nsec >= 1000000000) {
-    ahead.tv_sec += 1;
-    ahead.tv_nsec -= 1000000000;
-  }
-  return SysTime{static_cast<int64_t>(ahead.tv_sec), static_cast<uint32_t>(ahead.tv_nsec)};
-}
-
-// Stores one extended attribute; where write permission is refused (root without the right to
-// override permissions) the owner's write bit is lifted once and the store tried again.
-int storeLifting(AttrTarget &t, const char *name, const char *data, size_t length, bool *lifted) {
-  int err = setAttr(t, name, data, length);
-  mode_t current = t.sx.mode & 07777;
-  if ((err == EACCES || err == EPERM) && !*lifted && (current & 0200) == 0 &&
-      setMode(t, current | 0200) == 0) {
-    *lifted = true;
-    err = setAttr(t, name, data, length);
-  }
-  return err;
-}
-
-// Makes the stores and the mode change once, the record (when a clear needs one) holding
-// `bound`. 0 or errno; `lifted` tells whether the owner's write bit was lifted for the stores.
-int applyChange(AttrTarget &t, const AttrChange &c, const SysTime &bound, bool *lifted) {
+// Makes the store and the mode change once. 0 or errno; `lifted` tells whether the owner's
+// write bit was lifted for the store.
+int applyChange(AttrTarget &t, const AttrChange &c, bool *lifted) {
   mode_t current = t.sx.mode & 07777;
   *lifted = false;
   int err = 0;
   // For an ordinary user extended attributes need write permission: the owner's write bit is
-  // lifted for the moment of the stores where the mode has none.
-  if ((c.storeNeeded || c.cleanNeeded) && (current & 0200) == 0 && geteuid() != 0 &&
-      geteuid() == t.sx.uid) {
+  // lifted for the moment of the store where the mode has none.
+  if (c.storeNeeded && storesNeedLifting(t)) {
     err = setMode(t, current | 0200);
     if (err != 0)
       return err;
     *lifted = true;
   }
-  if (c.cleanNeeded) {
-    char record[48];
-    int length =
-        snprintf(record, sizeof record, "%lld.%09u", static_cast<long long>(bound.sec), bound.nsec);
-    err = storeLifting(t, CLEAN_XATTR_NAME, record, static_cast<size_t>(length), lifted);
-  }
-  if (err == 0 && c.storeNeeded) {
+  if (c.storeNeeded) {
     char text[16];
     int length = snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(c.wanted));
     err = storeLifting(t, DOS_XATTR_NAME, text, static_cast<size_t>(length), lifted);
@@ -772,8 +559,6 @@ int applyChange(AttrTarget &t, const AttrChange &c, const SysTime &bound, bool *
 
 // All or nothing: what was stored goes back, and the mode.
 void undoChange(AttrTarget &t, const AttrChange &c, bool lifted) {
-  if (c.cleanNeeded)
-    restoreAttr(t, CLEAN_XATTR_NAME, c.oldRecord);
   if (c.storeNeeded)
     restoreAttr(t, DOS_XATTR_NAME, c.oldStored);
   if (lifted || (t.sx.mode & 07777) != c.mode)
@@ -786,18 +571,8 @@ void undoChange(AttrTarget &t, const AttrChange &c, bool lifted) {
 // link is never followed: a link keeps no attributes, and its target is never touched). A
 // file's read-only bit goes through the mode, everything else through the stored value; a
 // directory's read-only bit is stored, and clearing it gives the owner's write bit back where
-// the mode has none. Nothing is written when everything already says the same.
-//
-// Clearing a file's archive bit also records a bound on the change time that the store gives
-// the file, so that any later change, whatever last-write time it sets, reads as archived: its
-// change time lies past the bound. The exact change time cannot be recorded (storing it would
-// move it again, and the kernel may stamp a finer time than any clock a process can read), so
-// the bound lies a little ahead of the clock, and the store is checked to land within it. Until
-// the file system's clock has passed the bound, a change could still be stamped within it: this
-// process keeps each such clear pending and settles it once the clock has passed (at the latest
-// when the process ends), marking a file that changed in between archived again. A record that
-// cannot be made leaves the file archived: an extra backup, never a missed change. A last-write
-// time in the future keeps it archived too.
+// the mode has none. Nothing is written when everything already says the same. A file whose
+// archive bit is cleared (or stays cleared) has the clear recorded (archiveClearMade).
 BOOL SetFileAttributesA(const char *path, DWORD attributes) {
   char sys[SYS_PATH];
   if (!toSystemPath(path, sys))
@@ -806,40 +581,16 @@ BOOL SetFileAttributesA(const char *path, DWORD attributes) {
   AttrTarget t;
   int err = openTarget(sys, t);
   AttrChange change;
-  if (err != 0 || S_ISLNK(t.sx.mode) || !planChange(t, attributes, change)) {
-    closeTarget(t);
-    if (err != 0)
-      setLastErrorFromErrno(err, sys);
-    return err == 0;
+  bool changes = err == 0 && !S_ISLNK(t.sx.mode) && planChange(t, attributes, change);
+  bool lifted = false;
+  if (changes)
+    err = applyChange(t, change, &lifted);
+  if (err == 0 && !S_ISLNK(t.sx.mode) && change.clearsArchive) {
+    err = archiveClearMade(t, changes);
+    lifted = false; // the mode wanted is in place
   }
-  for (int attempt = 0; attempt < (change.cleanNeeded ? CLEAN_ATTEMPTS : 1); ++attempt) {
-    SysTime bound = boundAhead();
-    bool lifted = false;
-    err = applyChange(t, change, bound, &lifted);
-    if (err != 0 && attempt > 0) {
-      // The change itself was made by the first attempt; only its record did not come true.
-      if (lifted)
-        setMode(t, change.wantedMode);
-      err = 0;
-      break;
-    }
-    if (err != 0) {
-      undoChange(t, change, lifted);
-      break;
-    }
-    change.storeNeeded = false;
-    if (restatTarget(t) != 0 || !change.cleanNeeded || t.noXattrs)
-      break;
-    bool writtenSince = notEarlier(t.sx.mtime, t.sx.ctime);
-    if (!writtenSince && !laterThan(t.sx.ctime, bound)) {
-      addPendingClear(sys, t.sx, bound);
-      break;
-    }
-    // Written within this tick of the clock (or dated ahead), or the stores outran the bound:
-    // the next attempt comes after it.
-    if (writtenSince && !waitPast(t.sx.mtime))
-      break; // the file stays archived
-  }
+  if (err != 0 && changes)
+    undoChange(t, change, lifted);
   closeTarget(t);
   if (err != 0) {
     setLastErrorFromErrno(err, sys);

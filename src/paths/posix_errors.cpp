@@ -196,6 +196,13 @@ void unixFromTicks(int64_t ticks, int64_t *seconds, int64_t *nanoseconds) {
   *nanoseconds = rest * 100;
 }
 
+// Stores ticks into a FILETIME (a time before 1601 becomes 0).
+void putTicks(FILETIME *time, int64_t ticks) {
+  uint64_t value = ticks < 0 ? 0 : static_cast<uint64_t>(ticks);
+  time->dwLowDateTime = static_cast<DWORD>(value & 0xFFFFFFFFu);
+  time->dwHighDateTime = static_cast<DWORD>(value >> 32);
+}
+
 // FileTimeToLocalFileTime: adds the current offset of local time from UTC, as Windows does
 // (the offset in force now, not the one at that time). Fails for values past the range, and for
 // the last one, which stands for every time the listing found beyond it.

@@ -1,107 +1,24 @@
-// Whole-file operations on POSIX: CopyFileA, MoveFileA, DeleteFileA, CreateDirectoryA,
-// RemoveDirectoryA, and the file-time handle calls CreateFileA/GetFileTime/SetFileTime/
-// CloseHandle. The Windows refusals are enforced by attribute, for root too.
+// Whole-file operations on POSIX: the narrow operations under the layer's copy (copy.cpp),
+// MoveFileA, DeleteFileA, CreateDirectoryA, RemoveDirectoryA, and the file-time handle calls
+// CreateFileA/GetFileTime/SetFileTime/CloseHandle. The Windows refusals are enforced by
+// attribute, for root too.
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "paths/fileops.h"
 #include "paths/posix_layer.h"
 
 namespace {
-
-// The test seam: when faultBytes >= 0, data copies use plain reads and writes and fail with
-// faultErrno once that many bytes are written, or with faultErrno 0 meet the source's end there.
-int64_t faultBytes = -1;
-int faultErrno = 0;
-
-// The test seam of a dropped write: when dropAfter >= 0, data copies use plain reads and writes
-// and store only their first dropAfter bytes, though every byte counts as written.
-int64_t dropAfter = -1;
-
-// The check of a copy's complete data before they are published (setCopyCheck).
-CopyCheckFn copyCheck = nullptr;
-void *copyCheckContext = nullptr;
-
-// The test seam of the publishing step: called once a named temporary file is complete under
-// its hidden name, before the rename that gives it the destination's name.
-void (*publishHook)(void *) = nullptr;
-void *publishHookContext = nullptr;
-
-// What copyData gives for a source that ends before the size read at the start: a short read,
-// reported as 38 like every other read that meets an early end. Never an errno value.
-constexpr int SOURCE_ENDED = -38;
-
-// Sets the last error for a failed copy step: an errno, or SOURCE_ENDED.
-void setCopyError(int err, const char *sysPath) {
-  if (err == SOURCE_ENDED)
-    SetLastError(ERROR_HANDLE_EOF);
-  else
-    setLastErrorFromErrno(err, sysPath);
-}
-
-// The test seam of the flushes: when flushFaultErrno is not 0, the flush numbered
-// flushFaultAt (counted from 0 since the seam was set) fails with it.
-int flushFaultAt = -1;
-int flushFaultErrno = 0;
-int flushCount = 0;
-
-// The test seam of CopyFileA: called once the source is open and its size and times are read,
-// before any data are copied.
-void (*copyHook)(void *) = nullptr;
-void *copyHookContext = nullptr;
-
-// fsync with the test seam; 0 or errno.
-int flushDescriptor(int fd) {
-  if (flushFaultErrno != 0 && flushCount++ == flushFaultAt)
-    return flushFaultErrno;
-  return fsync(fd) == 0 ? 0 : errno;
-}
-
-// The plain read/write buffer, shared by every copy (one copy runs at a time).
-constexpr size_t COPY_CHUNK = 1u << 20;
-alignas(4096) unsigned char copyBuffer[COPY_CHUNK];
-
-// Receives the bytes done while a copy runs (none: nullptr). Kernel copies then go in pieces
-// that take about a tenth of a second each, so that it hears of the copy several times a second
-// on fast and slow media alike; otherwise in pieces of a gigabyte.
-CopyProgressFn copyProgress = nullptr;
-constexpr uint64_t KERNEL_PIECE = 1u << 30;
-constexpr uint64_t FIRST_PROGRESS_PIECE = 4u << 20;
-constexpr uint64_t LEAST_PROGRESS_PIECE = 1u << 20;
-constexpr uint64_t MOST_PROGRESS_PIECE = 256u << 20;
-
-// Milliseconds on a steady clock.
-int64_t steadyMilliseconds() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-// The next piece for a progress receiver: doubled after a piece quicker than 50 ms, halved
-// after one slower than 200 ms.
-uint64_t nextPiece(uint64_t piece, int64_t tookMs) {
-  if (tookMs < 50 && piece < MOST_PROGRESS_PIECE)
-    return piece * 2;
-  if (tookMs > 200 && piece > LEAST_PROGRESS_PIECE)
-    return piece / 2;
-  return piece;
-}
-
-// Whether new files start anonymous (O_TMPFILE) where the file system allows it; tests turn it
-// off to exercise the named temporary files of other file systems.
-bool anonymousTemps = true;
-
-// The counter that, with the process number, makes temporary names unique.
-unsigned tempCounter = 0;
 
 // The process's file-creation mask, read once.
 mode_t creationMask() {
@@ -111,199 +28,6 @@ mode_t creationMask() {
     return m;
   }();
   return mask;
-}
-
-// Writes all of `length` bytes; 0 or errno.
-int writeAll(int fd, const unsigned char *data, size_t length) {
-  while (length > 0) {
-    ssize_t put = write(fd, data, length);
-    if (put < 0) {
-      if (errno == EINTR)
-        continue;
-      return errno;
-    }
-    if (put == 0)
-      return ENOSPC;
-    data += put;
-    length -= static_cast<size_t>(put);
-  }
-  return 0;
-}
-
-// A clone takes the whole source as it is at that moment, which may differ from the `size` read
-// when it was opened: a source that grew is cut back to that size, as a copy by reads would
-// take it; one that shrank fails with SOURCE_ENDED, never a shortened copy. 0 or the error.
-int settleClone(int out, uint64_t size) {
-  struct stat st;
-  if (fstat(out, &st) != 0)
-    return errno;
-  if (static_cast<uint64_t>(st.st_size) < size)
-    return SOURCE_ENDED;
-  if (static_cast<uint64_t>(st.st_size) > size && ftruncate(out, static_cast<off_t>(size)) != 0)
-    return errno;
-  if (copyProgress != nullptr)
-    copyProgress(size, size);
-  return 0;
-}
-
-// One data copy under way: the two descriptors, the size read at the start (0: read to the
-// end), the source's device, and how far it has come (`at`, the offset both positions are at).
-struct DataCopy {
-  int in, out;
-  uint64_t size;
-  uint64_t device;
-  bool toEnd;
-  uint64_t at;
-  bool kernel;        // the kernel's copy may still be asked
-  bool kernelStarted; // it has copied something
-  uint64_t piece;     // its next piece
-  int64_t pieceStart; // when the last piece began (with a progress receiver)
-};
-
-// Copies the source from `copy.at` up to `end` (with `copy.toEnd`, up to its end) into `out`,
-// both positions at `copy.at`: by the kernel's copy while it copies, then by reads and writes
-// from where it stopped (the test seams apply to these). A source that ends before `end` fails
-// with SOURCE_ENDED. 0, errno or SOURCE_ENDED.
-int copyStretch(DataCopy &copy, uint64_t end) {
-  while (copy.kernel && copy.at < end) {
-    size_t ask = static_cast<size_t>(std::min<uint64_t>(end - copy.at, copy.piece));
-    long n = sysCopyRange(copy.in, copy.out, ask, copy.device, !copy.kernelStarted);
-    if (n < 0)
-      return errno;
-    // The end of the file, or data the kernel does not copy here: the reads below go on from
-    // here and tell which.
-    if (n == 0) {
-      copy.kernel = false;
-      break;
-    }
-    copy.kernelStarted = true;
-    copy.at += static_cast<uint64_t>(n);
-    if (copyProgress != nullptr) {
-      copyProgress(copy.at, copy.size);
-      int64_t now = steadyMilliseconds();
-      copy.piece = nextPiece(copy.piece, now - copy.pieceStart);
-      copy.pieceStart = now;
-    }
-  }
-  while (copy.toEnd || copy.at < end) {
-    size_t ask = copy.toEnd ? COPY_CHUNK
-                            : static_cast<size_t>(std::min<uint64_t>(end - copy.at, COPY_CHUNK));
-    ssize_t got = read(copy.in, copyBuffer, ask);
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      return errno;
-    }
-    if (got == 0)
-      return copy.toEnd ? 0 : SOURCE_ENDED;
-    uint64_t copied = copy.at;
-    if (faultBytes >= 0 &&
-        copied + static_cast<uint64_t>(got) > static_cast<uint64_t>(faultBytes)) {
-      // (none of this piece where the fault lies in a hole skipped before it)
-      int64_t before = std::max<int64_t>(0, faultBytes - static_cast<int64_t>(copied));
-      int err = writeAll(copy.out, copyBuffer, static_cast<size_t>(before));
-      if (err != 0)
-        return err;
-      return faultErrno != 0 ? faultErrno : SOURCE_ENDED;
-    }
-    size_t stored = static_cast<size_t>(got);
-    if (dropAfter >= 0)
-      stored = copied >= static_cast<uint64_t>(dropAfter)
-                   ? 0
-                   : static_cast<size_t>(
-                         std::min<uint64_t>(stored, static_cast<uint64_t>(dropAfter) - copied));
-    int err = writeAll(copy.out, copyBuffer, stored);
-    if (err != 0)
-      return err;
-    copy.at += static_cast<uint64_t>(got);
-    if (copyProgress != nullptr)
-      copyProgress(copy.at, copy.toEnd ? copy.at : copy.size);
-  }
-  return 0;
-}
-
-// What copyExtents gives where the system cannot tell the source's holes: the copy goes on from
-// `copy.at` as for a file without holes. Never an errno value.
-constexpr int HOLES_UNKNOWN = -1;
-
-#if defined(SEEK_DATA) && defined(SEEK_HOLE)
-// Copies only the data of a source with holes, the holes left as holes in `out` (where its file
-// system keeps them; elsewhere it fills them with zeros itself): each stretch of data that
-// SEEK_DATA and SEEK_HOLE find before the size read at the start is copied to the same offset,
-// and the new file is then given that size. A source that now ends before that size fails with
-// SOURCE_ENDED, as a copy by reads would. 0, errno, SOURCE_ENDED or HOLES_UNKNOWN.
-int copyExtents(DataCopy &copy) {
-  uint64_t written = 0; // where the new file ends
-  while (copy.at < copy.size) {
-    off_t data = lseek(copy.in, static_cast<off_t>(copy.at), SEEK_DATA);
-    if (data < 0) {
-      if (errno == ENXIO)
-        break; // nothing but a hole from here, or the source ended: told below
-      if (errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS)
-        return HOLES_UNKNOWN; // both positions are still at copy.at
-      return errno;
-    }
-    if (static_cast<uint64_t>(data) >= copy.size)
-      break;
-    off_t hole = lseek(copy.in, data, SEEK_HOLE);
-    if (hole < 0)
-      return errno == ENXIO ? SOURCE_ENDED : errno; // it ended before data it had
-    if (lseek(copy.in, data, SEEK_SET) < 0 ||
-        (static_cast<uint64_t>(data) != written && lseek(copy.out, data, SEEK_SET) < 0))
-      return errno;
-    copy.at = static_cast<uint64_t>(data);
-    int err = copyStretch(copy, std::min<uint64_t>(static_cast<uint64_t>(hole), copy.size));
-    if (err != 0)
-      return err;
-    written = copy.at;
-  }
-  if (written < copy.size) {
-    // The source ends in a hole: it must still reach the size read at the start.
-    struct stat st;
-    if (fstat(copy.in, &st) != 0)
-      return errno;
-    if (static_cast<uint64_t>(st.st_size) < copy.size)
-      return SOURCE_ENDED;
-    if (ftruncate(copy.out, static_cast<off_t>(copy.size)) != 0)
-      return errno;
-    copy.at = copy.size;
-    if (copyProgress != nullptr)
-      copyProgress(copy.size, copy.size);
-  }
-  return 0;
-}
-#endif
-
-// Copies the data of `in` (`size` bytes when it was examined, on device `device`) into the
-// empty file `out`: a clone where the file system shares blocks, else copy_file_range, else
-// reads and writes; a source with holes (`sparse`, a hint) has only its data copied where the
-// system can tell its holes, and its copy keeps them. The size seen at the start is what is
-// copied (as Windows does): a source that grew meanwhile gives no more, one that ends sooner
-// fails with SOURCE_ENDED, never a shortened copy. A file whose status says 0 bytes is read to
-// its end: files of /proc and /sys say so and yet hold data. 0, errno or SOURCE_ENDED.
-int copyData(int in, int out, uint64_t size, uint64_t device, bool sparse) {
-  DataCopy copy{};
-  copy.in = in;
-  copy.out = out;
-  copy.size = size;
-  copy.device = device;
-  copy.toEnd = size == 0;
-  copy.kernel = faultBytes < 0 && dropAfter < 0 && !copy.toEnd;
-  copy.piece = copyProgress != nullptr ? FIRST_PROGRESS_PIECE : KERNEL_PIECE;
-  copy.pieceStart = copyProgress != nullptr ? steadyMilliseconds() : 0;
-  // A small file takes a single call.
-  if (copy.kernel && sysCloneFile(in, out, device))
-    return settleClone(out, size);
-#if defined(SEEK_DATA) && defined(SEEK_HOLE)
-  if (sparse && !copy.toEnd) {
-    int err = copyExtents(copy);
-    if (err != HOLES_UNKNOWN)
-      return err;
-  }
-#else
-  (void)sparse;
-#endif
-  return copyStretch(copy, size);
 }
 
 // The length of the directory part of a system path, its `/` included (0 for a bare name).
@@ -368,6 +92,8 @@ void removeLeftoverTemps(const char *dir) {
       continue;
     if (pid != self && (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH))
       continue;
+    if (pid == self && tempNameInFlight(entry->d_name))
+      continue; // a copy of this process on another thread, about to lock it
     int fd =
         openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
@@ -380,283 +106,92 @@ void removeLeftoverTemps(const char *dir) {
   closedir(listing);
 }
 
-// The directory whose leftovers were last removed (its system path with the final `/`), so
-// that a run looks once per directory, not once per file.
-char cleanedDirectory[SYS_PATH] = {};
+// Removes the leftovers beside the system path `sys` (in its directory).
+void removeLeftoversBeside(const char *sys) {
+  char dir[SYS_PATH];
+  directoryOf(sys, dir);
+  removeLeftoverTemps(dir);
+}
 
 // The bytes a hidden temporary name takes beside its directory: ".tc", the process number and
 // a counter in at most 8 hex digits each, "-", ".tmp" and the final NUL.
 constexpr size_t TEMP_NAME_BYTES = 3 + 8 + 1 + 8 + 4 + 1;
 
-// The hidden name of the copy being written, for the signal handler below: a copy ended by
-// SIGINT, SIGTERM or SIGHUP removes it, and the process then ends as the signal says. SIGKILL
-// leaves it to the leftover check of a later run.
-char signalTempName[SYS_PATH];
-volatile sig_atomic_t signalTempSet = 0;
-
-extern "C" void removeTempOnSignal(int sig) {
-  if (signalTempSet != 0) {
-    std::atomic_signal_fence(std::memory_order_acquire); // the name is read after the flag
-    unlink(signalTempName);
+// A copy ended by SIGINT, SIGTERM or SIGHUP removes every hidden temporary name in flight, and
+// the process then ends as the signal says. SIGKILL leaves them to the leftover check of a
+// later run.
+extern "C" void removeTempsOnSignal(int sig) {
+  for (int slot = 0; slot < TEMP_SLOTS; ++slot) {
+    const char *name = tempNameInSlot(slot);
+    if (name != nullptr)
+      unlink(name);
   }
   signal(sig, SIG_DFL);
   raise(sig); // delivered once the handler returns
 }
 
-// Notes `name` as the temporary file to remove when a signal ends the process; the handlers are
-// installed the first time, for the signals whose action is the default (an ignored signal
-// stays ignored).
-void noteTempName(const char *name) {
-  static bool installed = false;
-  if (!installed) {
-    installed = true;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-      struct sigaction old;
-      if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
-        struct sigaction action = {};
-        action.sa_handler = removeTempOnSignal;
-        sigemptyset(&action.sa_mask);
-        sigaction(sig, &action, nullptr);
-      }
-    }
-  }
-  signalTempSet = 0;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  strcpy(signalTempName, name);
-  std::atomic_signal_fence(std::memory_order_release); // the name is whole before the flag
-  signalTempSet = 1;
-}
-
 // Puts whatever `make` creates under a new hidden temporary name beside `dst`, the name left in
-// `name`; fresh names are tried while `make` finds one taken (EEXIST). The first time in a
-// directory, leftovers of killed copies there are removed first. The name is noted for the
-// signal handler before it is made, so that no moment leaves it unknown; a name that turns out
-// taken can only be a leftover of a process that had this number before (names carry it), which
-// the handler may remove. 0 or errno.
-template <typename Make> int makeUnderTempName(const char *dst, char *name, Make make) {
+// `name` and noted in the table of names in flight (its slot in `*slot`); fresh names are tried
+// while `make` finds one taken (EEXIST). The first time in a directory, leftovers of killed
+// copies there are removed first. The name is noted before it is made, so that no moment leaves
+// it unknown to the signal handler; a name that turns out taken can only be a leftover of a
+// process that had this number before (names carry it), which the handler may remove. 0 or errno.
+template <typename Make> int makeUnderTempName(const char *dst, char *name, int *slot, Make make) {
   size_t dirLength = directoryLength(dst);
   if (dirLength + TEMP_NAME_BYTES > SYS_PATH)
     return ENAMETOOLONG;
-  if (strncmp(cleanedDirectory, dst, dirLength) != 0 || cleanedDirectory[dirLength] != '\0') {
-    char dir[SYS_PATH];
-    directoryOf(dst, dir);
-    removeLeftoverTemps(dir);
-    memcpy(cleanedDirectory, dst, dirLength);
-    cleanedDirectory[dirLength] = '\0';
-  }
+  cleanDirectoryOnce(dst, dirLength, removeLeftoversBeside);
+  installTempHandler();
   memcpy(name, dst, dirLength);
   // Asked every time (only a copy that needs a name gets here): a name always carries the
   // number of the process that writes it, the one its leftover check looks at.
   unsigned processId = static_cast<unsigned>(getpid());
   for (int attempt = 0; attempt < 100; ++attempt) {
-    snprintf(name + dirLength, TEMP_NAME_BYTES, ".tc%x-%x.tmp", processId, tempCounter++);
-    noteTempName(name);
+    snprintf(name + dirLength, TEMP_NAME_BYTES, ".tc%x-%x.tmp", processId, nextTempCounter());
+    *slot = noteTempName(name);
     int err = make(name);
-    if (err != 0)
-      signalTempSet = 0;
+    if (err != 0) {
+      clearTempSlot(*slot);
+      *slot = -1;
+    }
     if (err != EEXIST)
       return err;
   }
+  name[0] = '\0';
   return EEXIST;
-}
-
-// Creates a new temporary file beside `dst`, locked (see removeLeftoverTemps): its name goes
-// to `temp`, the descriptor is returned (-1 with errno).
-int createTemp(const char *dst, mode_t mode, char *temp) {
-  int fd = -1;
-  int err = makeUnderTempName(dst, temp, [&](const char *name) {
-    fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    return fd >= 0 ? 0 : errno;
-  });
-  if (err != 0) {
-    errno = err;
-    return -1;
-  }
-  (void)flock(fd, LOCK_EX | LOCK_NB);
-  return fd;
-}
-
-int renameNoReplace(const char *from, const char *to);
-
-// A new file being written beside its destination: anonymous (O_TMPFILE) where the file system
-// allows it, so that nothing is left behind even when the process is killed, else under a hidden
-// temporary name. The descriptor stays open until the file is published or discarded; while the
-// file has a name, `guard` (a duplicate kept after the descriptor is closed) holds its lock.
-struct TempFile {
-  int fd = -1;
-  int guard = -1;
-  char name[SYS_PATH] = {}; // empty while the file is anonymous
-};
-
-// Opens a new file for the copy to `dst`, in the directory of `dst`. 0 or errno.
-int openTemp(const char *dst, mode_t mode, TempFile &temp) {
-  char dir[SYS_PATH];
-  directoryOf(dst, dir);
-  temp.name[0] = '\0';
-  if (anonymousTemps) {
-    temp.fd = sysOpenAnonymous(dir, mode);
-    if (temp.fd >= 0)
-      return 0;
-    if (errno != EOPNOTSUPP)
-      return errno;
-  }
-  temp.fd = createTemp(dst, mode, temp.name);
-  return temp.fd >= 0 ? 0 : errno;
 }
 
 // Closes the new file's descriptor, reporting a late write error (0 or errno). A named file
 // keeps its lock on a duplicate until its name is gone (releaseName).
-int closeTemp(TempFile &temp) {
-  int fd = temp.fd;
-  temp.fd = -1;
+int closeTemp(PreparedCopy *copy) {
+  int fd = static_cast<int>(copy->temp);
+  copy->temp = NO_FILE;
   if (fd < 0)
     return 0;
-  if (temp.name[0] != '\0' && temp.guard < 0)
-    temp.guard = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy->tempName[0] != '\0' && copy->guard < 0)
+    copy->guard = fcntl(fd, F_DUPFD_CLOEXEC, 0);
   return close(fd) != 0 ? errno : 0;
 }
 
-// The temporary name is gone (renamed or removed): its lock goes too.
-void releaseName(TempFile &temp) {
-  signalTempSet = 0;
-  temp.name[0] = '\0';
-  if (temp.guard >= 0)
-    close(temp.guard);
-  temp.guard = -1;
+// The temporary name is gone (renamed or removed): its note and its lock go too.
+void releaseName(PreparedCopy *copy) {
+  clearTempSlot(copy->slot);
+  copy->slot = -1;
+  copy->tempName[0] = '\0';
+  if (copy->guard >= 0)
+    close(static_cast<int>(copy->guard));
+  copy->guard = NO_FILE;
 }
 
-// Drops the new file: nothing of it is left.
-void discardTemp(TempFile &temp) {
-  closeTemp(temp);
-  if (temp.name[0] != '\0')
-    unlink(temp.name);
-  releaseName(temp);
-}
-
-// Publishes the complete new file as `dst` unless `dst` exists (EEXIST; the file is kept for
-// a replacement). 0 or errno; on success the file is `dst` and the descriptor is closed.
-int publishTemp(TempFile &temp, const char *dst) {
-  if (temp.name[0] == '\0') {
-    int err = sysLinkAnonymous(temp.fd, dst);
-    if (err != 0)
-      return err;
-    err = closeTemp(temp);
-    if (err != 0)
-      unlink(dst); // a late write error: the copy is not whole
-    return err;
-  }
-  int err = closeTemp(temp);
+// Gives the anonymous new file a hidden name beside its destination, locked first. 0 or errno.
+int nameAnonymousTemp(PreparedCopy *copy) {
+  int fd = static_cast<int>(copy->temp);
+  (void)flock(fd, LOCK_EX | LOCK_NB);
+  int err =
+      makeUnderTempName(copy->destination, copy->tempName, &copy->slot,
+                        [&](const char *candidate) { return sysLinkAnonymous(fd, candidate); });
   if (err != 0)
-    return err;
-  if (publishHook != nullptr)
-    publishHook(publishHookContext);
-  err = renameNoReplace(temp.name, dst);
-  if (err == 0)
-    releaseName(temp);
-  return err;
-}
-
-// Gives the anonymous new file a hidden name beside `dst`, locked first. 0 or errno.
-int nameAnonymousTemp(TempFile &temp, const char *dst) {
-  (void)flock(temp.fd, LOCK_EX | LOCK_NB);
-  char name[SYS_PATH];
-  int err = makeUnderTempName(
-      dst, name, [&](const char *candidate) { return sysLinkAnonymous(temp.fd, candidate); });
-  if (err == 0)
-    strcpy(temp.name, name);
-  return err;
-}
-
-// Replaces the existing `dst` by the complete new file in one rename: the old destination
-// stays whole until then. 0 or errno.
-int replaceWithTemp(TempFile &temp, const char *dst) {
-  // A rename needs a name: an anonymous file gets a hidden one.
-  if (temp.name[0] == '\0') {
-    int err = nameAnonymousTemp(temp, dst);
-    if (err != 0)
-      return err;
-  }
-  int err = closeTemp(temp);
-  if (err != 0)
-    return err;
-  if (publishHook != nullptr)
-    publishHook(publishHookContext);
-  if (rename(temp.name, dst) != 0)
-    return errno;
-  releaseName(temp);
-  return 0;
-}
-
-// Runs the copy check (setCopyCheck) on the complete new file of the copy to `dst`, read through
-// a descriptor opened afresh: by its hidden name, or, for an anonymous file, by its name in
-// /proc (else by a hidden name given to it now), so that it reads what the file system holds.
-// 0 when no check is set or it passes, else the Win32 error to fail the copy with.
-DWORD checkTemp(TempFile &temp, const char *dst) {
-  if (copyCheck == nullptr)
-    return 0;
-  char path[SYS_PATH];
-  if (temp.name[0] == '\0' && !sysDescriptorPath(temp.fd, path)) {
-    int err = nameAnonymousTemp(temp, dst);
-    if (err != 0)
-      return win32ErrorFromErrno(err);
-  }
-  if (temp.name[0] != '\0')
-    strcpy(path, temp.name);
-  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0)
-    return win32ErrorFromErrno(errno);
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
-    DWORD code = win32ErrorFromErrno(errno);
-    close(fd);
-    return code;
-  }
-  bool passed = copyCheck(copyCheckContext, fd, static_cast<int64_t>(st.st_size));
-  DWORD code = passed ? 0 : GetLastError();
-  close(fd);
-  if (!passed && code == 0)
-    code = ERROR_GEN_FAILURE;
-  return code;
-}
-
-// Copies the open source into a complete new file beside `dst`, carrying the permission bits,
-// the stored DOS attributes (with archive set, as a new copy has it) and the last-access and
-// last-write times. With `flush` the data reach the disk first. On failure nothing is left
-// behind. 0 or errno; on success `temp` is open and ready to be published.
-int copyToTemp(int in, const struct stat &source, int32_t stored, const char *dst,
-               const FileFacts *oldDst, bool flush, TempFile &temp) {
-  // Set-user-id and set-group-id bits are never carried: the copy belongs to whoever copies.
-  mode_t mode = source.st_mode & 0777;
-  // The new file starts writable by its owner: an ordinary user may store the attributes only on
-  // a file with write permission, whatever the descriptor allows. Its own bits come last.
-  int err = openTemp(dst, mode | S_IWUSR, temp);
-  if (err != 0)
-    return err;
-  int out = temp.fd;
-  // Fewer blocks than the size needs: the usual sign of holes (a file without any never pays
-  // for looking for them).
-  bool sparse =
-      static_cast<uint64_t>(source.st_blocks) * 512 < static_cast<uint64_t>(source.st_size);
-  err = copyData(in, out, static_cast<uint64_t>(source.st_size),
-                 static_cast<uint64_t>(source.st_dev), sparse);
-  if (err == 0 && oldDst != nullptr && (oldDst->uid != geteuid() || oldDst->gid != getegid()))
-    (void)!fchown(out, oldDst->uid, oldDst->gid); // keep the replaced file's owner where allowed
-  if (err == 0 && stored >= 0)
-    err = writeStoredAttributes(
-        out, nullptr,
-        (static_cast<uint32_t>(stored) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) |
-            FILE_ATTRIBUTE_ARCHIVE);
-  if (err == 0 && ((mode | S_IWUSR) & ~creationMask()) != mode && fchmod(out, mode) != 0)
-    err = errno;
-  if (err == 0) {
-    struct timespec times[2] = {source.st_atim, source.st_mtim};
-    if (futimens(out, times) != 0)
-      err = errno;
-  }
-  if (err == 0 && flush)
-    err = flushDescriptor(out);
-  if (err != 0)
-    discardTemp(temp);
+    copy->tempName[0] = '\0';
   return err;
 }
 
@@ -667,7 +202,7 @@ int flushDirectoryOf(const char *sys) {
   int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0)
     return errno;
-  int err = flushDescriptor(fd);
+  int err = fileOps.flush(fd);
   close(fd);
   return err;
 }
@@ -718,17 +253,6 @@ FileStamp stampOf(const struct stat &st) {
   stamp.changeTicks = ticksFromUnix(static_cast<int64_t>(st.st_ctim.tv_sec),
                                     static_cast<int64_t>(st.st_ctim.tv_nsec));
   return stamp;
-}
-
-// Whether the system path `src` is still the file a copy read, its status then `read`: 0 when
-// it is, 32 when it is another file or has changed since, else the error of the look at it.
-DWORD sourceChangedSince(const char *src, const struct stat &read) {
-  struct stat now;
-  if (stat(src, &now) != 0) {
-    int err = errno;
-    return err == ENOENT ? missingEntryError(src) : win32ErrorFromErrno(err);
-  }
-  return stampOf(now) == stampOf(read) ? 0 : ERROR_SHARING_VIOLATION;
 }
 
 // Opens the source of a copy: a regular file (links followed). A directory is refused with 5,
@@ -787,74 +311,6 @@ BOOL moveLinkAcrossDevices(const char *src, const char *dst) {
   return TRUE;
 }
 
-// A move of one file to another file system: copied and flushed, then the source removed. A
-// symbolic link is moved as itself.
-BOOL moveAcrossDevices(const char *src, const char *dst) {
-  struct stat st;
-  if (lstat(src, &st) == 0 && S_ISLNK(st.st_mode))
-    return moveLinkAcrossDevices(src, dst);
-  if (stat(src, &st) != 0) {
-    setLastErrorFromErrno(errno, src);
-    return FALSE;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    SetLastError(ERROR_NOT_SAME_DEVICE);
-    return FALSE;
-  }
-  if (lstat(dst, &st) == 0) {
-    SetLastError(ERROR_ALREADY_EXISTS); // known before any data are copied
-    return FALSE;
-  }
-  int in = openSource(src, &st);
-  if (in < 0)
-    return FALSE;
-  TempFile temp;
-  int err = copyToTemp(in, st, storedOfFd(in), dst, nullptr, true, temp);
-  close(in);
-  // A copy its check refuses is dropped: the source stays.
-  DWORD code = err == 0 ? checkTemp(temp, dst) : 0;
-  if (code != 0) {
-    discardTemp(temp);
-    SetLastError(code);
-    return FALSE;
-  }
-  if (err == 0)
-    err = publishTemp(temp, dst);
-  discardTemp(temp);
-  if (err == 0) {
-    // The source goes only once the copy and its name are on the disk; a failed flush is a
-    // failed move.
-    err = flushDirectoryOf(dst);
-    if (err != 0)
-      unlink(dst); // the source stays whole; the move did not happen
-  }
-  if (err != 0) {
-    setCopyError(err, dst);
-    return FALSE;
-  }
-  // Only the very file that was copied, unchanged, is removed: one written to meanwhile (a log
-  // still growing) or replaced by another keeps its name and data, and the copy of what was
-  // read stays too.
-  code = sourceChangedSince(src, st);
-  if (code != 0) {
-    SetLastError(code);
-    return FALSE;
-  }
-  if (unlink(src) == 0)
-    return TRUE;
-  err = errno;
-  // A remove may have been done though it answered an error (a share that lost its reply, or
-  // a remove asked again that finds nothing): a source that is gone is moved. The copy is taken
-  // back only while the source is there, whole and unchanged.
-  struct stat now;
-  if (stat(src, &now) != 0 && errno == ENOENT)
-    return TRUE;
-  if (sourceChangedSince(src, st) == 0)
-    unlink(dst);
-  setCopyError(err, src);
-  return FALSE;
-}
-
 // Handles of CreateFileA are descriptors shifted by one, so that neither 0 nor -1 is valid.
 HANDLE handleOfFd(int fd) {
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd) + 1);
@@ -864,13 +320,6 @@ int fdOfHandle(HANDLE handle) {
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr)
     return -1;
   return static_cast<int>(reinterpret_cast<intptr_t>(handle) - 1);
-}
-
-// Stores ticks into a FILETIME (a time before 1601 becomes 0).
-void putTicks(FILETIME *time, int64_t ticks) {
-  uint64_t value = ticks < 0 ? 0 : static_cast<uint64_t>(ticks);
-  time->dwLowDateTime = static_cast<DWORD>(value & 0xFFFFFFFFu);
-  time->dwHighDateTime = static_cast<DWORD>(value >> 32);
 }
 
 // A FILETIME for futimens: null, zero and all-ones leave the time unchanged (Win32 rules).
@@ -893,195 +342,370 @@ bool timespecOf(const FILETIME *time, struct timespec *out) {
 
 } // namespace
 
-void setCopyProgress(CopyProgressFn receiver) {
-  copyProgress = receiver;
+// ---------------------------------------------------------------------------------------------
+// The narrow operations under the copy (fileops.h).
+
+const size_t TEMP_PATH_LIMIT = SYS_PATH;
+
+void setLastErrorOfOp(OpError err, const char *sysPath) {
+  if (err < 0)
+    SetLastError(static_cast<DWORD>(-err));
+  else
+    setLastErrorFromErrno(err, sysPath);
 }
 
-void setCopyCheck(CopyCheckFn check, void *context) {
-  copyCheck = check;
-  copyCheckContext = context;
+bool opNameTaken(OpError err) {
+  return err == EEXIST;
 }
 
-// The seam for tests of a write that is accepted and never stored.
-void setCopyDropForTest(int64_t keep) {
-  dropAfter = keep;
-}
-
-// The seam for tests of the named temporary files.
-void setAnonymousTempsForTest(bool on) {
-  anonymousTemps = on;
-}
-
-// The seam for tests of a failing copy.
-void setCopyFaultForTest(int64_t bytes, int err) {
-  faultBytes = bytes;
-  faultErrno = err;
-}
-
-// The seam for tests of a failing flush.
-void setFlushFaultForTest(int at, int err) {
-  flushFaultAt = at;
-  flushFaultErrno = err;
-  flushCount = 0;
-}
-
-// The seam for tests of what happens while a copy runs.
-void setCopyHookForTest(void (*hook)(void *), void *context) {
-  copyHook = hook;
-  copyHookContext = context;
-}
-
-// The seam for tests of a copy that stops between naming its data and the final rename.
-void setPublishHookForTest(void (*hook)(void *), void *context) {
-  publishHook = hook;
-  publishHookContext = context;
+bool copySystemPath(const char *path, char *out) {
+  return toSystemPath(path, out);
 }
 
 namespace {
 
-// A destination is examined before the data are copied only for a large source. A new
-// destination, the common case, then costs no stat: the final
-// rename refuses to replace anything, and only when a file is in the way is it examined, after
-// the copy, for the refusals below. For a small file a refusal found that late wastes little.
-constexpr off_t EARLY_CHECK_BYTES = 1 << 20;
-
-// Why an existing destination may not be replaced by a copy of the source: 32 for the source
-// itself, 5 for a directory or a read-only destination, or one hidden or system while the source
-// is not (the Windows rule), or one the user has no write permission for; 0 when it may. A symbolic
-// link in the way is judged as itself: the copy replaces the link, never its target, so the
-// target's read-only, hidden and system bits do not count; only the link's own name can make it
-// hidden.
-DWORD replacementRefusal(const FileFacts &old, const struct stat &st, const char *src,
-                         int32_t stored, const char *dst) {
-  if (old.dangling)
-    return 0;
-  if (old.dev == static_cast<uint64_t>(st.st_dev) && old.ino == static_cast<uint64_t>(st.st_ino))
-    return ERROR_SHARING_VIOLATION;
-  DWORD attributes = old.attributes;
-  if (old.isLink)
-    attributes = lastComponent(dst)[0] == '.' ? FILE_ATTRIBUTE_HIDDEN : 0;
-  bool sourceHidden =
-      lastComponent(src)[0] == '.' || (stored >= 0 && (stored & FILE_ATTRIBUTE_HIDDEN) != 0);
-  bool sourceSystem = stored >= 0 && (stored & FILE_ATTRIBUTE_SYSTEM) != 0;
-  if (old.isDir || (attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
-      ((attributes & FILE_ATTRIBUTE_HIDDEN) != 0 && !sourceHidden) ||
-      ((attributes & FILE_ATTRIBUTE_SYSTEM) != 0 && !sourceSystem))
-    return ERROR_ACCESS_DENIED;
-  // Nor a file that the user may not write, someone else's in a directory the user may write:
-  // Windows refuses to write it, and the rename would take it from its owner.
-  if (!old.isLink && faccessat(AT_FDCWD, dst, W_OK, AT_EACCESS) != 0 && errno == EACCES)
-    return ERROR_ACCESS_DENIED;
-  return 0;
-}
-
-// The copy of CopyFileA and copyFileDurably: the data go into a temporary file beside the
-// destination, which replaces the destination only when complete; the old destination stays
-// whole until then. The size copied and the times carried come from one fstat of the open
-// source, whatever way the data go (a clone too is held to that size). With `durable` the data are
-// flushed before the copy is published and the directory after it. A copy check, where one is
-// set, reads the complete temporary file before it is published and may refuse it.
-BOOL copyFile(const char *source, const char *destination, bool failIfExists, bool durable,
-              CopyRecord *record) {
-  char src[SYS_PATH], dst[SYS_PATH];
-  if (!toSystemPath(source, src) || !toSystemPath(destination, dst))
-    return FALSE;
-  struct stat st;
-  int in = openSource(src, &st);
-  if (in < 0)
-    return FALSE;
-  DWORD code = 0;
-  int err = 0;
-  FileFacts old;
-  bool examined = false; // `old` describes the destination found before the copy
-  // The stored attributes the listing read a moment ago, where the file is unchanged since.
-  int32_t stored;
-  if (!listedStoredAttributes(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                              SysTime{static_cast<int64_t>(st.st_ctim.tv_sec),
-                                      static_cast<uint32_t>(st.st_ctim.tv_nsec)},
-                              &stored))
-    stored = storedOfFd(in);
-  TempFile temp;
-  // A new destination, asked for with failIfExists, is refused by the publishing step itself.
-  if (st.st_size > EARLY_CHECK_BYTES) {
-    err = statFacts(AT_FDCWD, dst, dst, lastComponent(dst), &old);
-    if (err == 0) {
-      code = failIfExists ? ERROR_FILE_EXISTS : replacementRefusal(old, st, src, stored, dst);
-      if (code != 0)
-        goto done;
-      examined = !old.dangling && !old.isLink; // a link's facts are its target's
-    } else if (err != ENOENT) {
-      goto done;
-    }
-    err = 0;
-  }
-  if (copyHook != nullptr)
-    copyHook(copyHookContext);
-  err = copyToTemp(in, st, stored, dst, examined ? &old : nullptr, durable, temp);
-  if (err != 0)
-    goto done;
-  if (record != nullptr) {
-    // What was read is what the open source said before the copy; the new file keeps its
-    // identity through the rename that publishes it.
-    struct stat made;
-    if (fstat(temp.fd, &made) != 0) {
-      err = errno;
-      goto done;
-    }
-    record->source = stampOf(st);
-    record->copy = stampOf(made).identity;
-  }
-  code = checkTemp(temp, dst);
-  if (code != 0)
-    goto done;
-  err = publishTemp(temp, dst);
-  if (err == EEXIST) {
-    // A file is in the way: replace it only where Windows would.
-    err = statFacts(AT_FDCWD, dst, dst, lastComponent(dst), &old);
-    if (err == ENOENT) {
-      err = publishTemp(temp, dst); // it went away meanwhile
-    } else if (err == 0) {
-      code = failIfExists ? ERROR_FILE_EXISTS : replacementRefusal(old, st, src, stored, dst);
-      if (code == 0) {
-        if (!examined && !old.dangling && !old.isLink &&
-            (old.uid != geteuid() || old.gid != getegid())) {
-          // keep the replaced file's owner where allowed
-          if (temp.fd >= 0)
-            (void)!fchown(temp.fd, old.uid, old.gid);
-          else
-            (void)!lchown(temp.name, old.uid, old.gid);
-        }
-        err = replaceWithTemp(temp, dst);
-      }
+// A read or write, repeated while a signal interrupts it: its count, or -1 with `*err`.
+template <typename Call> long untilDone(OpError *err, Call call) {
+  for (;;) {
+    ssize_t done = call();
+    if (done >= 0)
+      return static_cast<long>(done);
+    if (errno != EINTR) {
+      *err = errno;
+      return -1;
     }
   }
-  if (err == 0 && code == 0 && durable)
-    err = flushDirectoryOf(dst);
-done:
-  discardTemp(temp); // nothing left once published
-  close(in);
-  if (code != 0) {
-    SetLastError(code);
-    return FALSE;
-  }
-  if (err != 0) {
-    setCopyError(err, dst);
-    return FALSE;
-  }
-  return TRUE;
 }
 
 } // namespace
 
-// CopyFileA: see copyFile; with failIfExists an existing destination (one that appeared
-// meanwhile too) is refused with 80 and left as it is.
-BOOL CopyFileA(const char *source, const char *destination, BOOL failIfExists) {
-  return copyFile(source, destination, failIfExists != FALSE, false, nullptr);
+long opRead(FileRef in, void *buffer, size_t count, OpError *err) {
+  return untilDone(err, [&] { return read(static_cast<int>(in), buffer, count); });
 }
 
-// The layer's copy is CopyFileA itself: it publishes atomically already.
-BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists,
-                CopyRecord *record) {
-  return copyFile(source, destination, failIfExists != FALSE, false, record);
+long opWrite(FileRef out, const void *data, size_t count, OpError *err) {
+  return untilDone(err, [&] { return write(static_cast<int>(out), data, count); });
+}
+
+long opCopyRange(FileRef in, FileRef out, size_t ask, uint64_t device, bool first, OpError *err) {
+  long n = sysCopyRange(static_cast<int>(in), static_cast<int>(out), ask, device, first);
+  if (n < 0)
+    *err = errno;
+  return n;
+}
+
+bool opClone(FileRef in, FileRef out, uint64_t device) {
+  return sysCloneFile(static_cast<int>(in), static_cast<int>(out), device);
+}
+
+int64_t opPosition(FileRef file) {
+  return static_cast<int64_t>(lseek(static_cast<int>(file), 0, SEEK_CUR));
+}
+
+OpError opFlush(FileRef file) {
+  return fsync(static_cast<int>(file)) == 0 ? 0 : errno;
+}
+
+OpError seekFile(FileRef file, uint64_t offset) {
+  return lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) < 0 ? errno : 0;
+}
+
+OpError sizeOfFile(FileRef file, uint64_t *size) {
+  struct stat st;
+  if (fstat(static_cast<int>(file), &st) != 0)
+    return errno;
+  *size = static_cast<uint64_t>(st.st_size);
+  return 0;
+}
+
+OpError truncateFile(FileRef file, uint64_t size) {
+  return ftruncate(static_cast<int>(file), static_cast<off_t>(size)) == 0 ? 0 : errno;
+}
+
+// SEEK_DATA and SEEK_HOLE, where the system has them.
+OpError nextDataOf(FileRef in, uint64_t at, uint64_t *data, uint64_t *hole) {
+#if defined(SEEK_DATA) && defined(SEEK_HOLE)
+  int fd = static_cast<int>(in);
+  off_t found = lseek(fd, static_cast<off_t>(at), SEEK_DATA);
+  if (found < 0) {
+    if (errno == ENXIO) {
+      *data = UINT64_MAX; // nothing but a hole from here, or the source ended
+      return 0;
+    }
+    if (errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS)
+      return HOLES_UNKNOWN; // both positions are still where they were
+    return errno;
+  }
+  off_t end = lseek(fd, found, SEEK_HOLE);
+  if (end < 0)
+    return errno == ENXIO ? SOURCE_ENDED : errno; // it ended before data it had
+  *data = static_cast<uint64_t>(found);
+  *hole = static_cast<uint64_t>(end);
+  return 0;
+#else
+  (void)in;
+  (void)at;
+  (void)data;
+  (void)hole;
+  return HOLES_UNKNOWN;
+#endif
+}
+
+bool openCopySource(const char *sysSource, CopySource *source) {
+  struct stat st;
+  int in = openSource(sysSource, &st);
+  if (in < 0)
+    return false;
+  source->file = in;
+  source->stamp = stampOf(st);
+  source->device = static_cast<uint64_t>(st.st_dev);
+  // Fewer blocks than the size needs: the usual sign of holes (a file without any never pays
+  // for looking for them).
+  source->sparse = static_cast<uint64_t>(st.st_blocks) * 512 < static_cast<uint64_t>(st.st_size);
+  // Set-user-id and set-group-id bits are never carried: the copy belongs to whoever copies.
+  source->mode = static_cast<uint32_t>(st.st_mode & 0777);
+  // The stored attributes the listing read a moment ago, where the file is unchanged since.
+  if (!listedStoredAttributes(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                              SysTime{static_cast<int64_t>(st.st_ctim.tv_sec),
+                                      static_cast<uint32_t>(st.st_ctim.tv_nsec)},
+                              &source->stored))
+    source->stored = storedOfFd(in);
+  int32_t stored = source->stored;
+  source->attributes = 0;
+  if (lastComponent(sysSource)[0] == '.' || (stored >= 0 && (stored & FILE_ATTRIBUTE_HIDDEN) != 0))
+    source->attributes |= FILE_ATTRIBUTE_HIDDEN;
+  if (stored >= 0 && (stored & FILE_ATTRIBUTE_SYSTEM) != 0)
+    source->attributes |= FILE_ATTRIBUTE_SYSTEM;
+  source->timeSec[0] = static_cast<int64_t>(st.st_atim.tv_sec);
+  source->timeNsec[0] = static_cast<uint32_t>(st.st_atim.tv_nsec);
+  source->timeSec[1] = static_cast<int64_t>(st.st_mtim.tv_sec);
+  source->timeNsec[1] = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+  return true;
+}
+
+void closeCopySource(CopySource *source) {
+  close(static_cast<int>(source->file));
+  source->file = NO_FILE;
+}
+
+DWORD sourceAttributesForRefusal(const char *sysSource, DWORD attributes) {
+  (void)sysSource;
+  return attributes;
+}
+
+// A symbolic link in the way is judged as itself: only its own name can make it hidden. Nor may
+// a copy replace a file that the user may not write, someone else's in a directory the user may
+// write: Windows refuses to write it, and the rename would take it from its owner.
+OpError examineDestination(const char *dst, DestinationFacts *facts) {
+  *facts = DestinationFacts{};
+  FileFacts old;
+  int err = statFacts(AT_FDCWD, dst, dst, lastComponent(dst), &old);
+  if (err == ENOENT)
+    return 0;
+  if (err != 0)
+    return err;
+  facts->exists = true;
+  facts->dangling = old.dangling;
+  facts->isDir = old.isDir;
+  facts->identity = FileIdentity{old.dev, old.ino};
+  facts->attributes = old.attributes;
+  if (old.isLink)
+    facts->attributes = lastComponent(dst)[0] == '.' ? FILE_ATTRIBUTE_HIDDEN : 0;
+  facts->writable = old.isLink || old.dangling || faccessat(AT_FDCWD, dst, W_OK, AT_EACCESS) == 0 ||
+                    errno != EACCES;
+  facts->ownerDiffers =
+      !old.dangling && !old.isLink && (old.uid != geteuid() || old.gid != getegid());
+  facts->uid = old.uid;
+  facts->gid = old.gid;
+  return 0;
+}
+
+OpError identityOfTemp(const PreparedCopy &copy, FileIdentity *identity) {
+  struct stat made;
+  if (fstat(static_cast<int>(copy.temp), &made) != 0)
+    return errno;
+  *identity = stampOf(made).identity;
+  return 0;
+}
+
+// New files start anonymous (O_TMPFILE) where the file system allows it, so that nothing is left
+// behind even when the process is killed, else under a hidden temporary name, locked (see
+// removeLeftoverTemps). The new file starts writable by its owner: an ordinary user may store
+// the attributes only on a file with write permission, whatever the descriptor allows.
+OpError opMakeTemp(PreparedCopy *copy, const CopySource &source) {
+  char dir[SYS_PATH];
+  directoryOf(copy->destination, dir);
+  mode_t mode = static_cast<mode_t>(source.mode) | S_IWUSR;
+  copy->tempName[0] = '\0';
+  OpError err = 0;
+  FileRef anonymous = fileOps.openAnonymous(dir, mode, &err);
+  if (anonymous >= 0) {
+    copy->temp = anonymous;
+    return 0;
+  }
+  if (err != EOPNOTSUPP)
+    return err;
+  int fd = -1;
+  err = makeUnderTempName(copy->destination, copy->tempName, &copy->slot, [&](const char *name) {
+    fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    return fd >= 0 ? 0 : errno;
+  });
+  if (err != 0)
+    return err;
+  (void)flock(fd, LOCK_EX | LOCK_NB);
+  copy->temp = fd;
+  return 0;
+}
+
+FileRef opOpenAnonymous(const char *dir, uint32_t mode, OpError *err) {
+  int fd = sysOpenAnonymous(dir, mode);
+  if (fd < 0)
+    *err = errno;
+  return fd;
+}
+
+OpError opRenameTemp(const char *from, const char *to, bool replace, bool durable) {
+  (void)durable; // the directory is flushed afterwards (flushPublished)
+  if (!replace)
+    return renameNoReplace(from, to);
+  return rename(from, to) == 0 ? 0 : errno;
+}
+
+// Its own bits come last: the permission bits, after the stored attributes.
+OpError carryMetadata(PreparedCopy *copy, const CopySource &source, const DestinationFacts *old,
+                      bool flush) {
+  int out = static_cast<int>(copy->temp);
+  mode_t mode = static_cast<mode_t>(source.mode);
+  int err = 0;
+  if (old != nullptr && old->ownerDiffers)
+    (void)!fchown(out, old->uid, old->gid); // keep the replaced file's owner where allowed
+  if (source.stored >= 0)
+    err = writeStoredAttributes(
+        out, nullptr,
+        (static_cast<uint32_t>(source.stored) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) |
+            FILE_ATTRIBUTE_ARCHIVE);
+  if (err == 0 && ((mode | S_IWUSR) & ~creationMask()) != mode && fchmod(out, mode) != 0)
+    err = errno;
+  if (err == 0) {
+    struct timespec times[2];
+    for (int i = 0; i < 2; ++i) {
+      times[i].tv_sec = static_cast<time_t>(source.timeSec[i]);
+      times[i].tv_nsec = static_cast<long>(source.timeNsec[i]);
+    }
+    if (futimens(out, times) != 0)
+      err = errno;
+  }
+  if (err == 0 && flush)
+    err = fileOps.flush(out);
+  return err;
+}
+
+void keepOwner(PreparedCopy *copy, const DestinationFacts &old) {
+  if (!old.ownerDiffers)
+    return;
+  if (copy->temp >= 0)
+    (void)!fchown(static_cast<int>(copy->temp), old.uid, old.gid);
+  else
+    (void)!lchown(copy->tempName, old.uid, old.gid);
+}
+
+// Read through a descriptor opened afresh: by its hidden name, or, for an anonymous file, by its
+// name in /proc (else by a hidden name given to it now), so that it reads what the file system
+// holds.
+OpError openTempForCheck(PreparedCopy *copy, int *fd, int64_t *size) {
+  char path[SYS_PATH];
+  if (copy->tempName[0] == '\0' && !sysDescriptorPath(static_cast<int>(copy->temp), path)) {
+    int err = nameAnonymousTemp(copy);
+    if (err != 0)
+      return err;
+  }
+  if (copy->tempName[0] != '\0')
+    strcpy(path, copy->tempName);
+  int check = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (check < 0)
+    return errno;
+  struct stat st;
+  if (fstat(check, &st) != 0) {
+    int err = errno;
+    close(check);
+    return err;
+  }
+  *fd = check;
+  *size = static_cast<int64_t>(st.st_size);
+  return 0;
+}
+
+OpError publishTemp(PreparedCopy *copy) {
+  if (copy->tempName[0] == '\0') {
+    int err = sysLinkAnonymous(static_cast<int>(copy->temp), copy->destination);
+    if (err != 0)
+      return err;
+    err = closeTemp(copy);
+    if (err != 0)
+      unlink(copy->destination); // a late write error: the copy is not whole
+    return err;
+  }
+  int err = closeTemp(copy);
+  if (err != 0)
+    return err;
+  err = fileOps.renameTemp(copy->tempName, copy->destination, false,
+                           (copy->flags & COPY_DURABLE) != 0);
+  if (err == 0)
+    releaseName(copy);
+  return err;
+}
+
+// A rename needs a name: an anonymous file gets a hidden one.
+OpError replaceWithTemp(PreparedCopy *copy) {
+  if (copy->tempName[0] == '\0') {
+    int err = nameAnonymousTemp(copy);
+    if (err != 0)
+      return err;
+  }
+  int err = closeTemp(copy);
+  if (err != 0)
+    return err;
+  err = fileOps.renameTemp(copy->tempName, copy->destination, true,
+                           (copy->flags & COPY_DURABLE) != 0);
+  if (err == 0)
+    releaseName(copy);
+  return err;
+}
+
+void discardTemp(PreparedCopy *copy) {
+  closeTemp(copy);
+  if (copy->tempName[0] != '\0')
+    unlink(copy->tempName);
+  releaseName(copy);
+}
+
+OpError flushPublished(PreparedCopy *copy) {
+  return flushDirectoryOf(copy->destination);
+}
+
+OpError removeMovedSource(const char *sysSource) {
+  return unlink(sysSource) == 0 ? 0 : errno;
+}
+
+void removeCopy(const char *sysDestination) {
+  unlink(sysDestination);
+}
+
+// The handlers are installed once, for the signals whose action is the default (an ignored
+// signal stays ignored).
+void installTempHandler() {
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+      struct sigaction old;
+      if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
+        struct sigaction action = {};
+        action.sa_handler = removeTempsOnSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(sig, &action, nullptr);
+      }
+    }
+  });
 }
 
 namespace {
@@ -1103,36 +727,42 @@ bool copyLinkDurably(const char *src, const char *dst, CopyRecord *record) {
     setLastErrorFromErrno(errno, src);
     return false;
   }
-  FileFacts old;
-  err = statFacts(AT_FDCWD, dst, dst, lastComponent(dst), &old);
-  if (err == 0) {
-    DWORD code = replacementRefusal(old, target, src, -1, dst);
+  PreparedCopy link;
+  link.temp = NO_FILE;
+  link.guard = NO_FILE;
+  link.slot = -1;
+  link.tempName[0] = '\0';
+  strcpy(link.source, src);
+  strcpy(link.destination, dst);
+  link.record.source = stampOf(target);
+  link.sourceAttributes = lastComponent(src)[0] == '.' ? FILE_ATTRIBUTE_HIDDEN : 0;
+  DestinationFacts old;
+  err = examineDestination(dst, &old);
+  if (err == 0 && old.exists) {
+    DWORD code = replacementRefusal(old, link);
     if (code != 0) {
       SetLastError(code);
       return false;
     }
-  } else if (err != ENOENT) {
+  } else if (err != 0) {
     setLastErrorFromErrno(err, dst);
     return false;
   }
-  struct stat link;
-  if (lstat(src, &link) != 0) {
+  struct stat own;
+  if (lstat(src, &own) != 0) {
     setLastErrorFromErrno(errno, src);
     return false;
   }
-  TempFile temp;
-  err = makeUnderTempName(dst, temp.name, [&](const char *candidate) {
+  err = makeUnderTempName(dst, link.tempName, &link.slot, [&](const char *candidate) {
     return symlink(text, candidate) == 0 ? 0 : errno;
   });
   if (err == 0) {
-    if (rename(temp.name, dst) != 0)
+    if (rename(link.tempName, dst) != 0)
       err = errno;
     else
-      releaseName(temp);
-  } else {
-    temp.name[0] = '\0';
+      releaseName(&link);
   }
-  discardTemp(temp);
+  discardTemp(&link);
   if (err == 0)
     err = flushDirectoryOf(dst);
   struct stat made;
@@ -1143,23 +773,49 @@ bool copyLinkDurably(const char *src, const char *dst, CopyRecord *record) {
     return false;
   }
   if (record != nullptr) {
-    record->source = stampOf(link);
+    record->source = stampOf(own);
     record->copy = stampOf(made).identity;
   }
   return true;
 }
 
+// A move of one file to another file system: copied and flushed, then the source removed
+// (moveFileByCopy). A symbolic link is moved as itself.
+BOOL moveAcrossDevices(const char *source, const char *destination, const char *src,
+                       const char *dst) {
+  struct stat st;
+  if (lstat(src, &st) == 0 && S_ISLNK(st.st_mode))
+    return moveLinkAcrossDevices(src, dst);
+  if (stat(src, &st) != 0) {
+    setLastErrorFromErrno(errno, src);
+    return FALSE;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    SetLastError(ERROR_NOT_SAME_DEVICE);
+    return FALSE;
+  }
+  if (lstat(dst, &st) == 0) {
+    SetLastError(ERROR_ALREADY_EXISTS); // known before any data are copied
+    return FALSE;
+  }
+  return moveFileByCopy(source, destination) ? TRUE : FALSE;
+}
+
 } // namespace
 
-// The copy of a move: flushed, data and name, before it returns true. A symbolic link is
-// copied as itself, since a move moves a link, never what it leads to.
-bool copyFileDurably(const char *source, const char *destination, CopyRecord *record) {
+int copyLinkAsItself(const char *source, const char *destination, CopyRecord *record) {
   char src[SYS_PATH], dst[SYS_PATH];
   struct stat st;
   if (toSystemPath(source, src) && toSystemPath(destination, dst) && lstat(src, &st) == 0 &&
       S_ISLNK(st.st_mode))
-    return copyLinkDurably(src, dst, record);
-  return copyFile(source, destination, false, true, record) != FALSE;
+    return copyLinkDurably(src, dst, record) ? 1 : 0;
+  return -1;
+}
+
+// CopyFileA: the layer's copy; with failIfExists an existing destination (one that appeared
+// meanwhile too) is refused with 80 and left as it is.
+BOOL CopyFileA(const char *source, const char *destination, BOOL failIfExists) {
+  return fsCopyFile(source, destination, failIfExists, nullptr);
 }
 
 // lstat: a move takes a link as itself, so the stamp of a link is the link's own.
@@ -1190,12 +846,11 @@ BOOL MoveFileA(const char *source, const char *destination) {
   char src[SYS_PATH], dst[SYS_PATH];
   if (!toSystemPath(source, src) || !toSystemPath(destination, dst))
     return FALSE;
-  forgetLookupDirectory(src); // should it be a directory
   int err = renameNoReplace(src, dst);
   if (err == 0)
     return TRUE;
   if (err == EXDEV)
-    return moveAcrossDevices(src, dst);
+    return moveAcrossDevices(source, destination, src, dst);
   if (err == ENOENT) {
     struct stat st;
     if (lstat(src, &st) != 0)
@@ -1241,7 +896,6 @@ BOOL CreateDirectoryA(const char *path, void *securityAttributes) {
   char sys[SYS_PATH];
   if (!toSystemPath(path, sys))
     return FALSE;
-  forgetLookupDirectory(sys);
   if (mkdir(sys, 0777) != 0) {
     int err = errno;
     SetLastError(win32ErrorFromErrno(err, ERRNO_DIRECTORY));
@@ -1257,7 +911,6 @@ BOOL RemoveDirectoryA(const char *path) {
   struct stat st;
   if (!statSystemPath(path, sys, &st, false))
     return FALSE;
-  forgetLookupDirectory(sys);
   if (S_ISLNK(st.st_mode)) {
     struct stat target;
     if (stat(sys, &target) != 0 || !S_ISDIR(target.st_mode)) {

@@ -233,14 +233,9 @@ void fillEntry(const FileFacts &facts, const char *name, FindEntry *entry) {
   entry->dwFileAttributes = facts.attributes;
   if (facts.isLink)
     entry->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
-  auto put = [](FILETIME *time, int64_t ticks) {
-    uint64_t value = ticks < 0 ? 0 : static_cast<uint64_t>(ticks);
-    time->dwLowDateTime = static_cast<DWORD>(value & 0xFFFFFFFFu);
-    time->dwHighDateTime = static_cast<DWORD>(value >> 32);
-  };
-  put(&entry->ftCreationTime, facts.createTicks);
-  put(&entry->ftLastAccessTime, facts.accessTicks);
-  put(&entry->ftLastWriteTime, facts.writeTicks);
+  putTicks(&entry->ftCreationTime, facts.createTicks);
+  putTicks(&entry->ftLastAccessTime, facts.accessTicks);
+  putTicks(&entry->ftLastWriteTime, facts.writeTicks);
   entry->nFileSizeHigh = static_cast<DWORD>(facts.size >> 32);
   entry->nFileSizeLow = static_cast<DWORD>(facts.size & 0xFFFFFFFFu);
   size_t length = strlen(name);
@@ -536,92 +531,80 @@ BOOL FindClose(HANDLE search) {
 
 namespace {
 
-// The directories of the last namesake lookups, kept open: the walk looks up one name after
-// another in the same destination directory (and a verification looks up the source's and the
-// destination's in turn), and a name looked up relative to its directory costs no walk of the
-// whole path. A directory is forgotten for the next one when its path text differs, before
-// this process removes or renames it or a directory above it (forgetLookupDirectory), and
-// whenever a walk level readies its destination (forgetLookupDirectories): a directory that
-// another program renamed away meanwhile is never looked into again.
-struct LookupDirectory {
-  char path[SYS_PATH]; // its system path with the final `/`; empty when none is kept
-  int fd = -1;         // -1 for a directory that could not be opened: whole paths are used
-};
-constexpr int LOOKUP_DIRECTORIES = 2;
-LookupDirectory lookupDirectories[LOOKUP_DIRECTORIES];
-int lastLookupDirectory = 0; // the one used last; the other is replaced first
-
-void closeLookupDirectory(LookupDirectory &kept) {
-  if (kept.fd >= 0)
-    close(kept.fd);
-  kept.fd = -1;
-  kept.path[0] = '\0';
-}
-
-// The descriptor of the directory part (its first `length` bytes) of `sys`, opened in place of
-// the directory used longest ago when it is not kept; -1 when it cannot be opened (the whole
-// path is used then). A directory that cannot be opened is kept too, so that the lookups of a
-// tree that does not exist yet (an echo run into a new destination) cost no failed open each.
-int lookupDirectoryOf(const char *sys, size_t length) {
-  for (int i = 0; i < LOOKUP_DIRECTORIES; ++i) {
-    LookupDirectory &kept = lookupDirectories[i];
-    if (kept.path[0] != '\0' && strncmp(kept.path, sys, length) == 0 && kept.path[length] == '\0') {
-      lastLookupDirectory = i;
-      return kept.fd;
-    }
-  }
-  int slot = 1 - lastLookupDirectory;
-  LookupDirectory &kept = lookupDirectories[slot];
-  closeLookupDirectory(kept);
-  memcpy(kept.path, sys, length);
-  kept.path[length] = '\0';
-  kept.fd = sysOpenLookupDirectory(kept.path);
-  lastLookupDirectory = slot;
-  return kept.fd;
-}
-
-} // namespace
-
-int lookupDirectoryFor(const char *sys, const char **name) {
-  const char *last = lastComponent(sys);
-  size_t dirLength = static_cast<size_t>(last - sys);
-  int dirFd = dirLength > 0 && last[0] != '\0' ? lookupDirectoryOf(sys, dirLength) : -1;
-  *name = dirFd >= 0 ? last : sys;
-  return dirFd >= 0 ? dirFd : AT_FDCWD;
-}
-
-void forgetLookupDirectories() {
-  for (LookupDirectory &kept : lookupDirectories)
-    closeLookupDirectory(kept);
-}
-
-void forgetLookupDirectory(const char *sys) {
-  size_t length = trimmedLength(sys);
-  if (length == 1 && sys[0] == '/')
-    length = 0; // the root: every kept directory lies below it
-  // Each kept directory that `sys` names or lies below (the root: all of them).
-  for (LookupDirectory &kept : lookupDirectories)
-    if (kept.path[0] != '\0' &&
-        (length == 0 || (strncmp(kept.path, sys, length) == 0 && kept.path[length] == '/')))
-      closeLookupDirectory(kept);
-}
-
-// The exact lookup of one name, for a destination namesake: one stat, and one extended-attribute
-// read only when the caller looks at the stored bits, both relative to the directory kept open.
-bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes) {
-  char sys[SYS_PATH];
-  if (!toSystemPath(path, sys))
-    return false;
+// The exact lookup of one name: one stat, and one extended-attribute read only when the caller
+// looks at the stored bits. `dirFd` is the directory `sys` is looked up relative to (by its last
+// component), or AT_FDCWD for the whole path.
+bool lookupSystemEntry(int dirFd, const char *sys, FindEntry *entry, bool storedAttributes) {
   const char *name = lastComponent(sys);
   bool skipStored = !storedAttributes;
   FileFacts facts;
-  const char *relative;
-  int dirFd = lookupDirectoryFor(sys, &relative);
-  int err = statFacts(dirFd, relative, sys, name, &facts, &skipStored);
+  int err = statFacts(dirFd, dirFd == AT_FDCWD ? sys : name, sys, name, &facts, &skipStored);
   if (err != 0) {
     setLastErrorFromErrno(err); // a missing namesake is 2: no look at its directory
     return false;
   }
   fillEntry(facts, name, entry);
   return true;
+}
+
+} // namespace
+
+bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes) {
+  char sys[SYS_PATH];
+  if (!toSystemPath(path, sys))
+    return false;
+  return lookupSystemEntry(AT_FDCWD, sys, entry, storedAttributes);
+}
+
+// The descriptor of the directory, needing only the permission to search it where the system
+// allows (sysOpenLookupDirectory).
+bool openLookupDir(const char *path, LookupDir *dir) {
+  dir->fd = -1;
+  dir->error = 0;
+  dir->path[0] = '\0';
+  if (!pathPut(dir->path, dir->path, path)) {
+    dir->error = ERROR_FILENAME_EXCED_RANGE;
+    SetLastError(dir->error);
+    return false;
+  }
+  if (*lastCharPtr(path) != '\\')
+    return true; // no directory of its own (empty, or a drive prefix): by whole paths
+  char sys[SYS_PATH];
+  if (!toSystemPath(path, sys)) {
+    dir->error = GetLastError();
+    return false;
+  }
+  dir->fd = sysOpenLookupDirectory(sys);
+  if (dir->fd >= 0)
+    return true;
+  int err = errno;
+  // Refused where the open wants to read the directory (a searchable, unreadable one where the
+  // system has no open for searching), or no descriptor left: the names may still be reached by
+  // their paths, as every lookup of the whole path would.
+  if (err == EACCES || err == EPERM || err == EMFILE || err == ENFILE)
+    return true;
+  setLastErrorFromErrno(err, sys);
+  dir->error = GetLastError();
+  return false;
+}
+
+// One stat relative to the directory's descriptor (and one extended-attribute read where asked
+// for), nothing kept: safe from several threads at once.
+bool lookupEntryAt(const LookupDir &dir, const char *name, FindEntry *entry,
+                   bool storedAttributes) {
+  if (dir.error != 0) {
+    SetLastError(dir.error);
+    return false;
+  }
+  PathBuf whole;
+  char sys[SYS_PATH];
+  if (!lookupDirPath(dir, name, whole) || !toSystemPath(whole, sys))
+    return false;
+  return lookupSystemEntry(dir.fd >= 0 ? dir.fd : AT_FDCWD, sys, entry, storedAttributes);
+}
+
+void closeLookupDir(LookupDir *dir) {
+  if (dir->fd >= 0)
+    close(dir->fd);
+  dir->fd = -1;
 }

@@ -2,6 +2,7 @@
 // No system header here: the system types stay inside the .cpp files.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -11,13 +12,9 @@
 
 // The extended attribute that Samba and Wine keep DOS attributes in.
 constexpr char DOS_XATTR_NAME[] = "user.DOSATTRIB";
-// The record of a cleared archive bit, beside the stored DOS attributes (whose text Samba and
-// Wine read on, unchanged): "<seconds>.<9 digits>", a bound a little ahead of the clock on the
-// change time that clearing gave the file (the exact time cannot be recorded: storing it would
-// move it). Once the file system's clock has passed the bound, every later change of the file
-// is stamped past it, whatever last-write time the writer sets; until then the clear stays
-// pending in this process and is settled later (see SetFileAttributesA). Never copied.
-constexpr char CLEAN_XATTR_NAME[] = "user.treecopy.clean";
+// A file whose archive bit was cleared also has a record of the clear beside that value
+// (user.treecopy.clean): a bound a little ahead of the clock on the change time the clear gave
+// the file, a change time past it being a change since. posix_archive.cpp keeps it alone.
 // The mark of an update in place that has not ended: "<old size> <old last-write ticks>".
 constexpr char UPDATE_XATTR_NAME[] = "user.treecopy.update";
 
@@ -110,9 +107,10 @@ int sysReadNames(int dirFd, bool (*add)(void *context, const char *name, size_t 
 // and writing from the same positions; -1 with errno on a failure.
 bool sysCloneFile(int in, int out, uint64_t device);
 long sysCopyRange(int in, int out, size_t ask, uint64_t device, bool first);
-// Test seam: forgets the devices for which the kernel's copy was refused, so that the next copy
-// tries it again.
-void sysForgetCopyRefusalsForTest();
+// The device on which the kernel refused a clone, and the one on which it refused its copy
+// (-1: none): neither is asked there again. Copies on several threads may note them at once.
+extern std::atomic<int64_t> sysNoCloneDevice;
+extern std::atomic<int64_t> sysNoRangeDevice;
 
 // A new anonymous file in the directory `dir`, open for writing, which no name reaches until
 // sysLinkAnonymous gives it one: its descriptor, or -1 with errno (EOPNOTSUPP where the system
@@ -170,9 +168,10 @@ struct FileFacts {
   int64_t createTicks;      // birth time where known, else change time
   int64_t changeTicks;      // status change time
   SysTime changeTime;       // the same, as the file system keeps it
-  bool changedSinceCleared; // changed since a stored archive bit was cleared: the change time
-                            // is not the recorded one, or without a record (a value Samba or
-                            // Wine stored) the last-write time is not earlier than it
+  bool changedSinceCleared; // changed since a stored archive bit was cleared: written since
+                            // (a last-write time not earlier than the change time), or a
+                            // change time past the bound the clear recorded
+                            // (changedSinceArchiveCleared)
   int32_t stored;           // stored DOS attributes, -1 when none
   DWORD attributes;         // the Win32 attribute word
 };
@@ -188,14 +187,6 @@ DWORD win32ErrorFromErrno(int err, ErrnoUse use = ERRNO_ENTRY);
 // Sets the last error from errno; for ENOENT it tells a missing entry (2) from a missing
 // directory on the way (3) by looking at the parent of `sysPath` (may be null: then 2).
 void setLastErrorFromErrno(int err, const char *sysPath = nullptr);
-// The directory whose descriptor namesake lookups keep (see lookupEntry) is forgotten when `sys`
-// names it or a directory above it: called before such a directory is removed or renamed, and
-// when one is made (one that could not be opened before is opened at its next lookup).
-void forgetLookupDirectory(const char *sys);
-// The kept directory descriptor (opened when another is kept) to look the system path `sys` up
-// relative to, with `*name` set to its last component; AT_FDCWD with `*name` set to `sys` where
-// there is none or it cannot be opened.
-int lookupDirectoryFor(const char *sys, const char **name);
 
 // The system path of `path` in `sys` (SYS_PATH bytes) and its status in `st` (a final link
 // followed with `follow`): false with the last error set when either fails.
@@ -237,28 +228,48 @@ int32_t parseStoredAttributes(const char *data, size_t length);
 // Writes `value` as stored DOS attributes, through `fd` when it is not -1, else by path;
 // silently nothing where the file system has no extended attributes. 0 or an errno.
 int writeStoredAttributes(int fd, const char *sysPath, uint32_t value);
-// Parses a clean-state record; false when it is not one.
-bool parseCleanRecord(const char *data, size_t length, int64_t *seconds, uint32_t *nanoseconds);
+// Where the extended attributes of one entry are read: its name in an open directory, or its
+// whole path when `dirFd` is AT_FDCWD (a final link followed in both).
+struct XattrPlace {
+  int dirFd;
+  const char *name;
+  const char *path;
+};
+// sysGetXattr of the entry at `place`.
+long getXattr(const XattrPlace &place, const char *attribute, void *data, size_t size);
+
+// The entry that one SetFileAttributesA changes, held by one descriptor opened without
+// following a final link that needs no permission on the file (O_PATH). Its mode and extended
+// attributes are reached through the descriptor's name in /proc, which leads to the very
+// file. Where the system offers neither, a readable descriptor of the same file serves, opened
+// without following a final link; and where the file cannot be read, its path, once a look at
+// the entry itself has shown that it is no link.
+struct AttrTarget {
+  int pathFd = -1;       // the descriptor that needs no permission, or -1
+  int ioFd = -1;         // the readable descriptor, or -1
+  char proc[40] = {};    // the descriptor's name in /proc, or empty
+  const char *sys;       // the entry's path: the last way to reach it
+  SysStat sx;            // the entry as opened, or as last read again
+  bool noXattrs = false; // its file system keeps no extended attributes
+};
+// Opens the target; 0 or errno.
+int openTarget(const char *sys, AttrTarget &t);
+void closeTarget(AttrTarget &t);
+// The target's status again, after a change; 0 or errno.
+int restatTarget(AttrTarget &t);
+// One extended attribute of the target: its length (0 or more), or -1 with errno.
+long getAttr(const AttrTarget &t, const char *name, char *data, size_t size);
+// Sets (or, with a null value, removes) one extended attribute; 0 or errno. Where the file
+// system keeps none, nothing is stored, nothing fails, and noXattrs is set.
+int setAttr(AttrTarget &t, const char *name, const char *data, size_t length);
+// Stores one extended attribute as setAttr does, the owner's write bit lifted for the moment of
+// the store where the mode lacks it and the store needs it (the mode of t.sx is put back).
+int storeWritable(AttrTarget &t, const char *name, const char *data, size_t length);
 // The Win32 attribute word from the facts (mode, times, stored value) and the entry name.
 DWORD computeAttributes(const FileFacts &facts, const char *name);
 
 // Wildcard match of one name against a normalized last component (Windows rules).
 bool wildcardMatch(const char *pattern, const char *name);
-
-// Test seam: new files of a copy get a hidden temporary name instead of starting anonymous.
-void setAnonymousTempsForTest(bool on);
-// Test seam: makes the next data copies fail with `err` after `bytes` bytes, or with `err` 0
-// meet the source's end there, as a file that was shortened meanwhile (-1: off).
-void setCopyFaultForTest(int64_t bytes, int err);
-// Test seam: `hook(context)` runs when a copy's complete data have their hidden temporary name,
-// just before the rename that gives them the destination's name (null: off).
-void setPublishHookForTest(void (*hook)(void *), void *context);
-// Test seam: makes the flush numbered `at` (from 0, counted from this call) fail with `err`
-// (0: off). Data and directory flushes are counted alike.
-void setFlushFaultForTest(int at, int err);
-// Test seam: `hook(context)` runs inside each CopyFileA once the source is open, its size and
-// times are read and the destination looked at, before any data are copied (null: off).
-void setCopyHookForTest(void (*hook)(void *), void *context);
 
 // The tick count that stands for every time past the range of FILETIME (times beyond the year
 // 30828, which tmpfs keeps): the largest, so that comparisons keep such a file the newest; the
@@ -268,5 +279,7 @@ constexpr int64_t TICKS_SATURATED = INT64_MAX;
 // Ticks from seconds and nanoseconds since 1970 (saturated, never overflowing), and back.
 int64_t ticksFromUnix(int64_t seconds, int64_t nanoseconds);
 void unixFromTicks(int64_t ticks, int64_t *seconds, int64_t *nanoseconds);
+// Stores ticks into a FILETIME (a time before 1601 becomes 0).
+void putTicks(FILETIME *time, int64_t ticks);
 
 #endif

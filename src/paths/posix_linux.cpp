@@ -2,6 +2,7 @@
 // by linkat, renameat2 with RENAME_NOREPLACE, descriptor names in /proc and the coarse clock.
 // posix_portable.cpp gives the POSIX forms of the same functions.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -47,12 +48,14 @@ alignas(8) char direntBuffer[32768];
 // file system has no such call, or the destination lies on another file system (EXDEV). The
 // call is not tried again for that device, which saves one or two calls per file; a later
 // destination back on the source's file system only loses the faster path, never data.
-int64_t noCloneDevice = -1;
-int64_t noRangeDevice = -1;
+} // namespace
+std::atomic<int64_t> sysNoCloneDevice{-1};
+std::atomic<int64_t> sysNoRangeDevice{-1};
+namespace {
 
 // Whether linking by descriptor was refused while the name in /proc worked: then only the
 // latter is tried, one call per file instead of two.
-bool linkByProcOnly = false;
+std::atomic<bool> linkByProcOnly{false};
 
 // getxattrat (Linux 6.13): an extended attribute of a name relative to a directory descriptor.
 // Where it is refused as unknown it is not asked again: getxattr by path takes its place.
@@ -64,7 +67,8 @@ struct XattrArgs {
   uint32_t size;
   uint32_t flags;
 };
-bool noGetXattrAt = false;
+// Atomic: namesake lookups may run on several threads at once.
+std::atomic<bool> noGetXattrAt{false};
 
 } // namespace
 
@@ -105,19 +109,19 @@ int sysReadNames(int dirFd, bool (*add)(void *, const char *, size_t), void *con
 
 // FICLONE, where the file system shares blocks.
 bool sysCloneFile(int in, int out, uint64_t device) {
-  if (static_cast<int64_t>(device) == noCloneDevice)
+  if (static_cast<int64_t>(device) == sysNoCloneDevice)
     return false;
   if (ioctl(out, FICLONE, in) == 0)
     return true;
   if (errno == EOPNOTSUPP || errno == ENOTTY || errno == EINVAL || errno == EXDEV)
-    noCloneDevice = static_cast<int64_t>(device);
+    sysNoCloneDevice = static_cast<int64_t>(device);
   return false;
 }
 
 // copy_file_range. Some file systems report 0 for data they cannot splice: the caller's reads go
 // on from there and tell whether it was the end.
 long sysCopyRange(int in, int out, size_t ask, uint64_t device, bool first) {
-  if (static_cast<int64_t>(device) == noRangeDevice)
+  if (static_cast<int64_t>(device) == sysNoRangeDevice)
     return 0;
   for (;;) {
     ssize_t n = copy_file_range(in, nullptr, out, nullptr, ask, 0);
@@ -129,14 +133,9 @@ long sysCopyRange(int in, int out, size_t ask, uint64_t device, bool first) {
                    errno != EBADF && errno != EPERM))
       return -1;
     if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP)
-      noRangeDevice = static_cast<int64_t>(device);
+      sysNoRangeDevice = static_cast<int64_t>(device);
     return 0;
   }
-}
-
-void sysForgetCopyRefusalsForTest() {
-  noCloneDevice = -1;
-  noRangeDevice = -1;
 }
 
 // O_TMPFILE: nothing is left behind even when the process is killed.
@@ -187,14 +186,14 @@ int sysOpenLookupDirectory(const char *path) {
 long sysGetXattrAt(int dirFd, const char *name, const char *path, const char *attribute, void *data,
                    size_t size) {
 #if defined(SYS_getxattrat)
-  if (!noGetXattrAt) {
+  if (!noGetXattrAt.load(std::memory_order_relaxed)) {
     XattrArgs args = {reinterpret_cast<uintptr_t>(data), static_cast<uint32_t>(size), 0};
     long length = syscall(SYS_getxattrat, dirFd, name, 0u, attribute, &args, sizeof args);
     // ENOSYS from an older kernel; EPERM from a system-call filter that does not know the call
     // (reading a user attribute is never refused with EPERM otherwise).
     if (length >= 0 || (errno != ENOSYS && errno != EPERM))
       return length;
-    noGetXattrAt = true;
+    noGetXattrAt.store(true, std::memory_order_relaxed);
   }
 #else
   (void)dirFd;

@@ -111,12 +111,8 @@ int fsOpen(const char *path, int flags) {
   }
   bool writing = flags != FS_OPEN_READ;
   bool update = flags == FS_OPEN_UPDATE;
-  // A file only read is opened relative to the directory its namesake lookup keeps open.
-  const char *relative = sys;
-  int dirFd = writing ? AT_FDCWD : lookupDirectoryFor(sys, &relative);
-  int fd = openat(dirFd, relative,
-                  (writing ? O_RDWR : O_RDONLY) | (update ? O_NOFOLLOW : 0) | O_CLOEXEC |
-                      O_NONBLOCK | O_NOCTTY);
+  int fd = open(sys, (writing ? O_RDWR : O_RDONLY) | (update ? O_NOFOLLOW : 0) | O_CLOEXEC |
+                         O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     if (update && errno == ELOOP)
       SetLastError(ERROR_ACCESS_DENIED); // the name is a link

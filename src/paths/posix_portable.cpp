@@ -100,7 +100,9 @@ long sysCopyRange(int in, int out, size_t ask, uint64_t device, bool first) {
   return 0;
 }
 
-void sysForgetCopyRefusalsForTest() {}
+// Never asked here; kept for the one interface.
+std::atomic<int64_t> sysNoCloneDevice{-1};
+std::atomic<int64_t> sysNoRangeDevice{-1};
 
 int sysOpenAnonymous(const char *dir, uint32_t mode) {
   (void)dir;

@@ -1,186 +1,63 @@
-// The copy of one file on Windows, published as on POSIX: the data go into a hidden temporary
-// file in the destination's directory, which replaces the destination in one rename only when
-// it is complete. kernel32's CopyFileA writes the destination in place, so a copy that fails or
-// is killed halfway would leave a partial file under the real name.
-#include <algorithm>
+// The narrow file operations of the layer's copy (copy.cpp) on Windows: the source opened with
+// every sharing mode, a hidden temporary beside the destination, plain reads and writes, the
+// attributes and times, MoveFileExA to publish or replace; and the move to another volume. The
+// system's own CopyFileA writes the destination in place, so a copy that fails or is killed
+// halfway would leave a partial file under the real name.
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
-#include "paths/paths.h"
+#include "paths/fileops.h"
 
 namespace {
-
-// The read/write buffer, shared by every copy (one copy runs at a time).
-constexpr DWORD COPY_CHUNK = 1u << 20;
-unsigned char copyBuffer[COPY_CHUNK];
-
-// Counter that makes temporary names unique within the process.
-unsigned tempCounter = 0;
 
 // The bytes a hidden temporary name takes beside its directory: ".tc", the process number and
 // the counter in at most 8 hex digits each, "-", ".tmp" and the final NUL.
 constexpr size_t TEMP_NAME_BYTES = 3 + 8 + 1 + 8 + 4 + 1;
 
-// The hidden name of the copy being written, for the console control handler: Ctrl-C, Ctrl-Break
-// or the console closing while a copy runs removes it (the open file is shared for deletion, so
-// the name goes at once and the data when the process ends), then the process ends as usual.
-// The handler runs on a thread of its own: the flag is read before the name, set after it.
-char ctrlTempName[sizeof(PathBuf)];
-volatile LONG ctrlTempSet = 0;
-
-BOOL WINAPI removeTempOnControl(DWORD) {
-  if (InterlockedCompareExchange(&ctrlTempSet, 0, 0) != 0) {
-    SetFileAttributesA(ctrlTempName, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(ctrlTempName);
-  }
-  return FALSE; // the next handler, in the end the default one, ends the process
-}
-
-// Notes `name` as the temporary file that the control handler removes (nullptr: none); the
-// handler is installed the first time.
-void noteTempName(const char *name) {
-  static bool installed = false;
-  if (!installed) {
-    installed = true;
-    SetConsoleCtrlHandler(removeTempOnControl, TRUE);
-  }
-  InterlockedExchange(&ctrlTempSet, 0);
-  if (name == nullptr)
-    return;
-  std::strcpy(ctrlTempName, name);
-  InterlockedExchange(&ctrlTempSet, 1);
-}
-
-// Receives the bytes done while a copy runs (none: nullptr).
-CopyProgressFn copyProgress = nullptr;
-
-// The check of a copy's complete data before they are published (setCopyCheck).
-CopyCheckFn copyCheck = nullptr;
-void *copyCheckContext = nullptr;
-
-// The test seam of a dropped write: when dropAfter >= 0, copies store only their first
-// dropAfter bytes, though every byte counts as written.
-int64_t dropAfter = -1;
-
 // The attribute bits a copy carries from its source; archive is set, as on any new file.
 constexpr DWORD CARRIED_BITS =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-// Why an existing destination may not be replaced by a copy of a source with the attribute
-// word `source`, as Windows refuses it: 5 for a directory, a read-only file, or one hidden or
-// system while the source is not; 0 when it may.
-DWORD replacementRefusal(DWORD destination, DWORD source) {
-  if ((destination & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
-    return ERROR_ACCESS_DENIED;
-  if ((destination & FILE_ATTRIBUTE_HIDDEN) != 0 && (source & FILE_ATTRIBUTE_HIDDEN) == 0)
-    return ERROR_ACCESS_DENIED;
-  if ((destination & FILE_ATTRIBUTE_SYSTEM) != 0 && (source & FILE_ATTRIBUTE_SYSTEM) == 0)
-    return ERROR_ACCESS_DENIED;
-  return 0;
+HANDLE handleOf(FileRef file) {
+  return reinterpret_cast<HANDLE>(file);
+}
+FileRef fileOf(HANDLE handle) {
+  return reinterpret_cast<FileRef>(handle);
+}
+OpError lastOpError() {
+  return opWin32(GetLastError());
+}
+int64_t ticksOf(const FILETIME &time) {
+  return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
+                              time.dwLowDateTime);
+}
+FILETIME fileTimeOf(int64_t ticks) {
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) & 0xFFFFFFFFu);
+  time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+  return time;
 }
 
-// Whether the open source and the path `destination` are one file (volume serial number and
-// file index); false also when the destination cannot be opened.
-bool isSameFile(const BY_HANDLE_FILE_INFORMATION &source, const char *destination) {
-  HANDLE file = CreateFileA(destination, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  BOOL known = GetFileInformationByHandle(file, &info);
-  CloseHandle(file);
-  return known && info.dwVolumeSerialNumber == source.dwVolumeSerialNumber &&
-         info.nFileIndexHigh == source.nFileIndexHigh && info.nFileIndexLow == source.nFileIndexLow;
-}
-
-// What stands in the way of publishing the copy as `destination` (checked before the data are
-// copied and again just before the rename): 80 when it exists under failIfExists, 32 when it is
-// the source itself, 5 as replacementRefusal says; 3 when its directory is missing. 0 when the
-// way is free (the destination is absent or may be replaced).
-DWORD publishRefusal(const char *destination, const char *sourcePath,
-                     const BY_HANDLE_FILE_INFORMATION &source, BOOL failIfExists) {
-  DWORD attributes = GetFileAttributesA(destination);
-  if (attributes == INVALID_FILE_ATTRIBUTES)
-    return GetLastError() == ERROR_PATH_NOT_FOUND ? ERROR_PATH_NOT_FOUND : 0;
-  if (failIfExists)
-    return ERROR_FILE_EXISTS;
-  if (isSameFile(source, destination))
-    return ERROR_SHARING_VIOLATION;
-  DWORD sourceAttributes = source.dwFileAttributes;
-  if ((attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0) {
-    // The destination's attributes are read by name, so the source's are too where they decide:
-    // a file system may derive a bit from the name (Wine hides a name that begins with a dot)
-    // where a handle does not show it.
-    DWORD byName = GetFileAttributesA(sourcePath);
-    if (byName != INVALID_FILE_ATTRIBUTES)
-      sourceAttributes = byName;
-  }
-  return replacementRefusal(attributes, sourceAttributes);
-}
-
-// Creates a new hidden file beside `destination` for the copy, its name left in `temp`.
-// INVALID_HANDLE_VALUE with the last error set when it cannot.
-HANDLE createTemp(const char *destination, PathBuf temp) {
-  size_t dirLength = static_cast<size_t>(fileNamePart(destination) - destination);
-  if (dirLength + TEMP_NAME_BYTES > sizeof(PathBuf)) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return INVALID_HANDLE_VALUE;
-  }
-  std::memcpy(temp, destination, dirLength);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::snprintf(temp + dirLength, TEMP_NAME_BYTES, ".tc%lx-%x.tmp", GetCurrentProcessId(),
-                  tempCounter++);
-    // Noted before it is made, so that no moment leaves the name unknown to the handler; a name
-    // that turns out taken carries this process's number, so it is a leftover anyway.
-    noteTempName(temp);
-    HANDLE file = CreateFileA(temp, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
-      return file;
-    if (GetLastError() != ERROR_FILE_EXISTS)
-      break;
-  }
-  DWORD code = GetLastError();
-  noteTempName(nullptr);
-  SetLastError(code);
-  return INVALID_HANDLE_VALUE;
-}
-
-// Copies `total` bytes (the size seen when the source was opened) of `in` into `out`, telling
-// the progress receiver how far it has come. A source that grew meanwhile gives no more; one
-// that ends sooner fails with 38, never a shortened copy. False with the last error set.
-bool copyData(HANDLE in, HANDLE out, uint64_t total) {
-  uint64_t done = 0;
-  while (done < total) {
-    DWORD ask = static_cast<DWORD>(total - done < COPY_CHUNK ? total - done : COPY_CHUNK);
-    DWORD got = 0;
-    if (!ReadFile(in, copyBuffer, ask, &got, nullptr))
-      return false;
-    if (got == 0) {
-      SetLastError(ERROR_HANDLE_EOF);
-      return false;
+// Ctrl-C, Ctrl-Break or the console closing while copies run removes every temporary name in
+// flight (the open files are shared for deletion, so the names go at once and the data when the
+// process ends), then the process ends as usual. The handler runs on a thread of its own.
+BOOL WINAPI removeTempsOnControl(DWORD) {
+  for (int slot = 0; slot < TEMP_SLOTS; ++slot) {
+    const char *name = tempNameInSlot(slot);
+    if (name != nullptr) {
+      SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
+      DeleteFileA(name);
     }
-    DWORD stored = got;
-    if (dropAfter >= 0)
-      stored = done >= static_cast<uint64_t>(dropAfter)
-                   ? 0
-                   : static_cast<DWORD>(
-                         std::min<uint64_t>(got, static_cast<uint64_t>(dropAfter) - done));
-    for (DWORD at = 0; at < stored;) {
-      DWORD put = 0;
-      if (!WriteFile(out, copyBuffer + at, stored - at, &put, nullptr))
-        return false;
-      if (put == 0) {
-        SetLastError(ERROR_DISK_FULL);
-        return false;
-      }
-      at += put;
-    }
-    done += got;
-    if (copyProgress != nullptr)
-      copyProgress(done, total);
   }
-  return true;
+  return FALSE; // the next handler, in the end the default one, ends the process
+}
+
+// The temporary name is gone (renamed or removed).
+void releaseName(PreparedCopy *copy) {
+  clearTempSlot(copy->slot);
+  copy->slot = -1;
+  copy->tempName[0] = '\0';
 }
 
 // A file's stamp from its handle information (identity, size, last-write time) and its change
@@ -213,6 +90,348 @@ bool stampOfHandle(HANDLE file, FileStamp *stamp) {
 
 } // namespace
 
+const size_t TEMP_PATH_LIMIT = sizeof(PathBuf);
+
+void setLastErrorOfOp(OpError err, const char *sysPath) {
+  (void)sysPath;
+  SetLastError(err < 0 ? static_cast<DWORD>(-err) : ERROR_GEN_FAILURE);
+}
+
+bool opNameTaken(OpError err) {
+  return err == opWin32(ERROR_ALREADY_EXISTS) || err == opWin32(ERROR_FILE_EXISTS);
+}
+
+bool copySystemPath(const char *path, char *out) {
+  size_t length = std::strlen(path);
+  if (length >= sizeof(PathBuf)) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  std::memcpy(out, path, length + 1);
+  return true;
+}
+
+long opRead(FileRef in, void *buffer, size_t count, OpError *err) {
+  DWORD got = 0;
+  if (!ReadFile(handleOf(in), buffer, static_cast<DWORD>(count), &got, nullptr)) {
+    *err = lastOpError();
+    return -1;
+  }
+  return static_cast<long>(got);
+}
+
+long opWrite(FileRef out, const void *data, size_t count, OpError *err) {
+  DWORD put = 0;
+  if (!WriteFile(handleOf(out), data, static_cast<DWORD>(count), &put, nullptr)) {
+    *err = lastOpError();
+    return -1;
+  }
+  return static_cast<long>(put);
+}
+
+// No kernel copy here: the data go by reads and writes.
+long opCopyRange(FileRef in, FileRef out, size_t ask, uint64_t device, bool first, OpError *err) {
+  (void)in;
+  (void)out;
+  (void)ask;
+  (void)device;
+  (void)first;
+  (void)err;
+  return 0;
+}
+
+bool opClone(FileRef in, FileRef out, uint64_t device) {
+  (void)in;
+  (void)out;
+  (void)device;
+  return false;
+}
+
+int64_t opPosition(FileRef file) {
+  LARGE_INTEGER zero, at;
+  zero.QuadPart = 0;
+  if (!SetFilePointerEx(handleOf(file), zero, &at, FILE_CURRENT))
+    return -1;
+  return at.QuadPart;
+}
+
+OpError opFlush(FileRef file) {
+  return FlushFileBuffers(handleOf(file)) ? 0 : lastOpError();
+}
+
+OpError seekFile(FileRef file, uint64_t offset) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  return SetFilePointerEx(handleOf(file), to, nullptr, FILE_BEGIN) ? 0 : lastOpError();
+}
+
+OpError sizeOfFile(FileRef file, uint64_t *size) {
+  LARGE_INTEGER value;
+  if (!GetFileSizeEx(handleOf(file), &value))
+    return lastOpError();
+  *size = static_cast<uint64_t>(value.QuadPart);
+  return 0;
+}
+
+OpError truncateFile(FileRef file, uint64_t size) {
+  OpError err = seekFile(file, size);
+  if (err == 0 && !SetEndOfFile(handleOf(file)))
+    err = lastOpError();
+  return err;
+}
+
+OpError nextDataOf(FileRef in, uint64_t at, uint64_t *data, uint64_t *hole) {
+  (void)in;
+  (void)at;
+  (void)data;
+  (void)hole;
+  return HOLES_UNKNOWN;
+}
+
+// Every sharing mode: a file that another program holds open for writing (a live log) is copied
+// up to the size read now; the copy fails one that shrinks meanwhile. A directory is refused
+// here with 5, as CopyFileA refuses it.
+bool openCopySource(const char *sysSource, CopySource *source) {
+  HANDLE in =
+      CreateFileA(sysSource, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (in == INVALID_HANDLE_VALUE)
+    return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  DWORD code = 0;
+  if (!GetFileInformationByHandle(in, &info) || !stampWithInfo(in, info, &source->stamp))
+    code = GetLastError();
+  else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    code = ERROR_ACCESS_DENIED;
+  if (code != 0) {
+    CloseHandle(in);
+    SetLastError(code);
+    return false;
+  }
+  source->file = fileOf(in);
+  source->device = 0;
+  source->sparse = false;
+  source->attributes = info.dwFileAttributes;
+  source->mode = 0;
+  source->stored = -1;
+  source->timeSec[0] = ticksOf(info.ftLastAccessTime);
+  source->timeSec[1] = ticksOf(info.ftLastWriteTime);
+  source->timeNsec[0] = source->timeNsec[1] = 0;
+  return true;
+}
+
+void closeCopySource(CopySource *source) {
+  CloseHandle(handleOf(source->file));
+  source->file = NO_FILE;
+}
+
+// The destination's attributes are read by name, so the source's are too where they decide: a
+// file system may derive a bit from the name (Wine hides a name that begins with a dot) where a
+// handle does not show it.
+DWORD sourceAttributesForRefusal(const char *sysSource, DWORD attributes) {
+  DWORD byName = GetFileAttributesA(sysSource);
+  return byName != INVALID_FILE_ATTRIBUTES ? byName : attributes;
+}
+
+// The attributes by name; the identity through a handle opened for nothing but that (unknown
+// where it cannot be opened).
+OpError examineDestination(const char *dst, DestinationFacts *facts) {
+  *facts = DestinationFacts{};
+  DWORD attributes = GetFileAttributesA(dst);
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return GetLastError() == ERROR_PATH_NOT_FOUND ? opWin32(ERROR_PATH_NOT_FOUND) : 0;
+  facts->exists = true;
+  facts->isDir = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  facts->attributes = attributes;
+  facts->writable = true;
+  facts->identity = FileIdentity{UINT64_MAX, UINT64_MAX};
+  HANDLE file = CreateFileA(dst, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(file, &info)) {
+      FileStamp stamp;
+      stampFromInfo(info, 0, &stamp);
+      facts->identity = stamp.identity;
+    }
+    CloseHandle(file);
+  }
+  return 0;
+}
+
+OpError identityOfTemp(const PreparedCopy &copy, FileIdentity *identity) {
+  BY_HANDLE_FILE_INFORMATION made;
+  if (!GetFileInformationByHandle(handleOf(copy.temp), &made))
+    return lastOpError();
+  FileStamp stamp;
+  stampFromInfo(made, 0, &stamp);
+  *identity = stamp.identity;
+  return 0;
+}
+
+// A new hidden file beside the destination. Its name is noted before it is made, so that no
+// moment leaves the name unknown to the handler; a name that turns out taken carries this
+// process's number, so it is a leftover anyway.
+OpError opMakeTemp(PreparedCopy *copy, const CopySource &source) {
+  (void)source;
+  const char *destination = copy->destination;
+  char *temp = copy->tempName;
+  size_t dirLength = static_cast<size_t>(fileNamePart(destination) - destination);
+  if (dirLength + TEMP_NAME_BYTES > TEMP_PATH_LIMIT)
+    return opWin32(ERROR_FILENAME_EXCED_RANGE);
+  installTempHandler();
+  std::memcpy(temp, destination, dirLength);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::snprintf(temp + dirLength, TEMP_NAME_BYTES, ".tc%lx-%x.tmp", GetCurrentProcessId(),
+                  nextTempCounter());
+    copy->slot = noteTempName(temp);
+    HANDLE file = CreateFileA(temp, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      copy->temp = fileOf(file);
+      return 0;
+    }
+    DWORD code = GetLastError();
+    releaseName(copy);
+    if (code != ERROR_FILE_EXISTS)
+      return opWin32(code);
+    std::memcpy(temp, destination, dirLength);
+  }
+  return opWin32(ERROR_FILE_EXISTS);
+}
+
+FileRef opOpenAnonymous(const char *dir, uint32_t mode, OpError *err) {
+  (void)dir;
+  (void)mode;
+  *err = opWin32(ERROR_NOT_SUPPORTED);
+  return NO_FILE;
+}
+
+OpError opRenameTemp(const char *from, const char *to, bool replace, bool durable) {
+  DWORD flags = (replace ? MOVEFILE_REPLACE_EXISTING : 0) | (durable ? MOVEFILE_WRITE_THROUGH : 0);
+  return MoveFileExA(from, to, flags) ? 0 : lastOpError();
+}
+
+// The last-access and last-write times (its creation time is its own, as a new file's), the data
+// flushed with `flush`; then the file is closed and given the source's attributes. Read-only
+// comes last: where the other attributes are kept beside the file (as Wine keeps them, in an
+// extended attribute), they can no longer change once the file is read-only.
+OpError carryMetadata(PreparedCopy *copy, const CopySource &source, const DestinationFacts *old,
+                      bool flush) {
+  (void)old;
+  FILETIME access = fileTimeOf(source.timeSec[0]);
+  FILETIME write = fileTimeOf(source.timeSec[1]);
+  if (!SetFileTime(handleOf(copy->temp), nullptr, &access, &write))
+    return lastOpError();
+  if (flush) {
+    OpError err = fileOps.flush(copy->temp);
+    if (err != 0)
+      return err;
+  }
+  HANDLE file = handleOf(copy->temp);
+  copy->temp = NO_FILE;
+  if (!CloseHandle(file))
+    return lastOpError();
+  DWORD carried = (source.attributes & CARRIED_BITS) | FILE_ATTRIBUTE_ARCHIVE;
+  if (!SetFileAttributesA(copy->tempName, carried & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) ||
+      ((carried & FILE_ATTRIBUTE_READONLY) != 0 && !SetFileAttributesA(copy->tempName, carried)))
+    return lastOpError();
+  return 0;
+}
+
+void keepOwner(PreparedCopy *copy, const DestinationFacts &old) {
+  (void)copy;
+  (void)old;
+}
+
+OpError openTempForCheck(PreparedCopy *copy, int *fd, int64_t *size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(copy->tempName, GetFileExInfoStandard, &data))
+    return lastOpError();
+  int check = fsOpen(copy->tempName, FS_OPEN_READ);
+  if (check < 0)
+    return lastOpError();
+  *fd = check;
+  *size =
+      static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  return 0;
+}
+
+namespace {
+
+// Gives the temporary the destination's name, replacing a file there or not.
+OpError renameTempTo(PreparedCopy *copy, bool replace) {
+  OpError err = fileOps.renameTemp(copy->tempName, copy->destination, replace,
+                                   (copy->flags & COPY_DURABLE) != 0);
+  if (err == 0)
+    releaseName(copy);
+  return err;
+}
+
+} // namespace
+
+OpError publishTemp(PreparedCopy *copy) {
+  return renameTempTo(copy, false);
+}
+
+OpError replaceWithTemp(PreparedCopy *copy) {
+  return renameTempTo(copy, true);
+}
+
+void discardTemp(PreparedCopy *copy) {
+  if (copy->temp != NO_FILE)
+    CloseHandle(handleOf(copy->temp));
+  copy->temp = NO_FILE;
+  if (copy->tempName[0] != '\0') {
+    SetFileAttributesA(copy->tempName, FILE_ATTRIBUTE_NORMAL); // a read-only file cannot be deleted
+    DeleteFileA(copy->tempName);
+  }
+  releaseName(copy);
+}
+
+// The rename that published the copy was written through.
+OpError flushPublished(PreparedCopy *copy) {
+  (void)copy;
+  return 0;
+}
+
+OpError removeMovedSource(const char *sysSource) {
+  return DeleteFileA(sysSource) ? 0 : lastOpError();
+}
+
+void removeCopy(const char *sysDestination) {
+  SetFileAttributesA(sysDestination, FILE_ATTRIBUTE_NORMAL); // a read-only file cannot be deleted
+  DeleteFileA(sysDestination);
+}
+
+void installTempHandler() {
+  static std::once_flag installed;
+  std::call_once(installed, [] { SetConsoleCtrlHandler(removeTempsOnControl, TRUE); });
+}
+
+// No links that a copy takes as themselves here.
+int copyLinkAsItself(const char *source, const char *destination, CopyRecord *record) {
+  (void)source;
+  (void)destination;
+  (void)record;
+  return -1;
+}
+
+// MoveFileA's move, written through. The system's own move to another volume writes the
+// destination in place, so a move that failed midway (a full disk) would leave a partial file
+// under the real name; the layer's copy is published only once complete, flushed and, under /v,
+// checked, and never over an existing name (183) (moveFileByCopy).
+bool moveFileDurably(const char *source, const char *destination) {
+  if (MoveFileExA(source, destination, MOVEFILE_WRITE_THROUGH))
+    return true;
+  if (GetLastError() != ERROR_NOT_SAME_DEVICE)
+    return false;
+  if (GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES) {
+    SetLastError(ERROR_ALREADY_EXISTS); // known before any data are copied
+    return false;
+  }
+  return moveFileByCopy(source, destination);
+}
 // Opened for its attributes alone, every sharing allowed; a link leads to what it names.
 bool readStamp(const char *path, FileStamp *stamp) {
   HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
@@ -235,199 +454,4 @@ int64_t changeTimeFloor() {
   int64_t ticks =
       static_cast<int64_t>((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
   return ticks - 2 * 10000000LL;
-}
-
-void setCopyProgress(CopyProgressFn receiver) {
-  copyProgress = receiver;
-}
-
-void setCopyCheck(CopyCheckFn check, void *context) {
-  copyCheck = check;
-  copyCheckContext = context;
-}
-
-// The seam for tests of a write that is accepted and never stored.
-void setCopyDropForTest(int64_t keep) {
-  dropAfter = keep;
-}
-
-namespace {
-
-// Fills the new temporary file `temp`, open as `out`, from `in`: the data, the last-write time
-// (its creation time is its own, as a new file's), the data flushed with `durable`; then closes
-// it (`out` is then invalid) and gives it the source's attributes. 0, or the error.
-DWORD fillTemp(HANDLE in, HANDLE &out, const char *temp, const BY_HANDLE_FILE_INFORMATION &info,
-               bool durable) {
-  uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  if (!copyData(in, out, size) ||
-      !SetFileTime(out, nullptr, &info.ftLastAccessTime, &info.ftLastWriteTime))
-    return GetLastError();
-  if (durable && !FlushFileBuffers(out))
-    return GetLastError();
-  HANDLE file = out;
-  out = INVALID_HANDLE_VALUE;
-  if (!CloseHandle(file))
-    return GetLastError();
-  // Read-only comes last: where the other attributes are kept beside the file (as Wine keeps
-  // them, in an extended attribute), they can no longer change once the file is read-only.
-  DWORD carried = (info.dwFileAttributes & CARRIED_BITS) | FILE_ATTRIBUTE_ARCHIVE;
-  if (!SetFileAttributesA(temp, carried & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) ||
-      ((carried & FILE_ATTRIBUTE_READONLY) != 0 && !SetFileAttributesA(temp, carried)))
-    return GetLastError();
-  return 0;
-}
-
-// Runs the copy check (setCopyCheck) on the complete temporary file `temp`, opened afresh for
-// reading: 0 when no check is set or it passes, else the error to fail the copy with.
-DWORD checkTemp(const char *temp) {
-  if (copyCheck == nullptr)
-    return 0;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(temp, GetFileExInfoStandard, &data))
-    return GetLastError();
-  int copy = fsOpen(temp, FS_OPEN_READ);
-  if (copy < 0)
-    return GetLastError();
-  int64_t size =
-      static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-  bool passed = copyCheck(copyCheckContext, copy, size);
-  DWORD code = passed ? 0 : GetLastError();
-  fsClose(copy);
-  if (!passed && code == 0)
-    code = ERROR_GEN_FAILURE;
-  return code;
-}
-
-// The copy of fsCopyFile and copyFileDurably: refusals as CopyFileA has them, then the data,
-// the last-write time and the attributes into a hidden temporary file, which a copy check, where
-// one is set, reads and may refuse, then one rename over the destination. With `durable` the data
-// reach the disk before the rename, and the rename before the call returns. Whatever fails, the
-// temporary file is removed and the destination is as it was.
-BOOL copyFile(const char *source, const char *destination, BOOL failIfExists, bool durable,
-              CopyRecord *record) {
-  // Every sharing mode: a file that another program holds open for writing (a live log) is
-  // copied up to the size read now; copyData fails one that shrinks meanwhile.
-  HANDLE in =
-      CreateFileA(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (in == INVALID_HANDLE_VALUE)
-    return FALSE; // a directory is refused here with 5, as CopyFileA refuses it
-  BY_HANDLE_FILE_INFORMATION info;
-  PathBuf temp;
-  temp[0] = '\0';
-  HANDLE out = INVALID_HANDLE_VALUE;
-  DWORD code = 0;
-  if (!GetFileInformationByHandle(in, &info)) {
-    code = GetLastError();
-    goto done;
-  }
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    code = ERROR_ACCESS_DENIED;
-    goto done;
-  }
-  // What is read is what the open source says before the copy: the size read above.
-  if (record != nullptr && !stampWithInfo(in, info, &record->source)) {
-    code = GetLastError();
-    goto done;
-  }
-  code = publishRefusal(destination, source, info, failIfExists);
-  if (code != 0)
-    goto done;
-  out = createTemp(destination, temp);
-  if (out == INVALID_HANDLE_VALUE) {
-    code = GetLastError();
-    temp[0] = '\0';
-    goto done;
-  }
-  if (record != nullptr) {
-    // The new file keeps its identity through the rename that publishes it.
-    BY_HANDLE_FILE_INFORMATION made;
-    if (!GetFileInformationByHandle(out, &made)) {
-      code = GetLastError();
-      goto done;
-    }
-    record->copy.volume = made.dwVolumeSerialNumber;
-    record->copy.index = (static_cast<uint64_t>(made.nFileIndexHigh) << 32) | made.nFileIndexLow;
-  }
-  code = fillTemp(in, out, temp, info, durable);
-  if (code == 0)
-    code = checkTemp(temp);
-  if (code != 0)
-    goto done;
-  // The destination may have changed while the data were copied.
-  code = publishRefusal(destination, source, info, failIfExists);
-  if (code != 0)
-    goto done;
-  if (!MoveFileExA(temp, destination,
-                   (failIfExists ? 0 : MOVEFILE_REPLACE_EXISTING) |
-                       (durable ? MOVEFILE_WRITE_THROUGH : 0))) {
-    code = GetLastError();
-    if (failIfExists && code == ERROR_ALREADY_EXISTS)
-      code = ERROR_FILE_EXISTS;
-    goto done;
-  }
-  temp[0] = '\0';
-
-done:
-  if (out != INVALID_HANDLE_VALUE)
-    CloseHandle(out);
-  if (temp[0] != '\0') {
-    SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL); // a read-only file cannot be deleted
-    DeleteFileA(temp);
-  }
-  noteTempName(nullptr);
-  CloseHandle(in);
-  if (code != 0) {
-    SetLastError(code);
-    return FALSE;
-  }
-  return TRUE;
-}
-
-} // namespace
-
-BOOL fsCopyFile(const char *source, const char *destination, BOOL failIfExists,
-                CopyRecord *record) {
-  return copyFile(source, destination, failIfExists, false, record);
-}
-
-// The copy of a move: flushed to the disk, data and name, before it returns true.
-bool copyFileDurably(const char *source, const char *destination, CopyRecord *record) {
-  return copyFile(source, destination, FALSE, true, record) != FALSE;
-}
-
-// MoveFileA's move, written through. The system's own move to another volume writes the
-// destination in place, so a move that failed midway (a full disk) would leave a partial file
-// under the real name; the layer's copy is published only once complete, flushed and, under
-// /v, checked, and never over an existing name. Then only the very source that was copied,
-// unchanged, is deleted: one written to meanwhile keeps its data (32) and the destination keeps
-// the copy of what was read. A delete that answers an error though the source is gone has
-// moved the file; while the source is still there, unchanged, the copy is taken back.
-bool moveFileDurably(const char *source, const char *destination) {
-  if (MoveFileExA(source, destination, MOVEFILE_WRITE_THROUGH))
-    return true;
-  if (GetLastError() != ERROR_NOT_SAME_DEVICE)
-    return false;
-  CopyRecord record;
-  if (!copyFile(source, destination, TRUE, true, &record))
-    return false;
-  FileStamp now;
-  if (!readStamp(source, &now))
-    return false;
-  if (!(now == record.source)) {
-    SetLastError(ERROR_SHARING_VIOLATION);
-    return false;
-  }
-  if (DeleteFileA(source))
-    return true;
-  DWORD saved = GetLastError();
-  if (GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES &&
-      (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND))
-    return true;
-  if (readStamp(source, &now) && now == record.source) {
-    SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL); // a read-only file cannot be deleted
-    DeleteFileA(destination);
-  }
-  SetLastError(saved);
-  return false;
 }

@@ -277,9 +277,6 @@ int sameFileIdentity(const char *first, const char *second) {
              : 0;
 }
 
-// Windows keeps no lookup directory open: each lookup goes by the whole path.
-void forgetLookupDirectories() {}
-
 // The exact lookup of one name: Windows names hold no wildcard, so FindFirstFileA finds just it.
 bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes) {
   (void)storedAttributes;
@@ -288,4 +285,31 @@ bool lookupEntry(const char *path, FindEntry *entry, bool storedAttributes) {
     return false;
   FindClose(search);
   return true;
+}
+
+// Windows looks each name up by its whole path: the directory is its path text.
+bool openLookupDir(const char *path, LookupDir *dir) {
+  dir->fd = -1;
+  dir->error = 0;
+  if (!pathPut(dir->path, dir->path, path)) {
+    dir->path[0] = '\0';
+    dir->error = ERROR_FILENAME_EXCED_RANGE;
+    SetLastError(dir->error);
+    return false;
+  }
+  return true;
+}
+
+bool lookupEntryAt(const LookupDir &dir, const char *name, FindEntry *entry,
+                   bool storedAttributes) {
+  if (dir.error != 0) {
+    SetLastError(dir.error);
+    return false;
+  }
+  PathBuf whole;
+  return lookupDirPath(dir, name, whole) && lookupEntry(whole, entry, storedAttributes);
+}
+
+void closeLookupDir(LookupDir *dir) {
+  dir->fd = -1;
 }

@@ -53,7 +53,7 @@ void prepare(AheadSlot &slot, int worker) {
     return;
   }
   slot.namesake =
-      lookUpNamesakeOf(slot.entry, slot.destination, slot.attributesNeeded, &slot.found);
+      lookUpNamesakeOf(slot.entry, *slot.lookupDir, slot.name, slot.attributesNeeded, &slot.found);
   slot.lookupError = GetLastError();
   if (slot.namesake == 1 && fileSize64(slot.entry) <= AHEAD_COMPARE_MOST &&
       compareWouldRead(slot.entry, slot.found)) {

@@ -35,10 +35,12 @@ struct AheadSlot {
   FindEntry entry;        // the listed entry
   DWORD error;            // AHEAD_BROKEN: the listing's error
   // AHEAD_FILE: set by the walk before a worker takes it.
-  PathBuf source;        // the file's full path
-  PathBuf destination;   // its namesake's full path
-  bool lookUp;           // false: the destination directory was made just now, nothing is in it
-  bool attributesNeeded; // the lookup reads the stored attribute bits whatever the pair
+  PathBuf source;      // the file's full path
+  PathBuf destination; // its namesake's full path
+  bool lookUp;         // false: the destination directory was made just now, nothing is in it
+  const LookupDir *lookupDir; // the level's destination directory
+  const char *name;           // the namesake's name in it (inside `destination`)
+  bool attributesNeeded;      // the lookup reads the stored attribute bits whatever the pair
   // AHEAD_FILE: prepared by the worker.
   int namesake; // 1 found, 0 absent, -1 the lookup failed (`lookupError`)
   DWORD lookupError;
@@ -47,11 +49,11 @@ struct AheadSlot {
   int64_t took;      // microseconds the preparation took
 };
 
-// Looks up the namesake of the listed `entry` at `destPath` into `out` (its stored attribute bits
-// too where `attributesNeeded`, or where the pair's selection turns on them): 1 found, 0 absent,
-// -1 the lookup failed (last error set). Safe on any thread.
-int lookUpNamesakeOf(const FindEntry &entry, const char *destPath, bool attributesNeeded,
-                     FindEntry *out);
+// Looks up the namesake `name` of the listed `entry` in `dir` into `out` (its stored attribute
+// bits too where `attributesNeeded`, or where the pair's selection turns on them): 1 found, 0
+// absent, -1 the lookup failed (last error set). Safe on any thread.
+int lookUpNamesakeOf(const FindEntry &entry, const LookupDir &dir, const char *name,
+                     bool attributesNeeded, FindEntry *out);
 
 // The number of workers the run asked for (TREECOPY_WORKERS, else the default): 1 means none.
 int aheadWorkers();

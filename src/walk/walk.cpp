@@ -1,12 +1,12 @@
 // The tree walker: one call lists one level of one source, pairs each accepted file with its
 // destination namesake, hands the pair to the actions and descends into subdirectories by
-// calling itself. Each level keeps one Level record (three PathBufs and two FindEntrys) in its
-// frame and nothing else of size; the records of the open levels form a chain through their
-// parent pointers, which lets the walk refuse a directory it is already inside (a link to an
-// ancestor would otherwise be followed until the paths outgrow their buffers). The walk itself
-// allocates nothing; the one allocation is the file-system layer's for an open listing (the
-// names of one directory, on POSIX), which is released, or kept for reuse, when the listing is
-// closed.
+// calling itself. Each level keeps one Level record (three PathBufs, two FindEntrys and its
+// destination directory opened for lookups) in its frame and nothing else of size; the records of
+// the open levels form a chain through their parent pointers, which lets the walk refuse a
+// directory it is already inside (a link to an ancestor would otherwise be followed until the paths
+// outgrow their buffers). The walk itself allocates nothing; the one allocation is the file-system
+// layer's for an open listing (the names of one directory, on POSIX), which is released, or kept
+// for reuse, when the listing is closed.
 #include <cstdio>
 #include <cstring>
 
@@ -147,6 +147,9 @@ struct Level {
   PathBuf sourceMask;    // the mask split off the source (empty: the whole directory)
   FindEntry entry;       // the listed entry
   FindEntry namesake;    // its namesake in the destination directory
+  LookupDir lookupDir;   // the destination directory, opened for the namesake lookups
+  bool lookupOpen;       // lookupDir is open (closed when the level ends)
+  bool lookupDue;        // lookupDir is (re)opened before the next lookup
   char *nameSlot;        // where each listed name is written into sourcePattern
   char *destNameSlot;    // where each destination name is written into destPattern
   bool sameNameDest;     // the destination's last component stands for each entry's own name
@@ -430,7 +433,6 @@ bool prepareLevel(Level &level, const char *source, const char *destination) {
 void readyDestination(Level &level, const char *destination, DWORD attributes) {
   if (level.destPattern[0] == 0)
     return;
-  forgetLookupDirectories(); // this level's lookups go to the directory as it is now
   level.destDirExists = pathExists(level.destPattern);
   // A directory that could not be searched for another reason than its absence (an I/O error
   // of a share, a listing refused) is not known to be missing. Where no directory is made, the
@@ -453,6 +455,23 @@ void readyDestination(Level &level, const char *destination, DWORD attributes) {
   level.destDirFresh = level.destDirExists && missing;
   if (!level.destDirExists)
     level.destDirError = GetLastError();
+}
+
+// Opens the level's destination directory (the destination pattern up to its name slot) for its
+// namesake lookups, once readyDestination has found it and a file of the level needs a lookup:
+// the lookups go to the directory that the path names then, even when another program renames
+// it away and makes a new one of that name meanwhile. One that cannot be opened fails each
+// lookup with the open's error, or is looked into by whole paths where those may still reach
+// the names (see openLookupDir).
+void openLevelLookups(Level &level) {
+  if (level.lookupOpen)
+    closeLookupDir(&level.lookupDir);
+  level.lookupDue = false;
+  char kept = *level.destNameSlot;
+  *level.destNameSlot = 0;
+  openLookupDir(level.destPattern, &level.lookupDir);
+  *level.destNameSlot = kept;
+  level.lookupOpen = true;
 }
 
 // Reads the identity of the top level's destination directory (the destination pattern up to
@@ -497,12 +516,12 @@ enum NamesakeLookup {
 
 // Only "not found" makes a namesake absent; any other failure (an I/O error of a share, a
 // refused search) leaves it unknown.
-int lookUpNamesakeOf(const FindEntry &entry, const char *destPath, bool attributesNeeded,
-                     FindEntry *out) {
+int lookUpNamesakeOf(const FindEntry &entry, const LookupDir &dir, const char *name,
+                     bool attributesNeeded, FindEntry *out) {
   bool complete = attributesNeeded || LOOKUP_READS_STORED_BITS;
-  bool found = lookupEntry(destPath, out, complete);
+  bool found = lookupEntryAt(dir, name, out, complete);
   if (found && !complete && selectionNeedsAttributes(entry, *out))
-    found = lookupEntry(destPath, out, true);
+    found = lookupEntryAt(dir, name, out, true);
   if (found)
     return NAMESAKE_FOUND;
   return foundNothing(GetLastError()) ? NAMESAKE_ABSENT : NAMESAKE_FAILED;
@@ -510,10 +529,16 @@ int lookUpNamesakeOf(const FindEntry &entry, const char *destPath, bool attribut
 
 namespace {
 
-// Looks up the level's namesake.
+// Looks up the level's namesake (level.destPattern names it).
+// The directory is opened at the level's first lookup, and again at the first after each
+// subdirectory walked: a subdirectory's walk may take long, and the files after it are looked
+// up in the directory that the level's destination path names when they are reached, as the
+// subdirectory's were.
 NamesakeLookup lookUpNamesake(Level &level) {
-  return static_cast<NamesakeLookup>(
-      lookUpNamesakeOf(level.entry, level.destPattern, destAttributesNeeded(), &level.namesake));
+  if (level.lookupDue)
+    openLevelLookups(level);
+  return static_cast<NamesakeLookup>(lookUpNamesakeOf(
+      level.entry, level.lookupDir, level.destNameSlot, destAttributesNeeded(), &level.namesake));
 }
 
 // Reports a file whose namesake could not be looked up as a failure of the action it would
@@ -663,6 +688,7 @@ bool handleListed(Level &level, AheadSlot *prepared) {
     // destination directory itself; every other one gets its own name below it.
     bool merged = *level.destNameSlot == '*' && r == ENTRY_NAMED;
     descend(level, merged ? DESCEND_MERGED : DESCEND_OWN_NAME);
+    level.lookupDue = true;
     if (r == ENTRY_NAMED)
       level.sourceMask[0] = 0;
   }
@@ -690,6 +716,10 @@ bool describeSlot(Level &level, AheadSlot &slot) {
     return false;
   std::memcpy(slot.source, level.sourcePattern, PATH_BUF);
   slot.lookUp = !level.destDirFresh;
+  if (slot.lookUp && level.lookupDue)
+    openLevelLookups(level); // (no file of the level is in the ring: none still looks up)
+  slot.lookupDir = &level.lookupDir;
+  slot.name = slot.destination + prefix;
   slot.attributesNeeded = destAttributesNeeded();
   slot.kind = AHEAD_FILE;
   return false;
@@ -832,6 +862,8 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
   level.destDirFresh = false;
   level.unlisted = false;
   level.destDirError = 0;
+  level.lookupOpen = false;
+  level.lookupDue = true;
   level.destIdKnown = false;
   level.identityKnown = from != nullptr && from->identityKnown;
   if (level.identityKnown)
@@ -868,6 +900,8 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
       subdirectoryPass(level);
     }
   }
+  if (level.lookupOpen)
+    closeLookupDir(&level.lookupDir);
   if (runState.verbose)
     closeBlock();
   runState.depth -= 1;

@@ -8,6 +8,7 @@
 
 #include "actions/actions.h"
 #include "state/state.h"
+#include "seams/seams.h"
 #include "support/testutil.h"
 #if !defined(_WIN32)
 #include <cerrno>

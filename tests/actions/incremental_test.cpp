@@ -7,6 +7,7 @@
 
 #include "actions/actions.h"
 #include "state/state.h"
+#include "seams/seams.h"
 #include "support/testutil.h"
 
 namespace {

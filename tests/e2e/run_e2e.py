@@ -282,10 +282,6 @@ class Runner:
             redirect = {"full": ">/dev/full", "closed": ">&-"}[output]
             command = ["sh", "-c", f'exec "$@" {redirect}', "sh"] + command
 
-        if output is not None:
-            redirect = {"full": ">/dev/full", "closed": ">&-"}[output]
-            command = ["sh", "-c", f'exec "$@" {redirect}', "sh"] + command
-
         def limit():
             resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile))
 

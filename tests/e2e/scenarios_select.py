@@ -2,7 +2,9 @@
 tolerance /+t and the fixed 2-second rule of the exact match, the detail timestamp lines of
 /+d (local time is UTC in these runs), and the archive filters /a and /b."""
 
-from scenario import T0, UNCHANGED, File, Scenario, lines
+import os
+
+from scenario import T0, UNCHANGED, File, Pause, Scenario, lines
 
 
 def merged(tree, add=None, drop=()):
@@ -83,6 +85,25 @@ SCENARIOS = [
     Scenario("select/update", ["src", "dst", "/u"], tree=REL,
              stdout=lines("src\\new.txt", "src\\newer.txt", " 2/4.files(1.dirs) copied."),
              result=copied(REL, "new.txt", "newer.txt")),
+    # Another program puts a new, empty destination in place of the old one (renamed away, made
+    # again) while a subdirectory is walked: the file after it, c.txt, is looked up in the new
+    # directory, which the copy writes into, never in the one renamed away (where a.txt was looked
+    # up), so it is copied. The window: the namesake lookup of dst\b\x.txt (after the look at
+    # dst\b that readies it). strace counts the calls of each thread apart, so the window is
+    # that of the walk working alone.
+    Scenario("select/update-destination-replaced-between-levels", ["src", "dst", "/s", "/u"],
+             only="native", env={"TREECOPY_WORKERS": "1"},
+             tree={"src/a.txt": File("a\n", mtime=T0), "src/b/x.txt": File("x\n", mtime=T0),
+                   "src/c.txt": File("c\n", mtime=T0), "dst/a.txt": File("a\n", mtime=T0),
+                   "dst/b/x.txt": File("x\n", mtime=T0), "dst/c.txt": File("c\n", mtime=T0)},
+             pause=Pause("statx", 2, lambda root: (os.rename(os.path.join(root, "dst"),
+                                                             os.path.join(root, "dst.old")),
+                                                   os.mkdir(os.path.join(root, "dst"))),
+                         path="dst/b"),
+             stdout=lines("src\\c.txt", " 1/3.files(2.dirs) copied."),
+             result={"src/a.txt": "a\n", "src/b/x.txt": "x\n", "src/c.txt": "c\n",
+                     "dst.old/a.txt": "a\n", "dst.old/b/x.txt": "x\n", "dst.old/c.txt": "c\n",
+                     "dst/c.txt": "c\n"}),
     Scenario("select/no-overwrite", ["src", "dst", "/n"], tree=REL,
              stdout=lines("src\\new.txt", " 1/4.files(1.dirs) copied."),
              result=copied(REL, "new.txt")),

@@ -37,6 +37,22 @@ NO_WRITE = {
     "dst/a.txt": File("old a\n", mtime=T0),
 }
 
+# A destination directory that can be entered and written but not listed, holding the same
+# a.txt: its namesakes are looked up by name.
+DEST_BLIND = {
+    "src/a.txt": File("a\n", mtime=T0),
+    "src/b.txt": File("b\n", mtime=T0),
+    "dst": Dir(mode=0o311),
+    "dst/a.txt": File("a\n", mtime=T0),
+}
+
+# A destination directory that cannot be entered: no namesake can be looked up.
+DEST_LOCKED = {
+    "src/a.txt": File("a\n", mtime=T0),
+    "dst": Dir(mode=0o666),
+    "dst/a.txt": File("a\n", mtime=T0),
+}
+
 # Someone else's older file (root's, mode 0644) in the user's own destination directory.
 FOREIGN = {
     "src/a.txt": File("new a\n", mtime=T0 + 60),
@@ -76,6 +92,19 @@ SCENARIOS = [
                   stdout=lines("src\\a.txt" + DENIED, "src\\b.txt" + DENIED,
                                " 0/2.files(1.dirs) moved(2.errors)."),
                   exit=0x03, result=NO_WRITE),
+    # A destination directory that can be entered but not listed: a.txt is found there and
+    # left, b.txt is copied (where the system opens a directory for lookups only with the
+    # permission to read it, its names are looked up by their whole paths).
+    user_scenario("user/update-into-a-directory-entered-but-not-listed", ["src", "dst", "/u"],
+                  tree=DEST_BLIND,
+                  stdout=lines("src\\b.txt", " 1/2.files(1.dirs) copied."),
+                  result={**DEST_BLIND, "dst/b.txt": File("b\n", mtime=T0)}),
+    # A destination directory that cannot be entered: the namesake's lookup fails, and the file
+    # with it, with the lookup's error.
+    user_scenario("user/compare-with-a-directory-not-entered", ["src", "dst", "/c"],
+                  tree=DEST_LOCKED,
+                  stdout=lines("src\\a.txt" + DENIED, " 0/1.files(1.dirs) compared(1.errors)."),
+                  exit=0x08, result=DEST_LOCKED),
     # Someone else's file that the user may not write is not replaced (it would become the
     # user's); the next file is copied.
     user_scenario("user/someone-elses-file-is-not-replaced", ["src", "dst", "/+c"],

@@ -9,6 +9,7 @@
 
 #include "paths/fs_helpers.h"
 #include "paths/paths.h"
+#include "seams/seams.h"
 #include "support/testutil.h"
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -118,6 +119,52 @@ TEST_F(FsCopyTest, CopyReplacesAnExistingDestinationUnlessAskedNotTo) {
   std::string empty = make("empty", "");
   EXPECT_TRUE(fsCopyFile(empty.c_str(), dst.c_str(), FALSE));
   EXPECT_EQ(tu::readFile(dir.path() / "b"), "");
+}
+
+// The copy in two steps: a prepared copy that is discarded leaves nothing behind and the
+// destination as it was; one that is published is the copy fsCopyFile makes, under the same
+// rules for a destination that is there.
+TEST_F(FsCopyTest, APreparedCopyIsPublishedOrDiscardedWhole) {
+  std::string data = tu::patternBytes(2 * 1024 * 1024 + 5, 7);
+  std::string src = make("src.bin", data);
+  const int64_t ticks = 125000000000000000LL + 4321;
+  tu::setWriteTicks(dir.path() / "src.bin", ticks);
+  std::string old = make("old.bin", "old");
+  std::string fresh = dir.text("new.bin");
+  for (const std::string &dst : {old, fresh}) {
+    PreparedCopy copy;
+    ASSERT_TRUE(prepareCopy(src.c_str(), dst.c_str(), &copy)) << GetLastError();
+    discardCopy(&copy);
+  }
+  EXPECT_EQ(tu::readFile(dir.path() / "old.bin"), "old");
+  EXPECT_EQ(namesBesides({"src.bin", "old.bin"}), std::vector<std::string>{});
+
+  PreparedCopy copy;
+  ASSERT_TRUE(prepareCopy(src.c_str(), fresh.c_str(), &copy)) << GetLastError();
+  ASSERT_TRUE(publishCopy(&copy, TRUE)) << GetLastError();
+  EXPECT_TRUE(copy.published);
+  ASSERT_TRUE(fsCopyFile(src.c_str(), dir.text("copied.bin").c_str(), FALSE)) << GetLastError();
+  FindEntry published = tu::findEntry(dir.path() / "new.bin");
+  FindEntry copied = tu::findEntry(dir.path() / "copied.bin");
+  EXPECT_EQ(tu::readFile(dir.path() / "new.bin"), data);
+  EXPECT_EQ(fst::ticksOf(published.ftLastWriteTime), ticks);
+  EXPECT_EQ(published.dwFileAttributes, copied.dwFileAttributes);
+  FileIdentity made{};
+  ASSERT_TRUE(readIdentity(fresh.c_str(), &made));
+  EXPECT_TRUE(copy.record.copy == made);
+  FileStamp read{};
+  ASSERT_TRUE(readStamp(src.c_str(), &read));
+  EXPECT_TRUE(copy.record.source == read);
+
+  ASSERT_TRUE(prepareCopy(src.c_str(), old.c_str(), &copy)) << GetLastError();
+  EXPECT_FALSE(publishCopy(&copy, TRUE)); // and the copy is discarded
+  EXPECT_LAST_ERROR(80u);
+  EXPECT_EQ(tu::readFile(dir.path() / "old.bin"), "old");
+  ASSERT_TRUE(prepareCopy(src.c_str(), old.c_str(), &copy)) << GetLastError();
+  ASSERT_TRUE(publishCopy(&copy, FALSE)) << GetLastError();
+  EXPECT_EQ(tu::readFile(dir.path() / "old.bin"), data);
+  EXPECT_EQ(namesBesides({"src.bin", "old.bin", "new.bin", "copied.bin"}),
+            std::vector<std::string>{});
 }
 
 TEST_F(FsCopyTest, CopyOntoItselfIsASharingViolation) {

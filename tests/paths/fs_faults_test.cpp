@@ -10,6 +10,7 @@
 
 #include "paths/fs_helpers.h"
 #include "paths/paths.h"
+#include "seams/seams.h"
 #include "support/testutil.h"
 #if !defined(_WIN32)
 #include <fcntl.h>

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -107,7 +108,7 @@ TEST_F(FsFindTest, MissingEntryGives2AndMissingDirectoryGives3) {
   EXPECT_EQ(fst::lookupError(dir.text("nodir\\*")), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
-// Namesake lookups keep their directories open between calls; a directory removed or renamed
+// Whole-path lookups go to the directory the path names at each call: one removed or renamed
 // by the program, and made again under the same name, is looked into afresh, and lookups that
 // alternate between two directories each find their own names.
 TEST_F(FsFindTest, NamesakeLookupsFollowADirectoryMadeAgain) {
@@ -162,6 +163,63 @@ TEST_F(FsFindTest, NamesakeLookupsFollowADirectoryMadeAgain) {
   ASSERT_TRUE(MoveFileA(dir.text("top").c_str(), dir.text("top2").c_str()));
   tu::fs::create_directories(dir.path() / "top" / "in");
   EXPECT_FALSE(lookupEntry(dir.text("top\\in\\z").c_str(), &entry, false));
+}
+
+// A directory opened for lookups: its names are found relative to it, a missing one finds
+// nothing ("not found", never another error), and several threads may look names up in one at
+// once. On POSIX the lookups stay with the directory opened when another program renames it
+// away and makes a new one of that name; Windows looks up by path, in the new one.
+TEST_F(FsFindTest, LookupDirFindsNamesInTheDirectoryItOpened) {
+  FindEntry entry;
+  tu::fs::create_directory(dir.path() / "d");
+  tu::writeFile(dir.path() / "d" / "x", "x");
+  LookupDir opened;
+  ASSERT_TRUE(openLookupDir(dir.text("d\\").c_str(), &opened));
+  EXPECT_TRUE(lookupEntryAt(opened, "x", &entry, true));
+  EXPECT_STREQ(entry.cFileName, "x");
+  EXPECT_EQ(entry.nFileSizeLow, 1u);
+  EXPECT_FALSE(lookupEntryAt(opened, "y", &entry, false));
+  EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+
+  std::vector<std::thread> threads;
+  int found[4] = {};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&opened, &found, t] {
+      FindEntry own;
+      for (int i = 0; i < 200; ++i)
+        found[t] += lookupEntryAt(opened, "x", &own, (i & 1) != 0) ? 1 : 0;
+    });
+  for (std::thread &thread : threads)
+    thread.join();
+  for (int count : found)
+    EXPECT_EQ(count, 200);
+
+  tu::fs::rename(dir.path() / "d", dir.path() / "d.old");
+  tu::fs::create_directory(dir.path() / "d");
+  tu::writeFile(dir.path() / "d" / "y", "yy");
+#if defined(_WIN32)
+  EXPECT_FALSE(lookupEntryAt(opened, "x", &entry, false));
+  EXPECT_TRUE(lookupEntryAt(opened, "y", &entry, false));
+#else
+  EXPECT_TRUE(lookupEntryAt(opened, "x", &entry, false));
+  EXPECT_FALSE(lookupEntryAt(opened, "y", &entry, false));
+#endif
+  closeLookupDir(&opened);
+  ASSERT_TRUE(openLookupDir(dir.text("d\\").c_str(), &opened));
+  EXPECT_TRUE(lookupEntryAt(opened, "y", &entry, false));
+  EXPECT_EQ(entry.nFileSizeLow, 2u);
+  closeLookupDir(&opened);
+
+  LookupDir missing;
+  bool openedMissing = openLookupDir(dir.text("none\\").c_str(), &missing);
+#if !defined(_WIN32)
+  EXPECT_FALSE(openedMissing); // Windows opens nothing: the lookups tell
+#endif
+  (void)openedMissing;
+  EXPECT_FALSE(lookupEntryAt(missing, "x", &entry, false));
+  DWORD code = GetLastError();
+  EXPECT_TRUE(code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) << code;
+  closeLookupDir(&missing);
 }
 
 TEST_F(FsFindTest, EntryCarriesSizeTimesAndNoShortName) {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "paths/posix_layer.h"
+#include "seams/seams.h"
 #include "support/testutil.h"
 
 namespace {

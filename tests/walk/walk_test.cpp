@@ -740,3 +740,38 @@ TEST_F(WalkTest, TreeDeeperThanThePathBuffers) {
 }
 
 } // namespace
+
+#if !defined(_WIN32)
+// The descriptors open in this process (those of /proc/self/fd, less the one reading it).
+static int openDescriptors() {
+  int count = 0;
+  for (const fs::directory_entry &entry : fs::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
+// Each level opens its destination directory for its lookups, again after a subdirectory, and
+// closes it when it ends: a deep tree whose namesakes all exist is walked with every file found
+// and no descriptor left behind.
+TEST_F(WalkTest, LevelLookupsLeaveNoDescriptorBehind) {
+  std::string chain = "src";
+  for (int depth = 0; depth < 40; ++depth) {
+    file(chain + "/a.txt");
+    file(chain + "/z.txt"); // looked up after the subdirectory is walked
+    chain += "/d";
+  }
+  runState.recurse = true;
+  tu::StdoutCapture first;
+  EXPECT_EQ(walk(t("src"), t("dst")), 80);
+  first.finish();
+  int before = openDescriptors();
+  runState.selectMask = SEL_ABSENT; // nothing is absent now
+  tu::StdoutCapture capture;
+  EXPECT_EQ(walk(t("src"), t("dst")), 0);
+  capture.finish();
+  EXPECT_EQ(runState.errorCount, 0);
+  EXPECT_EQ(openDescriptors(), before);
+}
+#endif
