@@ -19,6 +19,8 @@ bool sameSizeAndTime(const FindEntry &a, const FindEntry &b);
 // looked up without its stored attribute bits must be looked up again with them first.
 bool selectionNeedsAttributes(const FindEntry &source, const FindEntry &destination);
 bool isSelected(const FindEntry &source, const FindEntry &destination);
+// The choice of isSelected alone, printing nothing (for work done ahead on another thread).
+bool selects(const FindEntry &source, const FindEntry &destination);
 // Whether /a or /b passes the file over: it lacks the archive bit.
 bool filteredByArchive(DWORD attributes);
 // Under /b, clears the source's archive bit after a good copy or an equal compare; false with
@@ -78,9 +80,18 @@ struct PreparedWork {
   const char *destPath;
   bool compared; // `compare` holds the pair's comparison
   ComparedAhead compare;
+  bool copied; // `copy` holds the file's copy, complete and not yet published
+  PreparedCopy copy;
 };
-// Offers `work` to the actions until the next call (nullptr: nothing is offered).
+// Offers `work` to the actions until the next call (nullptr: nothing is offered). What they do
+// not take stays with the caller: a copy left in `work` is the caller's to discard.
 void offerPrepared(PreparedWork *work);
+// What is offered for the pair, or nullptr.
+PreparedWork *offeredFor(const char *sourcePath, const char *destPath);
+// Whether copy mode would copy this file whole into a new temporary file (`destEntry` null when
+// it has no namesake), and how: into a destination that is to be new (COPY_FAIL_IF_EXISTS) or
+// over its namesake. A guess for work done ahead: the action decides again when it runs.
+bool copyWouldRun(const FindEntry &sourceEntry, const FindEntry *destEntry);
 
 // Checks the copy open as `copy` (`copySize` bytes) against its source, looked up again: a
 // ContentResult. Prints nothing.

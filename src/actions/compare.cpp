@@ -35,9 +35,9 @@ Scratch walkScratch() {
 // Opens a file of a pair for reading, with one more attempt under /x after access denied: its
 // protection is cleared for that open alone and the file gets back exactly the attribute word it
 // had, whatever the open gives. -1 with the open's last error.
-int openForComparing(const char *path) {
+int openForComparing(const char *path, bool mayRetry = true) {
   int fd = fsOpen(path, FS_OPEN_READ);
-  if (fd >= 0 || !retryAfterDenied())
+  if (fd >= 0 || !mayRetry || !retryAfterDenied())
     return fd;
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || !clearProtection(path))
@@ -144,17 +144,17 @@ bool reportDifference(int result) {
 // What compareOne finds offered when nothing was prepared for its pair.
 constexpr int COMPARE_NOT_PREPARED = 99;
 
-// What was offered for the pair (see offerPrepared).
-PreparedWork *offered = nullptr;
-
 // The comparison of the pair made ahead, taken: its result, with the difference noted and the
 // last error set as compareContents leaves them; COMPARE_NOT_PREPARED when none was made.
+// A comparison that failed ahead is made again by the action: the failure and what follows it
+// (a second open under /x) are then the action's own.
 int comparedBefore(const char *sourcePath, const char *destPath) {
-  PreparedWork *work = offered;
-  if (work == nullptr || !work->compared || std::strcmp(work->sourcePath, sourcePath) != 0 ||
-      std::strcmp(work->destPath, destPath) != 0)
+  PreparedWork *work = offeredFor(sourcePath, destPath);
+  if (work == nullptr || !work->compared)
     return COMPARE_NOT_PREPARED;
   work->compared = false;
+  if (work->compare.result == CONTENT_FAILED)
+    return COMPARE_NOT_PREPARED;
   std::memcpy(runState.mismatchDetail, work->compare.detail, sizeof runState.mismatchDetail);
   SetLastError(work->compare.error);
   return work->compare.result;
@@ -163,10 +163,11 @@ int comparedBefore(const char *sourcePath, const char *destPath) {
 // compareContents with the given scratch.
 int compareWith(const char *firstPath, const char *secondPath, const FindEntry &firstEntry,
                 const Scratch &scratch) {
-  int first = openForComparing(firstPath);
+  // A worker changes nothing: a file refused for access is left to the walk's own comparison.
+  int first = openForComparing(firstPath, scratch.watched);
   if (first < 0)
     return CONTENT_FAILED;
-  int second = openForComparing(secondPath);
+  int second = openForComparing(secondPath, scratch.watched);
   if (second < 0) {
     DWORD saved = GetLastError();
     fsClose(first);
@@ -190,14 +191,10 @@ int compareContents(const char *firstPath, const char *secondPath, const FindEnt
   return compareWith(firstPath, secondPath, firstEntry, walkScratch());
 }
 
-void offerPrepared(PreparedWork *work) {
-  offered = work;
-}
-
 bool compareWouldRead(const FindEntry &sourceEntry, const FindEntry &destEntry) {
   return runState.mode == MODE_COMPARE && !runState.echoOnly &&
          !filteredByArchive(sourceEntry.dwFileAttributes) &&
-         !listedSizesDiffer(sourceEntry, destEntry) && isSelected(sourceEntry, destEntry);
+         !listedSizesDiffer(sourceEntry, destEntry) && selects(sourceEntry, destEntry);
 }
 
 void compareAhead(const char *firstPath, const char *secondPath, const FindEntry &firstEntry,

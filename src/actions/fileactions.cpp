@@ -2,6 +2,7 @@
 // actions with their console lines, the archive filter, echo mode and the retry under /x.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "actions/actions.h"
 #include "report/report.h"
@@ -96,7 +97,30 @@ enum CopyKind {
   COPY_FOR_MOVE,  // over the existing namesake, on the disk before the source is deleted
 };
 
+// What the walk offers for the file it hands over (see offerPrepared).
+PreparedWork *offered = nullptr;
+
+// The copy prepared ahead for the pair, published in place of a copy made now, where it was
+// made for this kind of copy: true when it was taken, `*copied` then saying whether it is
+// published (with the last error of a failure). A copy that failed ahead is made again now, so
+// that the failure and what follows it (a second attempt under /x) are the action's own.
+bool publishPrepared(CopyKind kind, const char *sourcePath, const char *destPath,
+                     CopyRecord *record, bool *copied) {
+  PreparedWork *work = offeredFor(sourcePath, destPath);
+  if (work == nullptr || !work->copied || kind == COPY_FOR_MOVE ||
+      ((work->copy.flags & COPY_FAIL_IF_EXISTS) != 0) != (kind == COPY_NEW_ONLY))
+    return false;
+  work->copied = false;
+  *copied = publishCopy(&work->copy, kind == COPY_NEW_ONLY ? TRUE : FALSE);
+  if (*copied)
+    *record = work->copy.record;
+  return true;
+}
+
 bool copyAs(CopyKind kind, const char *sourcePath, const char *destPath, CopyRecord *record) {
+  bool copied = false;
+  if (publishPrepared(kind, sourcePath, destPath, record, &copied))
+    return copied;
   switch (kind) {
   case COPY_NEW_ONLY:
     return fsCopyFile(sourcePath, destPath, TRUE, record) != FALSE;
@@ -230,6 +254,27 @@ bool interruptedUpdate(const char *destPath, const FindEntry &listed, FindEntry 
 }
 
 } // namespace
+
+void offerPrepared(PreparedWork *work) {
+  offered = work;
+}
+
+PreparedWork *offeredFor(const char *sourcePath, const char *destPath) {
+  PreparedWork *work = offered;
+  if (work == nullptr || std::strcmp(work->sourcePath, sourcePath) != 0 ||
+      std::strcmp(work->destPath, destPath) != 0)
+    return nullptr;
+  return work;
+}
+
+bool copyWouldRun(const FindEntry &sourceEntry, const FindEntry *destEntry) {
+  if (runState.mode != MODE_COPY || runState.echoOnly || runState.incremental ||
+      runState.verifyCopy || filteredByArchive(sourceEntry.dwFileAttributes))
+    return false;
+  if (destEntry == nullptr)
+    return (runState.selectMask & SEL_ABSENT) != 0;
+  return selects(sourceEntry, *destEntry);
+}
 
 // Chooses the action for a source file whose destination namesake does not exist. A compare
 // has nothing to compare it with: no line, and it is not counted as different.

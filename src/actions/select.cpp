@@ -129,6 +129,10 @@ bool isSelected(const FindEntry &source, const FindEntry &destination) {
     if (!printTimestamp(destination, '\n'))
       return false;
   }
+  return selects(source, destination);
+}
+
+bool selects(const FindEntry &source, const FindEntry &destination) {
   uint32_t mask = runState.selectMask;
   if ((mask & SEL_NEWER) != 0 && isNewer(source, destination))
     return true;

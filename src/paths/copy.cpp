@@ -17,12 +17,13 @@ FileOps fileOps = {opRead,  opWrite,    opCopyRange,     opClone,      opPositio
 
 namespace {
 
-// Receives the bytes done while a copy runs (none: nullptr).
-std::atomic<CopyProgressFn> copyProgress{nullptr};
+// Receives the bytes done while a copy runs (none: nullptr). Each thread sets its own: the copies
+// that workers prepare ahead of the walk report to no one and are checked by their own checks.
+thread_local CopyProgressFn copyProgress = nullptr;
 
 // The check of a copy's complete data before they are published (setCopyCheck).
-std::atomic<CopyCheckFn> copyCheck{nullptr};
-std::atomic<void *> copyCheckContext{nullptr};
+thread_local CopyCheckFn copyCheck = nullptr;
+thread_local void *copyCheckContext = nullptr;
 
 // The buffers of the copies by reads and writes: a few of a megabyte, each taken by one copy at a
 // time; a copy that finds none free uses a smaller one of its own.
@@ -195,7 +196,7 @@ OpError copyData(const CopySource &source, FileRef out) {
   copy.device = source.device;
   copy.toEnd = copy.size == 0;
   copy.kernel = !copy.toEnd;
-  copy.progress = copyProgress.load(std::memory_order_relaxed);
+  copy.progress = copyProgress;
   copy.piece = copy.progress != nullptr ? FIRST_PROGRESS_PIECE : KERNEL_PIECE;
   copy.pieceStart = copy.progress != nullptr ? steadyMilliseconds() : 0;
   // A small file takes a single call.
@@ -251,7 +252,7 @@ namespace {
 // Runs the copy check (setCopyCheck) on the complete temporary, opened afresh: 0 when no check
 // is set or it passes, else the error to fail the copy with.
 OpError checkTemp(PreparedCopy *copy) {
-  CopyCheckFn check = copyCheck.load(std::memory_order_acquire);
+  CopyCheckFn check = copyCheck;
   if (check == nullptr)
     return 0;
   int fd = -1;
@@ -259,7 +260,7 @@ OpError checkTemp(PreparedCopy *copy) {
   OpError err = openTempForCheck(copy, &fd, &size);
   if (err != 0)
     return err;
-  bool passed = check(copyCheckContext.load(std::memory_order_relaxed), fd, size);
+  bool passed = check(copyCheckContext, fd, size);
   DWORD code = passed ? 0 : GetLastError();
   fsClose(fd);
   if (!passed && code == 0)
@@ -335,12 +336,12 @@ void cleanDirectoryOnce(const char *path, size_t length, void (*clean)(const cha
 }
 
 void setCopyProgress(CopyProgressFn receiver) {
-  copyProgress.store(receiver, std::memory_order_relaxed);
+  copyProgress = receiver;
 }
 
 void setCopyCheck(CopyCheckFn check, void *context) {
-  copyCheckContext.store(context, std::memory_order_relaxed);
-  copyCheck.store(check, std::memory_order_release);
+  copyCheckContext = context;
+  copyCheck = check;
 }
 
 bool prepareCopy(const char *source, const char *destination, PreparedCopy *copy, unsigned flags) {

@@ -268,6 +268,7 @@ void discardCopy(PreparedCopy *copy);
 // seen at the start), after each piece of a bounded size. While one is set, copies go in such
 // pieces; without one the layer copies the fastest way it knows, in as few calls as it can.
 typedef void (*CopyProgressFn)(uint64_t done, uint64_t total);
+// Each thread has its own receiver, for the copies it makes.
 void setCopyProgress(CopyProgressFn receiver); // nullptr: none
 
 // Receives the complete data of each copy before they are published, while one is set: the
@@ -277,6 +278,7 @@ void setCopyProgress(CopyProgressFn receiver); // nullptr: none
 // it. False refuses the copy: nothing is published, the destination (and a moved source) stay as
 // they were, and the copy fails with the last error the check left.
 typedef bool (*CopyCheckFn)(void *context, int copy, int64_t size);
+// Each thread has its own check, for the copies it makes.
 void setCopyCheck(CopyCheckFn check, void *context); // nullptr: none
 
 // Reads exactly `count` bytes (repeating short reads). False with the last error set when it

@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <sys/stat.h>
 
 #include "paths/posix_archive.h"
@@ -71,10 +72,13 @@ struct PendingClear {
 constexpr int PENDING_MAX = 64;
 PendingClear pendingClears[PENDING_MAX]; // oldest first
 int pendingCount = 0;
+// The walk adds clears while workers look files up (and ask whether they changed since).
+std::mutex pendingLock;
 
 // Whether this process cleared the file's archive bit a moment ago and the file has changed
 // since: its change time is no longer the one the clear gave it.
 bool changedSincePendingClear(const SysStat &st) {
+  std::lock_guard<std::mutex> hold(pendingLock);
   for (int i = 0; i < pendingCount; ++i) {
     const PendingClear &p = pendingClears[i];
     if (p.dev == st.dev && p.ino == st.ino)
@@ -182,6 +186,7 @@ void settlePendingClears(bool all) {
 }
 
 void settleAllPendingClears() {
+  std::lock_guard<std::mutex> hold(pendingLock);
   settlePendingClears(true);
 }
 
@@ -212,6 +217,7 @@ void addPendingClear(const char *sys, const SysStat &sx, const SysTime &bound) {
     return;
   }
   memcpy(entry.sys, sys, length + 1);
+  std::lock_guard<std::mutex> hold(pendingLock);
   // The earlier clear of this file is superseded (and must not be settled: the change time it
   // would find moved is this clear's own).
   for (int i = 0; i < pendingCount; ++i) {

@@ -58,7 +58,9 @@ struct ListedFile {
   SysTime ctime;
   int32_t stored;
 };
-ListedFile listedFile = {};
+// The walk lists: a copy on another thread (prepared ahead) finds no note and reads the
+// attributes itself.
+thread_local ListedFile listedFile = {};
 
 // Released handles kept for reuse (single-threaded program; never more than a few).
 SearchState *freeStates = nullptr;

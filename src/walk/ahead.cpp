@@ -19,9 +19,9 @@ enum AheadState : int {
   SLOT_READY,   // prepared (or nothing to prepare): the walk may commit it
 };
 
-// Work ahead is for small files: a larger one is compared by the walk itself, with the progress
-// line, while the workers prepare the files after it.
-constexpr int64_t AHEAD_COMPARE_MOST = 1 << 20;
+// Work ahead is for small files: a larger one is compared or copied by the walk itself, with
+// the progress line, while the workers prepare the files after it.
+constexpr int64_t AHEAD_BYTES_MOST = 1 << 20;
 // Each worker's comparison buffers (both files).
 constexpr unsigned WORKER_BUFFER = 128u << 10;
 
@@ -48,15 +48,22 @@ void prepare(AheadSlot &slot, int worker) {
   slot.work.sourcePath = slot.source;
   slot.work.destPath = slot.destination;
   slot.work.compared = false;
-  if (!slot.lookUp) {
-    slot.namesake = 0;
+  slot.work.copied = false;
+  slot.namesake = 0;
+  SetLastError(0);
+  if (slot.lookUp)
+    slot.namesake = lookUpNamesakeOf(slot.entry, *slot.lookupDir, slot.name, slot.attributesNeeded,
+                                     &slot.found);
+  slot.lookupError = GetLastError();
+  if (slot.namesake < 0 || fileSize64(slot.entry) > AHEAD_BYTES_MOST)
+    return;
+  const FindEntry *namesake = slot.namesake == 1 ? &slot.found : nullptr;
+  if (copyWouldRun(slot.entry, namesake)) {
+    slot.work.copied = prepareCopy(slot.source, slot.destination, &slot.work.copy,
+                                   namesake == nullptr ? COPY_FAIL_IF_EXISTS : 0);
     return;
   }
-  slot.namesake =
-      lookUpNamesakeOf(slot.entry, *slot.lookupDir, slot.name, slot.attributesNeeded, &slot.found);
-  slot.lookupError = GetLastError();
-  if (slot.namesake == 1 && fileSize64(slot.entry) <= AHEAD_COMPARE_MOST &&
-      compareWouldRead(slot.entry, slot.found)) {
+  if (namesake != nullptr && compareWouldRead(slot.entry, slot.found)) {
     compareAhead(slot.source, slot.destination, slot.entry, &slot.work.compare,
                  workerBuffers[worker], WORKER_BUFFER);
     slot.work.compared = true;
@@ -203,6 +210,10 @@ AheadSlot &aheadAwait() {
 
 void aheadRelease() {
   AheadSlot &slot = ring.slots[ring.committed % AHEAD_SLOTS];
+  if (slot.kind == AHEAD_FILE && slot.work.copied) {
+    discardCopy(&slot.work.copy); // not taken: nothing of it stays
+    slot.work.copied = false;
+  }
   std::lock_guard<std::mutex> hold(ring.lock);
   slot.state.store(SLOT_FREE, std::memory_order_relaxed);
   ring.committed += 1;
