@@ -382,6 +382,8 @@ bool prepareCopy(const char *source, const char *destination, PreparedCopy *copy
   closeCopySource(&src);
   if (err == 0 && code == 0)
     err = checkTemp(copy);
+  if (err == 0 && code == 0)
+    err = closeNamedTemp(copy);
   if (err != 0 || code != 0)
     return failWith(copy, code, err);
   return true;

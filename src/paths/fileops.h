@@ -82,6 +82,11 @@ OpError openTempForCheck(PreparedCopy *copy, int *fd, int64_t *size);
 // the destination in one rename; the temporary is gone once either succeeds.
 OpError publishTemp(PreparedCopy *copy);
 OpError replaceWithTemp(PreparedCopy *copy);
+// Closes the complete temporary's data descriptor where publishing goes by its name (a named
+// temporary on POSIX), so that a late write error is the preparation's and publishing costs one
+// rename (on a share, every close is a request); 0 or the close's error. Nothing where the
+// publishing step needs the open file (an anonymous file; Windows).
+OpError closeNamedTemp(PreparedCopy *copy);
 // Drops whatever is left of the temporary (nothing once published).
 void discardTemp(PreparedCopy *copy);
 // Makes the name of a published copy durable: its directory is flushed (POSIX).

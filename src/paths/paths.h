@@ -263,6 +263,12 @@ bool prepareCopy(const char *source, const char *destination, PreparedCopy *copy
                  unsigned flags = 0);
 bool publishCopy(PreparedCopy *copy, BOOL failIfExists);
 void discardCopy(PreparedCopy *copy);
+// While on, the descriptors that only held the lock of a published copy's temporary name are not
+// closed by the publishing call but by closeDeferredFiles (on any thread): on a share every close
+// is a request. Turning it off closes what is left. (POSIX; nothing on Windows.)
+void deferLockCloses(bool on);
+// Closes the descriptors deferred so far; false when there were none.
+bool closeDeferredFiles();
 
 // Receives the progress of the data copy of fsCopyFile: the bytes done and the total (the size
 // seen at the start), after each piece of a bounded size. While one is set, copies go in such

@@ -173,13 +173,33 @@ int closeTemp(PreparedCopy *copy) {
   return close(fd) != 0 ? errno : 0;
 }
 
+// Descriptors that only held the lock of a temporary name that is gone, left to be closed by
+// closeDeferredFiles while deferLockCloses is on.
+constexpr int DEFERRED_MOST = 256;
+std::mutex deferredLock;
+int deferredFiles[DEFERRED_MOST];
+int deferredCount = 0;
+bool deferring = false;
+
+// Closes a descriptor that only held a lock, or leaves it to closeDeferredFiles.
+void closeLockHolder(int fd) {
+  {
+    std::lock_guard<std::mutex> hold(deferredLock);
+    if (deferring && deferredCount < DEFERRED_MOST) {
+      deferredFiles[deferredCount++] = fd;
+      return;
+    }
+  }
+  close(fd);
+}
+
 // The temporary name is gone (renamed or removed): its note and its lock go too.
 void releaseName(PreparedCopy *copy) {
   clearTempSlot(copy->slot);
   copy->slot = -1;
   copy->tempName[0] = '\0';
   if (copy->guard >= 0)
-    close(static_cast<int>(copy->guard));
+    closeLockHolder(static_cast<int>(copy->guard));
   copy->guard = NO_FILE;
 }
 
@@ -672,11 +692,39 @@ OpError replaceWithTemp(PreparedCopy *copy) {
   return err;
 }
 
+OpError closeNamedTemp(PreparedCopy *copy) {
+  return copy->tempName[0] != '\0' ? closeTemp(copy) : 0;
+}
+
 void discardTemp(PreparedCopy *copy) {
   closeTemp(copy);
   if (copy->tempName[0] != '\0')
     unlink(copy->tempName);
   releaseName(copy);
+}
+
+void deferLockCloses(bool on) {
+  std::lock_guard<std::mutex> hold(deferredLock);
+  deferring = on;
+  if (!on) {
+    for (int i = 0; i < deferredCount; ++i)
+      close(deferredFiles[i]);
+    deferredCount = 0;
+  }
+}
+
+bool closeDeferredFiles() {
+  int files[DEFERRED_MOST];
+  int count;
+  {
+    std::lock_guard<std::mutex> hold(deferredLock);
+    count = deferredCount;
+    std::memcpy(files, deferredFiles, sizeof(int) * static_cast<size_t>(count));
+    deferredCount = 0;
+  }
+  for (int i = 0; i < count; ++i)
+    close(files[i]);
+  return count > 0;
 }
 
 OpError flushPublished(PreparedCopy *copy) {

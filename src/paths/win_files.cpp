@@ -370,6 +370,16 @@ OpError renameTempTo(PreparedCopy *copy, bool replace) {
 
 } // namespace
 
+OpError closeNamedTemp(PreparedCopy *) {
+  return 0; // the temporary is renamed through its open handle
+}
+
+void deferLockCloses(bool) {}
+
+bool closeDeferredFiles() {
+  return false;
+}
+
 OpError publishTemp(PreparedCopy *copy) {
   return renameTempTo(copy, false);
 }

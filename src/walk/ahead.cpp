@@ -82,6 +82,7 @@ void workerMain(int worker) {
       ring.taken += 1;
       slot->state.store(SLOT_WORKING, std::memory_order_relaxed);
     }
+    closeDeferredFiles();
     if (slot->kind == AHEAD_FILE) {
       int64_t start = aheadMicros();
       prepare(*slot, worker);
@@ -159,6 +160,7 @@ void aheadBegin() {
   ring.ending = false;
   for (AheadSlot &slot : ring.slots)
     slot.state.store(SLOT_FREE, std::memory_order_relaxed);
+  deferLockCloses(true);
   for (; started < workers; ++started)
     workerThreads[started] = std::thread(workerMain, started);
 }
@@ -174,6 +176,7 @@ void aheadEnd() {
   for (int i = 0; i < started; ++i)
     workerThreads[i].join();
   started = 0;
+  deferLockCloses(false);
 }
 
 int aheadFree() {
