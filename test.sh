@@ -91,7 +91,8 @@ run_portable() {
 }
 
 # --- tsan leg ---
-# The unit tests and the end-to-end scenarios once more, built with clang++ and ThreadSanitizer:
+# The unit tests and the end-to-end scenarios once more (by default, and with eight workers from
+# the first file on), built with clang++ and ThreadSanitizer:
 # a data race, or a signal handler that does what it must not, fails the test that meets it.
 # The kill trials, the progress, package and manual checks and the ordinary user's runs are the
 # other legs'.
@@ -103,7 +104,7 @@ missing_tsan() {
     printf '%s ' "ThreadSanitizer(libclang-rt-dev)"
 }
 run_tsan() {
-  ctest_filter='^(unit_(cli|paths|walk|actions|report)|e2e)$' \
+  ctest_filter='^(unit_(cli|paths|walk|actions|report)|e2e|e2e_workers)$' \
     run_cmake_leg build/test-tsan -DCMAKE_CXX_COMPILER=clang++ -DTREECOPY_TSAN=ON
 }
 

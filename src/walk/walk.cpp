@@ -696,11 +696,8 @@ bool handleListed(Level &level, AheadSlot *prepared) {
   return false;
 }
 
-// Puts the listed entry in `slot` into the ring as the walk will meet it: a file to prepare
-// (its paths set), or an entry the walk handles itself. True when the entry is a directory the
-// walk will descend: nothing after it is listed before that, since the walk below it uses the
-// ring too (and what it finds there may decide how later entries are met).
-bool describeSlot(Level &level, AheadSlot &slot) {
+// What describeSlot finds, the entry's name written at the name slot on the way.
+bool classifySlot(Level &level, AheadSlot &slot) {
   slot.kind = AHEAD_ENTRY;
   int r = classifyEntry(slot.entry, level.sourcePattern, level.nameSlot, level.exclusions);
   if (r == ENTRY_TOO_LONG || r == ENTRY_BAD_NAME || r <= 0)
@@ -723,6 +720,30 @@ bool describeSlot(Level &level, AheadSlot &slot) {
   slot.attributesNeeded = destAttributesNeeded();
   slot.kind = AHEAD_FILE;
   return false;
+}
+
+// Puts the listed entry in `slot` into the ring as the walk will meet it: a file to prepare
+// (its paths set), or an entry the walk handles itself. True when the entry is a directory the
+// walk will descend: nothing after it is listed before that, since the walk below it uses the
+// ring too (and what it finds there may decide how later entries are met).
+//
+// The named test of an entry looks at the name slot as the entry before it left it (the mask as
+// typed for the first). The entry is classified here as the walk will classify it when it comes
+// to it, with the slot as the entry listed before left it (listedBefore), and the slot is given
+// back as the walk left it, which goes on in listing order from there.
+PathBuf listedBefore; // while entries wait in the ring: the slot as the last one listed left it
+bool describeSlot(Level &level, AheadSlot &slot) {
+  PathBuf kept;
+  size_t keptLength = std::strlen(level.nameSlot) + 1;
+  std::memcpy(kept, level.nameSlot, keptLength);
+  if (!aheadPending()) // nothing waits: the walk's own slot is where the listing stands
+    std::memcpy(listedBefore, kept, keptLength);
+  // (Both texts come from this level's slot: they fit it.)
+  std::memcpy(level.nameSlot, listedBefore, std::strlen(listedBefore) + 1);
+  bool blocked = classifySlot(level, slot);
+  std::memcpy(listedBefore, level.nameSlot, std::strlen(level.nameSlot) + 1);
+  std::memcpy(level.nameSlot, kept, keptLength);
+  return blocked;
 }
 
 // The first pass with workers: the listing is read ahead into the ring, where the workers look

@@ -54,6 +54,14 @@ EXCL = {
 }
 
 SCENARIOS = [
+    # A directory whose name matches the mask carried down by /s is no file of the first pass:
+    # only what the mask takes inside it is copied, in the subdirectory pass (also when workers
+    # list the entries ahead, whose names must not count as the mask as typed).
+    Scenario("masks/carried-mask-matching-a-directory", ["src\\*.txt", "dst", "/s"],
+             tree={"src/d.txt/a.txt": "alpha\n", "src/d.txt/b.dat": "beta\n"},
+             stdout=lines("src\\d.txt\\a.txt", " 1/1.files(1.dirs) copied."),
+             result={"src/d.txt/a.txt": "alpha\n", "src/d.txt/b.dat": "beta\n",
+                     "dst/d.txt/a.txt": "alpha\n"}),
     # A mask list: each mask is one walk of the source directory.
     Scenario("masks/list", ["src", "*.c", "*.h", "dst"], tree=CODE,
              stdout=lines("src\\a.c", "src\\b.h", " 2/2.files copied."),
