@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "paths/paths.h"
+#include "paths/pathtext.h"
 
 // A failed invariant is a crash for libFuzzer, which then keeps the input.
 #define FUZZ_CHECK(condition)                                                                      \

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "actions/actions.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 #include "state/state.h"
 
 namespace {

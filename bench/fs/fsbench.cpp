@@ -11,7 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "paths/paths.h"
+#include "paths/pathtext.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 
 namespace {
 

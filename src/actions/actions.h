@@ -3,7 +3,8 @@
 
 #include <cstdint>
 
-#include "paths/paths.h"
+#include "paths/files.h"
+#include "paths/winapi.h"
 
 // Selection rules for an existing pair (source first, destination second).
 int64_t lastWriteTicks(const FindEntry &entry);

@@ -6,6 +6,10 @@
 #include <cstring>
 
 #include "actions/actions.h"
+#include "paths/files.h"
+#include "paths/retry.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 #include "report/report.h"
 #include "state/state.h"
 

@@ -1,5 +1,6 @@
 // Selection rules: whether an existing source-destination pair is acted on.
 #include "actions/actions.h"
+#include "paths/winapi.h"
 #include "report/report.h"
 #include "state/state.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "paths/paths.h"
+#include "paths/pathtext.h"
 #include "state/state.h"
 
 // The five text buffers that the parser fills and the driver works from.

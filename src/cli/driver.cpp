@@ -6,6 +6,10 @@
 #include "cli/cli.h"
 #include "cli/listfile.h"
 #include "cli/parser.h"
+#include "paths/lookup.h"
+#include "paths/pathtext.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 #include "report/report.h"
 #include "walk/walk.h"
 

@@ -1,5 +1,7 @@
 // The reading of a list file: one line at a time, whatever its length, into one path text.
 #include "cli/listfile.h"
+#include "paths/pathtext.h"
+#include "paths/runtime.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "paths/paths.h"
+#include "paths/runtime.h"
 
 // What was wrong with a line that readListLine read.
 enum ListLineFault {

@@ -1,6 +1,7 @@
 // The command-line parser: options and suboptions into the run state, paths, masks, bracketed
 // exclusions and the list-file name into the driver's five buffers; and the usage text.
 #include "cli/parser.h"
+#include "paths/pathtext.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -11,6 +11,9 @@
 #include <mutex>
 
 #include "paths/fileops.h"
+#include "paths/files.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 
 FileOps fileOps = {opRead,  opWrite,    opCopyRange,     opClone,      opPosition,
                    opFlush, opMakeTemp, opOpenAnonymous, opRenameTemp, fsRead};

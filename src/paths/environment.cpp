@@ -1,7 +1,7 @@
 // The process environment, read the same way on both platforms.
 #include <cstdlib>
 
-#include "paths/paths.h"
+#include "paths/runtime.h"
 
 const char *environmentValue(const char *name) {
   return std::getenv(name);

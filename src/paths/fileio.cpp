@@ -1,6 +1,8 @@
 // Whole reads and writes over the runtime-library file calls of either backend (their reads
 // through the table of operations the tests may replace).
 #include "paths/fileops.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 
 // Reads exactly `count` bytes; a file that ends first gives 38.
 bool fsReadExact(int fd, void *buffer, unsigned count) {

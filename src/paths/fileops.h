@@ -8,7 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "paths/paths.h"
+#include "paths/files.h"
+#include "paths/winapi.h"
 
 // A file the layer holds open: a descriptor on POSIX, a HANDLE on Windows.
 typedef intptr_t FileRef;

@@ -27,7 +27,12 @@
 #include <mutex>
 #include <sys/stat.h>
 
+#include "paths/pathtext.h"
 #include "paths/posix_archive.h"
+#include "paths/posix_attr.h"
+#include "paths/posix_facts.h"
+#include "paths/posix_sys.h"
+#include "paths/winapi.h"
 
 namespace {
 

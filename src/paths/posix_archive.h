@@ -3,7 +3,9 @@
 // a clear lives in posix_archive.cpp; the rest of the layer asks these two questions only.
 #pragma once
 
-#include "paths/posix_layer.h"
+#include "paths/posix_attr.h"
+#include "paths/posix_facts.h"
+#include "paths/posix_sys.h"
 
 #if !defined(_WIN32)
 

@@ -10,7 +10,15 @@
 #include <sys/xattr.h>
 #endif
 
+#include "paths/pathtext.h"
 #include "paths/posix_archive.h"
+#include "paths/posix_attr.h"
+#include "paths/posix_errors.h"
+#include "paths/posix_facts.h"
+#include "paths/posix_names.h"
+#include "paths/posix_sys.h"
+#include "paths/posix_time.h"
+#include "paths/winapi.h"
 
 namespace {
 

@@ -7,7 +7,10 @@
 #include <ctime>
 #include <sys/stat.h>
 
-#include "paths/posix_layer.h"
+#include "paths/posix_errors.h"
+#include "paths/posix_names.h"
+#include "paths/posix_time.h"
+#include "paths/winapi.h"
 
 namespace {
 

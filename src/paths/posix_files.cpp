@@ -16,7 +16,13 @@
 #include <unistd.h>
 
 #include "paths/fileops.h"
-#include "paths/posix_layer.h"
+#include "paths/files.h"
+#include "paths/posix_errors.h"
+#include "paths/posix_facts.h"
+#include "paths/posix_names.h"
+#include "paths/posix_sys.h"
+#include "paths/posix_time.h"
+#include "paths/winapi.h"
 
 namespace {
 

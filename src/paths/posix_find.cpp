@@ -9,7 +9,14 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include "paths/posix_layer.h"
+#include "paths/lookup.h"
+#include "paths/pathtext.h"
+#include "paths/posix_errors.h"
+#include "paths/posix_facts.h"
+#include "paths/posix_names.h"
+#include "paths/posix_sys.h"
+#include "paths/posix_time.h"
+#include "paths/winapi.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "paths/posix_layer.h"
+#include "paths/posix_sys.h"
 
 namespace {
 

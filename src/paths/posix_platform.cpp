@@ -11,7 +11,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "paths/posix_layer.h"
+#include "paths/files.h"
+#include "paths/pathtext.h"
+#include "paths/posix_errors.h"
+#include "paths/posix_facts.h"
+#include "paths/posix_names.h"
+#include "paths/posix_sys.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 
 unsigned char leadByteMap[256];
 bool leadBytesActive = false;

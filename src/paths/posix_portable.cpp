@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "paths/posix_layer.h"
+#include "paths/posix_sys.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "paths/paths.h"
+#include "paths/status.h"
 #include "paths/terminal.h"
 
 namespace {

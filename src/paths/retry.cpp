@@ -1,5 +1,6 @@
 // The one rule for a second attempt after a refused file operation.
-#include "paths/paths.h"
+#include "paths/retry.h"
+#include "paths/winapi.h"
 #include "state/state.h"
 
 // Whether the operation that just failed deserves one more try: refused for access and /x given.

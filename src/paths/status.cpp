@@ -3,7 +3,7 @@
 // width, the writing, and the row of its own below standard output's open line.
 #include <cstdio>
 
-#include "paths/paths.h"
+#include "paths/status.h"
 #include "paths/terminal.h"
 
 namespace {

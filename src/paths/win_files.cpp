@@ -8,6 +8,10 @@
 #include <mutex>
 
 #include "paths/fileops.h"
+#include "paths/files.h"
+#include "paths/pathtext.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 
 namespace {
 

@@ -8,7 +8,11 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include "paths/paths.h"
+#include "paths/files.h"
+#include "paths/lookup.h"
+#include "paths/pathtext.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 
 unsigned char leadByteMap[256];
 

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <io.h>
 
-#include "paths/paths.h"
+#include "paths/status.h"
 #include "paths/terminal.h"
+#include "paths/winapi.h"
 
 namespace {
 

@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "paths/files.h"
+#include "paths/pathtext.h"
+#include "paths/status.h"
+#include "paths/winapi.h"
 #include "report/report.h"
 
 namespace {

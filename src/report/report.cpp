@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "paths/pathtext.h"
+#include "paths/winapi.h"
 #include "state/state.h"
 
 namespace {

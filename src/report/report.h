@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "paths/paths.h"
+#include "paths/winapi.h"
 
 // Prints "%s\t:error(%d) " with the name and number, then the system's message text for the
 // number, cleaned to printable text, and ends the line.

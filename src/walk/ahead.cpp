@@ -7,6 +7,9 @@
 #include <mutex>
 #include <thread>
 
+#include "paths/files.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 #include "state/state.h"
 
 namespace {

@@ -16,7 +16,9 @@
 #include <cstdint>
 
 #include "actions/actions.h"
-#include "paths/paths.h"
+#include "paths/lookup.h"
+#include "paths/pathtext.h"
+#include "paths/winapi.h"
 
 constexpr int AHEAD_SLOTS = 64;
 constexpr int AHEAD_MOST_WORKERS = 64;

@@ -1,6 +1,8 @@
 // Entry classification: which listed entries take part in the walk, and the exclusion masks.
 #include <cstring>
 
+#include "paths/pathtext.h"
+#include "paths/winapi.h"
 #include "state/state.h"
 #include "walk/walk.h"
 

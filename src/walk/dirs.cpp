@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "paths/lookup.h"
+#include "paths/pathtext.h"
+#include "paths/retry.h"
+#include "paths/winapi.h"
 #include "report/report.h"
 #include "state/state.h"
 #include "walk/walk.h"

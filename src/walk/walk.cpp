@@ -11,6 +11,10 @@
 #include <cstring>
 
 #include "actions/actions.h"
+#include "paths/files.h"
+#include "paths/lookup.h"
+#include "paths/pathtext.h"
+#include "paths/winapi.h"
 #include "report/report.h"
 #include "state/state.h"
 #include "walk/ahead.h"

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "paths/paths.h"
+#include "paths/winapi.h"
 
 // Results of classifyEntry.
 constexpr int ENTRY_MATCHED = 2;

@@ -13,14 +13,13 @@
 #include <gtest/gtest.h>
 
 #include "actions/actions.h"
-#include "state/state.h"
 #include "seams/seams.h"
+#include "state/state.h"
 #include "support/testutil.h"
 #if !defined(_WIN32)
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "paths/posix_layer.h"
 #endif
 
 namespace {

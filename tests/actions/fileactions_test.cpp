@@ -7,15 +7,17 @@
 #include <gtest/gtest.h>
 
 #include "actions/actions.h"
-#include "state/state.h"
+#include "paths/files.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 #include "seams/seams.h"
+#include "state/state.h"
 #include "support/testutil.h"
 #if !defined(_WIN32)
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "paths/posix_layer.h"
 #endif
 
 namespace {

@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "actions/actions.h"
-#include "state/state.h"
+#include "paths/files.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 #include "seams/seams.h"
+#include "state/state.h"
 #include "support/testutil.h"
 
 namespace {

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "cli/listfile.h"
+#include "paths/pathtext.h"
+#include "paths/runtime.h"
 #include "support/testutil.h"
 
 namespace {

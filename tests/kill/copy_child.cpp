@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <thread>
 
-#include "paths/paths.h"
+#include "paths/files.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 
 namespace {
 

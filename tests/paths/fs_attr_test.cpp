@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "paths/files.h"
 #include "paths/fs_helpers.h"
-#include "paths/paths.h"
+#include "paths/retry.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 #include "support/testutil.h"
 #if !defined(_WIN32)
 #include <functional>
@@ -16,7 +19,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "paths/posix_layer.h"
+#include "paths/posix_facts.h"
 #endif
 
 namespace {

@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include "paths/files.h"
 #include "paths/fs_helpers.h"
-#include "paths/paths.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 #include "seams/seams.h"
 #include "support/testutil.h"
 #if !defined(_WIN32)
@@ -19,7 +21,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "paths/posix_layer.h"
 #endif
 
 namespace {

@@ -9,15 +9,19 @@
 
 #include <gtest/gtest.h>
 
+#include "paths/files.h"
 #include "paths/fs_helpers.h"
-#include "paths/paths.h"
+#include "paths/pathtext.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 #include "support/testutil.h"
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "paths/posix_layer.h"
+#include "paths/posix_errors.h"
+#include "paths/posix_time.h"
 #endif
 
 namespace {

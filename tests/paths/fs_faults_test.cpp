@@ -9,7 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "paths/fs_helpers.h"
-#include "paths/paths.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 #include "seams/seams.h"
 #include "support/testutil.h"
 #if !defined(_WIN32)
@@ -18,7 +19,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "paths/posix_layer.h"
 #endif
 
 namespace {

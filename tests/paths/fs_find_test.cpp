@@ -8,15 +8,19 @@
 
 #include <gtest/gtest.h>
 
+#include "paths/files.h"
 #include "paths/fs_helpers.h"
-#include "paths/paths.h"
+#include "paths/lookup.h"
+#include "paths/pathtext.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 #include "support/testutil.h"
 #if !defined(_WIN32)
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "paths/posix_layer.h"
+#include "paths/posix_names.h"
 #endif
 
 namespace {

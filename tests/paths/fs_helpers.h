@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "paths/paths.h"
+#include "paths/winapi.h"
 #include "support/testutil.h"
 
 // The last error equals a Win32 number (the Windows headers define some numbers as long).

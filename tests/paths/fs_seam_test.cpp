@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "paths/posix_layer.h"
+#include "paths/posix_sys.h"
 #include "seams/seams.h"
 #include "support/testutil.h"
 

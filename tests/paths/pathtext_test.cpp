@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "paths/paths.h"
+#include "paths/lookup.h"
+#include "paths/pathtext.h"
+#include "paths/winapi.h"
 #include "state/state.h"
 #include "support/testutil.h"
 

@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli.h"
-#include "paths/paths.h"
+#include "paths/retry.h"
+#include "paths/winapi.h"
 #include "support/testutil.h"
 
 namespace {

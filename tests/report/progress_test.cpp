@@ -4,7 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "paths/paths.h"
+#include "paths/pathtext.h"
+#include "paths/status.h"
 #include "report/report.h"
 #include "support/testutil.h"
 

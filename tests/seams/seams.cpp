@@ -7,8 +7,11 @@
 #include <cerrno>
 
 #include "paths/fileops.h"
+#include "paths/files.h"
+#include "paths/runtime.h"
+#include "paths/winapi.h"
 #if !defined(_WIN32)
-#include "paths/posix_layer.h"
+#include "paths/posix_sys.h"
 #endif
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "paths/paths.h"
+#include "paths/winapi.h"
 
 // The next data copies store only their first `keep` bytes, though every byte is reported
 // written, as a share that accepts a write and never stores it (-1: off).

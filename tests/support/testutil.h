@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "paths/paths.h"
+#include "paths/winapi.h"
 
 namespace tu {
 
