@@ -199,12 +199,16 @@ void closeLockHolder(int fd) {
   close(fd);
 }
 
-// The temporary name is gone (renamed or removed): its note and its lock go too.
-void releaseName(PreparedCopy *copy) {
+// The temporary name is gone (renamed or removed): its note and its lock go too. The lock of a
+// removed temporary goes at once (its descriptor holds the file's space until it is closed: a
+// full disk must have it back for the next file); that of a published one may be closed later.
+void releaseName(PreparedCopy *copy, bool removed = false) {
   clearTempSlot(copy->slot);
   copy->slot = -1;
   copy->tempName[0] = '\0';
-  if (copy->guard >= 0)
+  if (copy->guard >= 0 && removed)
+    close(static_cast<int>(copy->guard));
+  else if (copy->guard >= 0)
     closeLockHolder(static_cast<int>(copy->guard));
   copy->guard = NO_FILE;
 }
@@ -706,7 +710,7 @@ void discardTemp(PreparedCopy *copy) {
   closeTemp(copy);
   if (copy->tempName[0] != '\0')
     unlink(copy->tempName);
-  releaseName(copy);
+  releaseName(copy, true);
 }
 
 void deferLockCloses(bool on) {

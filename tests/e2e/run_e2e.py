@@ -261,6 +261,11 @@ class Runner:
             command = ["setpriv", f"--reuid={ORDINARY_ID}", f"--regid={ORDINARY_ID}",
                        "--clear-groups", "--"] + command
         env = dict(self.env)
+        if pause is not None or kill_at is not None or (inject is not None and len(inject) == 3):
+            # strace counts the calls of each thread apart, and its stop holds the thread that
+            # meets it: a window set at the n-th call is one in the walk's own calls, with no
+            # worker thread beside it.
+            env["TREECOPY_WORKERS"] = "1"
         env.update(extra_env)
         if kill_at is not None:
             inject = (kill_at[0], "signal=KILL", kill_at[1])

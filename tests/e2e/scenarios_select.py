@@ -89,10 +89,9 @@ SCENARIOS = [
     # again) while a subdirectory is walked: the file after it, c.txt, is looked up in the new
     # directory, which the copy writes into, never in the one renamed away (where a.txt was looked
     # up), so it is copied. The window: the namesake lookup of dst\b\x.txt (after the look at
-    # dst\b that readies it). strace counts the calls of each thread apart, so the window is
-    # that of the walk working alone.
+    # dst\b that readies it).
     Scenario("select/update-destination-replaced-between-levels", ["src", "dst", "/s", "/u"],
-             only="native", env={"TREECOPY_WORKERS": "1"},
+             only="native",
              tree={"src/a.txt": File("a\n", mtime=T0), "src/b/x.txt": File("x\n", mtime=T0),
                    "src/c.txt": File("c\n", mtime=T0), "dst/a.txt": File("a\n", mtime=T0),
                    "dst/b/x.txt": File("x\n", mtime=T0), "dst/c.txt": File("c\n", mtime=T0)},
