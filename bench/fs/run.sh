@@ -30,7 +30,8 @@ trap cleanup EXIT
 
 # The layer alone, optimized as a release build is; no other part of the program is needed.
 g++ -std=c++20 -O2 -DNDEBUG -Wall -Wextra -Werror -I"$root/src" \
-  "$here/fsbench.cpp" $(ls "$root"/src/paths/posix_*.cpp | grep -v posix_portable) -o "$bin"
+  "$here/fsbench.cpp" $(ls "$root"/src/paths/*.cpp | grep -v "posix_portable\|/win_") "$root/src/state/state.cpp" \
+  -o "$bin" -lpthread
 
 now() { date +%s.%N; }
 # Median of the numbers on standard input.
