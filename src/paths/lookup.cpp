@@ -133,8 +133,12 @@ bool matchDirName(char *path, DWORD attributeMask) {
   return replaceWithMatch(path, attributeMask, 0);
 }
 
-// The directory's text, then the name.
+// The directory's text, then the name; nothing for a directory that could not be opened.
 bool lookupDirPath(const LookupDir &dir, const char *name, char *whole) {
+  if (dir.error != 0) {
+    SetLastError(dir.error);
+    return false;
+  }
   size_t length = std::strlen(dir.path);
   if (!pathPut(whole, whole + length, name)) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);

@@ -75,6 +75,6 @@ bool openLookupDir(const char *path, LookupDir *dir);
 // lookupEntry of the entry `name` (one component) of the directory `dir`.
 bool lookupEntryAt(const LookupDir &dir, const char *name, FindEntry *entry, bool storedAttributes);
 void closeLookupDir(LookupDir *dir);
-// The whole path of `name` in `dir`, into the PathBuf `whole`: false (with 206) when it does
-// not fit.
+// The whole path of `name` in `dir`, into the PathBuf `whole`: false when it does not fit
+// (206), or with the open's error when the directory could not be opened.
 bool lookupDirPath(const LookupDir &dir, const char *name, char *whole);

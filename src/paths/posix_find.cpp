@@ -601,10 +601,6 @@ bool openLookupDir(const char *path, LookupDir *dir) {
 // for), nothing kept: safe from several threads at once.
 bool lookupEntryAt(const LookupDir &dir, const char *name, FindEntry *entry,
                    bool storedAttributes) {
-  if (dir.error != 0) {
-    SetLastError(dir.error);
-    return false;
-  }
   PathBuf whole;
   char sys[SYS_PATH];
   if (!lookupDirPath(dir, name, whole) || !toSystemPath(whole, sys))

@@ -306,10 +306,6 @@ bool openLookupDir(const char *path, LookupDir *dir) {
 
 bool lookupEntryAt(const LookupDir &dir, const char *name, FindEntry *entry,
                    bool storedAttributes) {
-  if (dir.error != 0) {
-    SetLastError(dir.error);
-    return false;
-  }
   PathBuf whole;
   return lookupDirPath(dir, name, whole) && lookupEntry(whole, entry, storedAttributes);
 }
