@@ -116,14 +116,8 @@ if(NOT CMAKE_CROSSCOMPILING)
             --program $<TARGET_FILE:treecopy> --ordinary-user ${E2E_SHARE})
   # Copies, moves and incremental copies of large files ended by SIGKILL, SIGTERM and SIGINT at
   # random moments (about four minutes).
-  if(TREECOPY_PORTABLE_POSIX)
-    set(kill_trial_flags --named-temps) # no anonymous files: a kill may leave the hidden name
-  else()
-    set(kill_trial_flags)
-  endif()
   add_test(NAME kill_trials
-    COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/kill_trials.py --program $<TARGET_FILE:treecopy>
-            ${kill_trial_flags})
+    COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/kill_trials.py --program $<TARGET_FILE:treecopy>)
   set_tests_properties(unit_ordinary_user e2e_ordinary_user PROPERTIES TIMEOUT 600)
   set_tests_properties(kill_trials PROPERTIES TIMEOUT 900)
 endif()

@@ -369,9 +369,6 @@ def main():
     parser.add_argument("--move-size-mib", type=int, default=64,
                         help="size of the moved file (it is flushed to the disk every trial)")
     parser.add_argument("--seed", type=int, default=None)
-    parser.add_argument("--named-temps", action="store_true",
-                        help="the program writes a copy under a hidden name (no anonymous files): "
-                             "SIGKILL may leave it, and the next run must remove it")
     options = parser.parse_args()
     seed = options.seed if options.seed is not None else random.randrange(1 << 32)
     rng = random.Random(seed)
@@ -445,8 +442,11 @@ def main():
                     delay = rng.uniform(0, took * 1.1)
                     code, _ = run_once(program, kind, env, delay, signum)
                     signalled += code < 0
-                    # Only SIGKILL can leave a temporary file: the others remove it first.
-                    more, state = kind.check(options.named_temps and signum == signal.SIGKILL)
+                    # Only SIGKILL can leave a temporary file (the others remove it first): a
+                    # replacement gives its data a hidden name before the rename even where the
+                    # system has anonymous files, and with many files in flight several such
+                    # names exist at once. The next run must remove them.
+                    more, state = kind.check(signum == signal.SIGKILL)
                     outcomes[state] = outcomes.get(state, 0) + 1
                     if kind.left_temps and not more:
                         # A temporary file of the killed run: the next run removes it.
