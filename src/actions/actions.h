@@ -89,10 +89,13 @@ struct PreparedWork {
 void offerPrepared(PreparedWork *work);
 // What is offered for the pair, or nullptr.
 PreparedWork *offeredFor(const char *sourcePath, const char *destPath);
-// Whether copy mode would copy this file whole into a new temporary file (`destEntry` null when
-// it has no namesake), and how: into a destination that is to be new (COPY_FAIL_IF_EXISTS) or
-// over its namesake. A guess for work done ahead: the action decides again when it runs.
-bool copyWouldRun(const FindEntry &sourceEntry, const FindEntry *destEntry);
+// Whether the action for this file would copy it whole into a new temporary file (`destEntry`
+// null when it has no namesake): -1 not, else the flags of that copy: into a destination that is
+// to be new (COPY_FAIL_IF_EXISTS), over its namesake (0), or the durable copy of a move
+// (COPY_DURABLE: over its namesake, or, with COPY_FAIL_IF_EXISTS, to a new name where
+// `acrossVolumes` says the move is likely to have to copy). A guess for work done ahead: the action
+// decides again when it runs.
+int copyAheadFlags(const FindEntry &sourceEntry, const FindEntry *destEntry, bool acrossVolumes);
 
 // Checks the copy open as `copy` (`copySize` bytes) against its source, looked up again: a
 // ContentResult. Prints nothing.

@@ -112,8 +112,9 @@ PreparedWork *offered = nullptr;
 bool publishPrepared(CopyKind kind, const char *sourcePath, const char *destPath,
                      CopyRecord *record, bool *copied) {
   PreparedWork *work = offeredFor(sourcePath, destPath);
-  if (work == nullptr || !work->copied || kind == COPY_FOR_MOVE ||
-      ((work->copy.flags & COPY_FAIL_IF_EXISTS) != 0) != (kind == COPY_NEW_ONLY))
+  if (work == nullptr || !work->copied ||
+      ((work->copy.flags & COPY_FAIL_IF_EXISTS) != 0) != (kind == COPY_NEW_ONLY) ||
+      ((work->copy.flags & COPY_DURABLE) != 0) != (kind == COPY_FOR_MOVE))
     return false;
   work->copied = false;
   *copied = publishCopy(&work->copy, kind == COPY_NEW_ONLY ? TRUE : FALSE);
@@ -194,7 +195,15 @@ bool sourceGoneAfterFailure(const char *sourcePath) {
 // the attribute word the source had. When the second rename fails, the source gets its
 // protection back, as a failed second delete does; the error kept is the rename's.
 bool renameWithRetry(const char *sourcePath, const char *destPath, DWORD attributes) {
-  if (moveFileDurably(sourcePath, destPath))
+  // The copy a worker made ahead, where the move is likely to cross file systems.
+  PreparedWork *work = offeredFor(sourcePath, destPath);
+  PreparedCopy *prepared = nullptr;
+  if (work != nullptr && work->copied && (work->copy.flags & COPY_DURABLE) != 0 &&
+      (work->copy.flags & COPY_FAIL_IF_EXISTS) != 0) {
+    work->copied = false; // taken: the move uses it or discards it
+    prepared = &work->copy;
+  }
+  if (moveFileDurably(sourcePath, destPath, prepared))
     return true;
   if (!retryWithProtectionCleared(sourcePath,
                                   [&] { return moveFileDurably(sourcePath, destPath); }))
@@ -272,13 +281,23 @@ PreparedWork *offeredFor(const char *sourcePath, const char *destPath) {
   return work;
 }
 
-bool copyWouldRun(const FindEntry &sourceEntry, const FindEntry *destEntry) {
-  if (runState.mode != MODE_COPY || runState.echoOnly || runState.incremental ||
-      runState.verifyCopy || filteredByArchive(sourceEntry.dwFileAttributes))
-    return false;
-  if (destEntry == nullptr)
-    return (runState.selectMask & SEL_ABSENT) != 0;
-  return selects(sourceEntry, *destEntry);
+int copyAheadFlags(const FindEntry &sourceEntry, const FindEntry *destEntry, bool acrossVolumes) {
+  if (runState.echoOnly || runState.incremental || runState.verifyCopy ||
+      filteredByArchive(sourceEntry.dwFileAttributes))
+    return -1;
+  bool chosen = destEntry == nullptr ? (runState.selectMask & SEL_ABSENT) != 0
+                                     : selects(sourceEntry, *destEntry);
+  if (!chosen)
+    return -1;
+  if (runState.mode == MODE_COPY)
+    return destEntry == nullptr ? static_cast<int>(COPY_FAIL_IF_EXISTS) : 0;
+  // A move copies a file over its namesake, and to a new name only across file systems; a link
+  // is moved as itself.
+  if (runState.mode == MODE_MOVE && !isLinkEntry(sourceEntry) &&
+      (destEntry != nullptr || acrossVolumes))
+    return static_cast<int>(destEntry == nullptr ? COPY_DURABLE | COPY_FAIL_IF_EXISTS
+                                                 : COPY_DURABLE);
+  return -1;
 }
 
 // Chooses the action for a source file whose destination namesake does not exist. A compare

@@ -450,10 +450,11 @@ bool copyFileDurably(const char *source, const char *destination, CopyRecord *re
   return true;
 }
 
-bool moveFileByCopy(const char *source, const char *destination) {
-  PreparedCopy copy;
-  if (!prepareCopy(source, destination, &copy, COPY_DURABLE))
+bool moveFileByCopy(const char *source, const char *destination, PreparedCopy *prepared) {
+  PreparedCopy own;
+  if (prepared == nullptr && !prepareCopy(source, destination, &own, COPY_DURABLE))
     return false;
+  PreparedCopy &copy = prepared != nullptr ? *prepared : own;
   // Never over an existing name (183); the source goes only once the copy and its name are on
   // the disk, so a failed flush is a failed move.
   OpError err = publishTemp(&copy);

@@ -102,8 +102,9 @@ DWORD replacementRefusal(const DestinationFacts &old, const PreparedCopy &copy);
 // 1 done, 0 failed (last error set), -1 not a link.
 int copyLinkAsItself(const char *source, const char *destination, CopyRecord *record);
 // The move of a file to another file system or volume: a durable copy under a new name (never
-// replacing: 183), then the removal of the very source it read, unchanged (else 32).
-bool moveFileByCopy(const char *source, const char *destination);
+// replacing: 183), then the removal of the very source it read, unchanged (else 32). With
+// `prepared`, the durable copy made ahead is used instead of a new one.
+bool moveFileByCopy(const char *source, const char *destination, PreparedCopy *prepared);
 // The system path of a path in the program's syntax, in `out` (COPY_PATH_BYTES).
 bool copySystemPath(const char *path, char *out);
 // Where the kernel may set the position of an open file (for the sparse copy); 0 or the error.

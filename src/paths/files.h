@@ -134,8 +134,11 @@ bool copyFileDurably(const char *source, const char *destination, CopyRecord *re
 // or volume), is on the disk before the source is removed. On POSIX such a move removes the
 // source only while it is still the very file it copied, unchanged (else it fails with 32 and
 // keeps both); a remove that answers an error although the source is gone completes the move,
-// and the copy is taken back only while the source is there, unchanged.
-bool moveFileDurably(const char *source, const char *destination);
+// and the copy is taken back only while the source is there, unchanged. With `prepared`, a copy
+// of the source made ahead (prepareCopy with COPY_DURABLE, by the caller's knowledge that the
+// move is likely to cross file systems) is that copy when the move has to copy, and is
+// discarded otherwise: the move is the same either way.
+bool moveFileDurably(const char *source, const char *destination, PreparedCopy *prepared = nullptr);
 
 // Whether two paths name one file (same device and inode; volume serial and file index on
 // Windows): 1 the same file, 0 two files, -1 when either cannot be examined.

@@ -562,19 +562,28 @@ OpError identityOfTemp(const PreparedCopy &copy, FileIdentity *identity) {
 // behind even when the process is killed, else under a hidden temporary name, locked (see
 // removeLeftoverTemps). The new file starts writable by its owner: an ordinary user may store
 // the attributes only on a file with write permission, whatever the descriptor allows.
+// The directory (per thread) whose file system refused an anonymous file last: the next copies
+// into it go straight to a hidden name. On a share, the refusal itself is a round trip per
+// file. Only a hint: a directory that now allows them merely gets a named temporary.
+thread_local char anonymousRefusedIn[SYS_PATH];
+
 OpError opMakeTemp(PreparedCopy *copy, const CopySource &source) {
   char dir[SYS_PATH];
   directoryOf(copy->destination, dir);
   mode_t mode = static_cast<mode_t>(source.mode) | S_IWUSR;
   copy->tempName[0] = '\0';
-  OpError err = 0;
-  FileRef anonymous = fileOps.openAnonymous(dir, mode, &err);
-  if (anonymous >= 0) {
-    copy->temp = anonymous;
-    return 0;
+  if (strcmp(dir, anonymousRefusedIn) != 0) {
+    OpError err = 0;
+    FileRef anonymous = fileOps.openAnonymous(dir, mode, &err);
+    if (anonymous >= 0) {
+      copy->temp = anonymous;
+      return 0;
+    }
+    if (err != EOPNOTSUPP)
+      return err;
+    memcpy(anonymousRefusedIn, dir, strlen(dir) + 1);
   }
-  if (err != EOPNOTSUPP)
-    return err;
+  OpError err = 0;
   int fd = -1;
   err = makeUnderTempName(copy->destination, copy->tempName, &copy->slot, [&](const char *name) {
     fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
@@ -840,7 +849,7 @@ bool copyLinkDurably(const char *src, const char *dst, CopyRecord *record) {
 // A move of one file to another file system: copied and flushed, then the source removed
 // (moveFileByCopy). A symbolic link is moved as itself.
 BOOL moveAcrossDevices(const char *source, const char *destination, const char *src,
-                       const char *dst) {
+                       const char *dst, PreparedCopy *prepared) {
   struct stat st;
   if (lstat(src, &st) == 0 && S_ISLNK(st.st_mode))
     return moveLinkAcrossDevices(src, dst);
@@ -856,7 +865,7 @@ BOOL moveAcrossDevices(const char *source, const char *destination, const char *
     SetLastError(ERROR_ALREADY_EXISTS); // known before any data are copied
     return FALSE;
   }
-  return moveFileByCopy(source, destination) ? TRUE : FALSE;
+  return moveFileByCopy(source, destination, prepared) ? TRUE : FALSE;
 }
 
 } // namespace
@@ -893,14 +902,10 @@ int64_t changeTimeFloor() {
   return ticksFromUnix(now.sec, static_cast<int64_t>(now.nsec));
 }
 
-// MoveFileA flushes a move across file systems itself.
-bool moveFileDurably(const char *source, const char *destination) {
-  return MoveFileA(source, destination) != FALSE;
-}
+namespace {
 
-// MoveFileA: renames without ever replacing an existing destination (183); across file
-// systems a file is copied, flushed and only then removed, a directory refused (17).
-BOOL MoveFileA(const char *source, const char *destination) {
+// MoveFileA's work, with the copy made ahead (or null) for a move that has to copy.
+BOOL moveFile(const char *source, const char *destination, PreparedCopy *prepared) {
   char src[SYS_PATH], dst[SYS_PATH];
   if (!toSystemPath(source, src) || !toSystemPath(destination, dst))
     return FALSE;
@@ -908,7 +913,7 @@ BOOL MoveFileA(const char *source, const char *destination) {
   if (err == 0)
     return TRUE;
   if (err == EXDEV)
-    return moveAcrossDevices(source, destination, src, dst);
+    return moveAcrossDevices(source, destination, src, dst, prepared);
   if (err == ENOENT) {
     struct stat st;
     if (lstat(src, &st) != 0)
@@ -919,6 +924,25 @@ BOOL MoveFileA(const char *source, const char *destination) {
   }
   setLastErrorFromErrno(err, dst);
   return FALSE;
+}
+
+} // namespace
+
+// MoveFileA flushes a move across file systems itself.
+bool moveFileDurably(const char *source, const char *destination, PreparedCopy *prepared) {
+  bool moved = moveFile(source, destination, prepared) != FALSE;
+  if (prepared != nullptr) {
+    DWORD error = GetLastError();
+    discardCopy(prepared); // what the move did not use
+    SetLastError(error);
+  }
+  return moved;
+}
+
+// MoveFileA: renames without ever replacing an existing destination (183); across file
+// systems a file is copied, flushed and only then removed, a directory refused (17).
+BOOL MoveFileA(const char *source, const char *destination) {
+  return moveFile(source, destination, nullptr);
 }
 
 bool statSystemPath(const char *path, char *sys, struct stat *st, bool follow) {

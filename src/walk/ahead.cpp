@@ -46,7 +46,7 @@ std::thread workerThreads[AHEAD_MOST_WORKERS];
 int started = 0;
 alignas(64) unsigned char workerBuffers[AHEAD_MOST_WORKERS][WORKER_BUFFER];
 
-// Prepares one file: its namesake looked up, and the comparison the action will need.
+// Prepares one file: its namesake looked up, and the comparison or the copy the action will need.
 void prepare(AheadSlot &slot, int worker) {
   slot.work.sourcePath = slot.source;
   slot.work.destPath = slot.destination;
@@ -61,9 +61,10 @@ void prepare(AheadSlot &slot, int worker) {
   if (slot.namesake < 0 || fileSize64(slot.entry) > AHEAD_BYTES_MOST)
     return;
   const FindEntry *namesake = slot.namesake == 1 ? &slot.found : nullptr;
-  if (copyWouldRun(slot.entry, namesake)) {
-    slot.work.copied = prepareCopy(slot.source, slot.destination, &slot.work.copy,
-                                   namesake == nullptr ? COPY_FAIL_IF_EXISTS : 0);
+  int flags = copyAheadFlags(slot.entry, namesake, slot.acrossVolumes);
+  if (flags >= 0) {
+    slot.work.copied =
+        prepareCopy(slot.source, slot.destination, &slot.work.copy, static_cast<unsigned>(flags));
     return;
   }
   if (namesake != nullptr && compareWouldRead(slot.entry, slot.found)) {

@@ -3,7 +3,10 @@
 // The walk stays the one place that decides and changes what anyone can see: output, counters
 // and status, and every change of the trees. Workers only prepare what nobody can see yet, for
 // files the walk has listed but not reached: the lookup of each file's destination namesake and,
-// where the action will need it, the comparison of a pair. The walk takes the prepared items in
+// where the action will need it and the file is small, the comparison of a pair (compare mode),
+// or the copy into an unpublished temporary file (a plain copy; the durable copy of a move over
+// a namesake or, across volumes, to a new name). Verified and incremental copies, deletes and
+// moves by rename get the lookups alone. The walk takes the prepared items in
 // its own order and commits them as it would have done the work itself; an item it does not
 // reach (the run stops) is dropped.
 //
@@ -43,6 +46,7 @@ struct AheadSlot {
   const LookupDir *lookupDir; // the level's destination directory
   const char *name;           // the namesake's name in it (inside `destination`)
   bool attributesNeeded;      // the lookup reads the stored attribute bits whatever the pair
+  bool acrossVolumes;         // a move to a new name would have to copy (a guess)
   // AHEAD_FILE: prepared by the worker.
   int namesake; // 1 found, 0 absent, -1 the lookup failed (`lookupError`)
   DWORD lookupError;

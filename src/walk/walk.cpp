@@ -165,6 +165,7 @@ struct Level {
   FileIdentity identity; // the identity of the directory this level lists
   bool destIdKnown;      // top level only: `destId` could be read
   FileIdentity destId;   // top level only: the identity of the destination directory
+  int movesAcross;       // a move: -1 not asked yet, else 1 when it crosses volumes (a guess)
   const Level *parent;   // the level that descended into this one; null at the top
   const char *exclusions;
   int total; // files acted on in the subtree so far
@@ -700,6 +701,25 @@ bool handleListed(Level &level, AheadSlot *prepared) {
   return false;
 }
 
+// Whether a move from this level is likely to have to copy: its source and destination
+// directories are on different volumes (asked once per level; a file that is a mount of its
+// own is the exception the move itself still finds). Only a guess for work done ahead.
+bool movesAcrossVolumes(Level &level) {
+  if (runState.mode != MODE_MOVE || !level.identityKnown)
+    return false;
+  if (level.movesAcross < 0) {
+    char kept = *level.destNameSlot;
+    *level.destNameSlot = 0;
+    FileIdentity dest;
+    level.movesAcross = readIdentity(level.destPattern[0] != 0 ? level.destPattern : ".", &dest) &&
+                                !(dest.volume == level.identity.volume)
+                            ? 1
+                            : 0;
+    *level.destNameSlot = kept;
+  }
+  return level.movesAcross == 1;
+}
+
 // What describeSlot finds, the entry's name written at the name slot on the way.
 bool classifySlot(Level &level, AheadSlot &slot) {
   slot.kind = AHEAD_ENTRY;
@@ -722,6 +742,7 @@ bool classifySlot(Level &level, AheadSlot &slot) {
   slot.lookupDir = &level.lookupDir;
   slot.name = slot.destination + prefix;
   slot.attributesNeeded = destAttributesNeeded();
+  slot.acrossVolumes = movesAcrossVolumes(level);
   slot.kind = AHEAD_FILE;
   return false;
 }
@@ -890,6 +911,7 @@ int walkLevel(const char *source, char *destination, DWORD attributes, const cha
   level.lookupOpen = false;
   level.lookupDue = true;
   level.destIdKnown = false;
+  level.movesAcross = -1;
   level.identityKnown = from != nullptr && from->identityKnown;
   if (level.identityKnown)
     level.identity = from->identity;

@@ -166,6 +166,19 @@ TEST_F(FsCopyTest, APreparedCopyIsPublishedOrDiscardedWhole) {
   EXPECT_EQ(tu::readFile(dir.path() / "old.bin"), data);
   EXPECT_EQ(namesBesides({"src.bin", "old.bin", "new.bin", "copied.bin"}),
             std::vector<std::string>{});
+
+  // A move handed a copy made ahead that turns out not to need it (the rename works on one
+  // volume) moves the file itself and leaves nothing of the copy.
+  std::string moved = dir.text("moved.bin");
+  ASSERT_TRUE(prepareCopy(src.c_str(), moved.c_str(), &copy, COPY_DURABLE | COPY_FAIL_IF_EXISTS));
+  FileIdentity before{};
+  ASSERT_TRUE(readIdentity(src.c_str(), &before));
+  ASSERT_TRUE(moveFileDurably(src.c_str(), moved.c_str(), &copy)) << GetLastError();
+  FileIdentity after{};
+  ASSERT_TRUE(readIdentity(moved.c_str(), &after));
+  EXPECT_TRUE(before == after);
+  EXPECT_EQ(namesBesides({"moved.bin", "old.bin", "new.bin", "copied.bin"}),
+            std::vector<std::string>{});
 }
 
 TEST_F(FsCopyTest, CopyOntoItselfIsASharingViolation) {
