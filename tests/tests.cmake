@@ -141,7 +141,7 @@ list(APPEND TREECOPY_TEST_NAMES killed_copy)
 # without a terminal on both builds.
 add_test(NAME progress
   COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/progress/check_progress.py
-          --program $<TARGET_FILE:treecopy> ${kill_flags})
+          --program $<TARGET_FILE:treecopy> ${kill_flags} ${E2E_SHARE})
 set_tests_properties(progress PROPERTIES TIMEOUT 600)
 list(APPEND TREECOPY_TEST_NAMES progress)
 

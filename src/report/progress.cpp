@@ -135,10 +135,14 @@ size_t formatProgress(char *out, int columns, const char *name, uint64_t done, u
   return at;
 }
 
-void progressBegin(const char *name) {
+bool progressWanted() {
   if (onTerminal < 0)
     onTerminal = statusColumns() > 0 ? 1 : 0;
-  if (onTerminal == 0)
+  return onTerminal == 1;
+}
+
+void progressBegin(const char *name) {
+  if (!progressWanted())
     return; // no terminal: no clock, and the layer copies the fastest way
   // An operation within one being watched (the verification of a copy before it is published)
   // takes its place: the line shown for the outer one goes.

@@ -56,6 +56,9 @@ void progressBegin(const char *name);
 void progressUpdate(uint64_t done, uint64_t total);
 // Ends the operation: erases the status line if one is shown.
 void progressEnd();
+// Whether progress lines are drawn at all (standard error is a terminal): work done elsewhere
+// for an operation the caller may come to watch reports its bytes only then.
+bool progressWanted();
 
 // The status line for `done` of `total` bytes after `elapsedMs` milliseconds, fitted into
 // `columns` columns, in `out` (STATUS_MAX + 1 bytes); returns its length.

@@ -10,6 +10,7 @@
 #include "paths/files.h"
 #include "paths/runtime.h"
 #include "paths/winapi.h"
+#include "report/report.h"
 #include "state/state.h"
 
 namespace {
@@ -44,6 +45,18 @@ Ring ring;
 
 std::thread workerThreads[AHEAD_MOST_WORKERS];
 int started = 0;
+// Progress lines are drawn: workers note what they have copied of each file, for the line the
+// walk shows while it waits for one.
+bool watched = false;
+// How often the walk redraws that line while it waits.
+constexpr auto WAIT_STEP = std::chrono::milliseconds(200);
+
+// The slot this worker prepares, and the copy's progress receiver that notes its bytes there.
+thread_local AheadSlot *slotInHand = nullptr;
+void noteCopiedBytes(uint64_t done, uint64_t) {
+  if (slotInHand != nullptr)
+    slotInHand->copiedBytes.store(done, std::memory_order_relaxed);
+}
 alignas(64) unsigned char workerBuffers[AHEAD_MOST_WORKERS][WORKER_BUFFER];
 
 // Prepares one file: its namesake looked up, and the comparison or the copy the action will need.
@@ -75,6 +88,8 @@ void prepare(AheadSlot &slot, int worker) {
 }
 
 void workerMain(int worker) {
+  if (watched)
+    setCopyProgress(noteCopiedBytes);
   for (;;) {
     AheadSlot *slot;
     {
@@ -89,7 +104,9 @@ void workerMain(int worker) {
     closeDeferredFiles();
     if (slot->kind == AHEAD_FILE) {
       int64_t start = aheadMicros();
+      slotInHand = slot;
       prepare(*slot, worker);
+      slotInHand = nullptr;
       slot->took = aheadMicros() - start;
     }
     {
@@ -165,6 +182,7 @@ void aheadBegin() {
   for (AheadSlot &slot : ring.slots)
     slot.state.store(SLOT_FREE, std::memory_order_relaxed);
   deferLockCloses(true);
+  watched = progressWanted();
   for (; started < workers; ++started)
     workerThreads[started] = std::thread(workerMain, started);
 }
@@ -195,6 +213,7 @@ AheadSlot &aheadNext() {
 // ready), so that they always take the oldest first.
 void aheadSubmit() {
   AheadSlot &slot = aheadNext();
+  slot.copiedBytes.store(0, std::memory_order_relaxed);
   {
     std::lock_guard<std::mutex> hold(ring.lock);
     slot.state.store(SLOT_QUEUED, std::memory_order_relaxed);
@@ -209,9 +228,24 @@ bool aheadPending() {
 
 AheadSlot &aheadAwait() {
   AheadSlot &slot = ring.slots[ring.committed % AHEAD_SLOTS];
+  auto ready = [&] { return slot.state.load(std::memory_order_relaxed) == SLOT_READY; };
   std::unique_lock<std::mutex> hold(ring.lock);
-  ring.slotReady.wait(hold,
-                      [&] { return slot.state.load(std::memory_order_relaxed) == SLOT_READY; });
+  if (!watched || slot.kind != AHEAD_FILE || ready()) {
+    ring.slotReady.wait(hold, ready);
+    return slot;
+  }
+  // The walk waits for this file: the progress line follows it, with what its worker has
+  // copied of it so far (nothing for a comparison).
+  hold.unlock();
+  progressBegin(slot.source);
+  hold.lock();
+  while (!ring.slotReady.wait_for(hold, WAIT_STEP, ready)) {
+    hold.unlock();
+    progressUpdate(slot.copiedBytes.load(std::memory_order_relaxed), fileSize64(slot.entry));
+    hold.lock();
+  }
+  hold.unlock();
+  progressEnd();
   return slot;
 }
 

@@ -50,9 +50,10 @@ struct AheadSlot {
   // AHEAD_FILE: prepared by the worker.
   int namesake; // 1 found, 0 absent, -1 the lookup failed (`lookupError`)
   DWORD lookupError;
-  FindEntry found;   // the namesake, when found
-  PreparedWork work; // what the actions may take
-  int64_t took;      // microseconds the preparation took
+  FindEntry found;                   // the namesake, when found
+  PreparedWork work;                 // what the actions may take
+  int64_t took;                      // microseconds the preparation took
+  std::atomic<uint64_t> copiedBytes; // what the worker has copied so far (with progress lines)
 };
 
 // Looks up the namesake `name` of the listed `entry` in `dir` into `out` (its stored attribute
@@ -84,5 +85,5 @@ int aheadFree();
 AheadSlot &aheadNext();  // the next slot to fill
 void aheadSubmit();      // hands the slot last given by aheadNext on
 bool aheadPending();     // whether a submitted slot waits to be committed
-AheadSlot &aheadAwait(); // the oldest submitted slot, once prepared
+AheadSlot &aheadAwait(); // the oldest submitted slot, once prepared (with its progress line)
 void aheadRelease();     // gives that slot back

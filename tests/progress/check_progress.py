@@ -16,6 +16,9 @@ copy, a compare and an incremental update:
 - with standard output on the same terminal, the screen at the end (rendered by a small
   terminal model) is exactly what the listing alone would show.
 
+One more case reads small files from a share (the test file system, --faultfs) whose every
+read waits: the workers copy them ahead, and the line follows the file the walk waits for.
+
 Under Wine (--wine) only the first half runs: the program's standard error is a pipe there.
 Exit 1 on any failure.
 """
@@ -39,6 +42,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 WINE_RUN = os.path.join(os.path.dirname(os.path.dirname(HERE)), "cmake", "wine-run")
 MIB = 1 << 20
 failures = []
+faultfs = None  # the share's file system (--faultfs), for the case that needs it
 
 
 def fail(text):
@@ -92,7 +96,7 @@ class Throttle(threading.Thread):
             pass
 
 
-def run(command, cwd, stdout_tty=False, stderr_tty=False, columns=80):
+def run(command, cwd, stdout_tty=False, stderr_tty=False, columns=80, extra_env={}):
     """Runs the program; returns (exit status, standard output bytes, standard error bytes,
     terminal bytes). A terminal side's bytes appear in the terminal bytes only."""
     master = slave = None
@@ -102,7 +106,7 @@ def run(command, cwd, stdout_tty=False, stderr_tty=False, columns=80):
         attrs = termios.tcgetattr(slave)
         attrs[1] |= termios.OPOST | termios.ONLCR
         termios.tcsetattr(slave, termios.TCSANOW, attrs)
-    env = dict(os.environ, LC_ALL="C.UTF-8", TERM="xterm")
+    env = dict(os.environ, LC_ALL="C.UTF-8", TERM="xterm", **extra_env)
     process = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                                stdout=slave if stdout_tty else subprocess.PIPE,
                                stderr=slave if stderr_tty else subprocess.PIPE)
@@ -220,15 +224,27 @@ def write_file(path, size, seed):
 
 
 class Case:
-    def __init__(self, name, args, setup, columns=80, watched="big.bin"):
+    def __init__(self, name, args, setup, columns=80, watched="big.bin", env={}, share=False):
         self.name = name
         self.args = args
         self.setup = setup
         self.columns = columns
         self.watched = watched
+        self.env = env
+        self.share = share  # the case mounts the share (work/share) in its setup
+
+
+def unmount(work):
+    point = os.path.join(work, "share")
+    if os.path.ismount(point):
+        for command in (["fusermount3", "-u", point], ["umount", point], ["umount", "-l", point]):
+            if shutil.which(command[0]) and subprocess.run(
+                    command, stderr=subprocess.DEVNULL).returncode == 0:
+                return
 
 
 def fresh(work, setup):
+    unmount(work)
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     setup(work)
@@ -262,6 +278,16 @@ def setup_deep(work):
     write_file(os.path.join(deep, "Большой-файл.bin"), 64 * MIB, 2)
 
 
+def setup_share(work):
+    """Three files of 256 KiB on a share whose every read request waits 1.5 s."""
+    os.makedirs(os.path.join(work, "backing", "src"))
+    os.makedirs(os.path.join(work, "share"))
+    for n in range(3):
+        write_file(os.path.join(work, "backing", "src", f"small-{n}.bin"), 256 << 10, n)
+    subprocess.run([faultfs, "--rule", "read * delay 1500000", "backing", "share"], cwd=work,
+                   check=True)
+
+
 CASES = [
     Case("copy", ["src", "dst"], setup_copy),
     Case("verifying copy", ["src", "dst", "/v"], setup_copy),
@@ -269,17 +295,23 @@ CASES = [
     Case("incremental update", ["src", "dst", "/i"], setup_grown),
     Case("long name, narrow terminal", ["src", "dst", "/s"], setup_deep, columns=40,
          watched="файл.bin"),
+    # (Narrower than the figures' full form: the worker's bytes may still be none when it shows.)
+    Case("small files copied ahead", ["share\\src", "dst"], setup_share, columns=60,
+         watched="small-", env={"TREECOPY_WORKERS": "4"}, share=True),
 ]
 
 
 def check_case(case, program, work, under_wine):
+    if case.share and (under_wine or faultfs is None):
+        print(f"{case.name}: skipped (no share here)")
+        return
     root = work
     command = (["sh", WINE_RUN] if under_wine else []) + [program] + case.args
 
     # Without a terminal: the listing alone, and nothing on standard error however long the
     # file takes. This run's listing is the one the terminal runs must match.
     fresh(root, case.setup)
-    status, plain_out, plain_err, _ = run(command, root)
+    status, plain_out, plain_err, _ = run(command, root, extra_env=case.env)
     if plain_err or status != 0 or case.watched.encode() not in plain_out:
         fail(f"{case.name}: without a terminal: exit {status}, standard error {plain_err[:200]!r}, "
              f"standard output {plain_out[:300]!r}")
@@ -289,7 +321,8 @@ def check_case(case, program, work, under_wine):
 
     # Standard error on a terminal, standard output to a pipe.
     fresh(root, case.setup)
-    status, out, _, tty = run(command, root, stderr_tty=True, columns=case.columns)
+    status, out, _, tty = run(command, root, stderr_tty=True, columns=case.columns,
+                             extra_env=case.env)
     if out != plain_out or status != 0:
         fail(f"{case.name}: with standard error on a terminal, standard output differs "
              f"(exit {status}): {out!r} against {plain_out!r}")
@@ -309,7 +342,8 @@ def check_case(case, program, work, under_wine):
 
     # Both on one terminal: the screen shows the listing alone.
     fresh(root, case.setup)
-    status, _, _, tty = run(command, root, stdout_tty=True, stderr_tty=True, columns=case.columns)
+    status, _, _, tty = run(command, root, stdout_tty=True, stderr_tty=True, columns=case.columns,
+                           extra_env=case.env)
     expected, _ = render(plain_out.replace(b"\n", b"\r\n"), case.columns)
     screen, _ = render(tty, case.columns)
     if screen != expected or status != 0:
@@ -323,7 +357,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--wine", action="store_true")
+    parser.add_argument("--faultfs", help="the share's file system, for the small-files case")
     args = parser.parse_args()
+    global faultfs
+    faultfs = os.path.abspath(args.faultfs) if args.faultfs else None
     program = os.path.abspath(args.program)
     base = "/dev/shm" if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK) else None
     work = tempfile.mkdtemp(prefix="tc-progress-", dir=base)
@@ -331,6 +368,7 @@ def main():
         for case in CASES:
             check_case(case, program, os.path.join(work, "run"), args.wine)
     finally:
+        unmount(os.path.join(work, "run"))
         shutil.rmtree(work, ignore_errors=True)
     for text in failures:
         print("FAILED:", text)
