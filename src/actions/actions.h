@@ -100,6 +100,16 @@ int copyAheadFlags(const FindEntry &sourceEntry, const FindEntry *destEntry, boo
 // Checks the copy open as `copy` (`copySize` bytes) against its source, looked up again: a
 // ContentResult. Prints nothing.
 int checkCopy(const char *sourcePath, int copy, int64_t copySize);
+// The check of a copy a worker makes ahead under /v (a CopyCheckFn whose context is an
+// AheadCheck): true only when the copy equals its source. Nothing is changed and nothing shown;
+// a copy it refuses is not kept, and the walk makes and checks that one again itself.
+struct AheadCheck {
+  const char *sourcePath;
+  unsigned char *buffers; // the worker's, `bufferBytes` for both files together
+  unsigned bufferBytes;
+  char detail[100];
+};
+bool checkCopyAhead(void *context, int copy, int64_t size);
 // Reports a check's result on the item line: nothing for an equal copy (1); a difference's tail
 // (-1) or the error (0), each a counted failure (ST_VERIFY_FAILED).
 int reportVerification(int result);

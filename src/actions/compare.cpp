@@ -249,8 +249,11 @@ int compareOne(const char *sourcePath, const char *destPath, DWORD attributes,
   return 1;
 }
 
-// Checks a copy, open as `copy` with `copySize` bytes, against its source looked up again.
-int checkCopy(const char *sourcePath, int copy, int64_t copySize) {
+namespace {
+
+// Checks a copy, open as `copy` with `copySize` bytes, against its source looked up again,
+// with `scratch` (a worker's changes nothing: a source refused for access fails the check).
+int checkCopyWith(const char *sourcePath, int copy, int64_t copySize, const Scratch &scratch) {
   // An exact lookup, as the walk pairs files: a name holding `?` or `*` (possible on POSIX) is
   // never taken as a pattern that finds a neighbour first. Only the size is read.
   FindEntry sourceEntry;
@@ -259,16 +262,29 @@ int checkCopy(const char *sourcePath, int copy, int64_t copySize) {
   int64_t sourceSize = fileSize64(sourceEntry);
   if (sourceSize != 0 && copySize != 0 && sourceSize != copySize)
     return sourceSize > copySize ? CONTENT_LONGER : CONTENT_SHORTER;
-  int source = openForComparing(sourcePath);
+  int source = openForComparing(sourcePath, scratch.watched);
   if (source < 0)
     return CONTENT_FAILED;
   int result =
       compareOpenFiles(source, copy, sourceSize == copySize ? static_cast<uint64_t>(sourceSize) : 0,
-                       sourcePath, walkScratch());
+                       sourcePath, scratch);
   DWORD saved = GetLastError();
   fsClose(source);
   SetLastError(saved);
   return result;
+}
+
+} // namespace
+
+int checkCopy(const char *sourcePath, int copy, int64_t copySize) {
+  return checkCopyWith(sourcePath, copy, copySize, walkScratch());
+}
+
+bool checkCopyAhead(void *context, int copy, int64_t size) {
+  AheadCheck &check = *static_cast<AheadCheck *>(context);
+  Scratch scratch{check.buffers, check.buffers + check.bufferBytes / 2, check.bufferBytes / 2,
+                  check.detail, false};
+  return checkCopyWith(check.sourcePath, copy, size, scratch) == CONTENT_EQUAL;
 }
 
 // Reports what the check of a copy found: nothing for an equal copy, else the item line's tail

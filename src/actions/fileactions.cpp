@@ -282,8 +282,7 @@ PreparedWork *offeredFor(const char *sourcePath, const char *destPath) {
 }
 
 int copyAheadFlags(const FindEntry &sourceEntry, const FindEntry *destEntry, bool acrossVolumes) {
-  if (runState.echoOnly || runState.incremental || runState.verifyCopy ||
-      filteredByArchive(sourceEntry.dwFileAttributes))
+  if (runState.echoOnly || runState.incremental || filteredByArchive(sourceEntry.dwFileAttributes))
     return -1;
   bool chosen = destEntry == nullptr ? (runState.selectMask & SEL_ABSENT) != 0
                                      : selects(sourceEntry, *destEntry);

@@ -76,8 +76,13 @@ void prepare(AheadSlot &slot, int worker) {
   const FindEntry *namesake = slot.namesake == 1 ? &slot.found : nullptr;
   int flags = copyAheadFlags(slot.entry, namesake, slot.acrossVolumes);
   if (flags >= 0) {
+    // Under /v the copy is checked before it is kept (one that fails is the walk's again).
+    AheadCheck check{slot.source, workerBuffers[worker], WORKER_BUFFER, {}};
+    if (runState.verifyCopy)
+      setCopyCheck(checkCopyAhead, &check);
     slot.work.copied =
         prepareCopy(slot.source, slot.destination, &slot.work.copy, static_cast<unsigned>(flags));
+    setCopyCheck(nullptr, nullptr);
     return;
   }
   if (namesake != nullptr && compareWouldRead(slot.entry, slot.found)) {

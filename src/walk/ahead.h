@@ -5,10 +5,10 @@
 // files the walk has listed but not reached: the lookup of each file's destination namesake and,
 // where the action will need it and the file is small, the comparison of a pair (compare mode),
 // or the copy into an unpublished temporary file (a plain copy; the durable copy of a move over
-// a namesake or, across volumes, to a new name). Verified and incremental copies, deletes and
-// moves by rename get the lookups alone. The walk takes the prepared items in
-// its own order and commits them as it would have done the work itself; an item it does not
-// reach (the run stops) is dropped.
+// a namesake or, across volumes, to a new name; under /v checked before it is kept).
+// Incremental copies, deletes and moves by rename get the lookups alone. The walk takes the
+// prepared items in its own order and commits them as it would have done the work itself; an
+// item it does not reach (the run stops) is dropped.
 //
 // Bounded: a fixed ring of AHEAD_SLOTS items with their own path buffers, and at most
 // AHEAD_MOST_WORKERS workers, started for one walk and ended with it. With one worker asked for,
