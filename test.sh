@@ -86,13 +86,14 @@ missing_portable() {
 # ordinary user), the end-to-end scenarios (both users) and the kill trials with hidden temporary
 # names; the manual, package, progress and other subsystems' unit tests are the native leg's.
 run_portable() {
-  ctest_filter='^(unit_paths|unit_ordinary_user|e2e|e2e_ordinary_user|kill_trials)$' \
+  ctest_filter='^(unit_paths|unit_ordinary_user|e2e|e2e_ordinary_user|kill_trials|churn)$' \
     run_cmake_leg build/test-portable -DTREECOPY_SANITIZE=ON -DTREECOPY_PORTABLE_POSIX=ON
 }
 
 # --- tsan leg ---
 # The unit tests and the end-to-end scenarios once more (by default, and with eight workers from
-# the first file on), built with clang++ and ThreadSanitizer:
+# the first file on), and eight workers copying a tree that another process changes meanwhile,
+# built with clang++ and ThreadSanitizer:
 # a data race, or a signal handler that does what it must not, fails the test that meets it.
 # The kill trials, the progress, package and manual checks and the ordinary user's runs are the
 # other legs'.
@@ -104,7 +105,7 @@ missing_tsan() {
     printf '%s ' "ThreadSanitizer(libclang-rt-dev)"
 }
 run_tsan() {
-  ctest_filter='^(unit_(cli|paths|walk|actions|report)|e2e|e2e_workers)$' \
+  ctest_filter='^(unit_(cli|paths|walk|actions|report)|e2e|e2e_workers|churn)$' \
     run_cmake_leg build/test-tsan -DCMAKE_CXX_COMPILER=clang++ -DTREECOPY_TSAN=ON
 }
 

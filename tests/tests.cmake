@@ -120,6 +120,11 @@ if(NOT CMAKE_CROSSCOMPILING)
     COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/kill_trials.py --program $<TARGET_FILE:treecopy>)
   set_tests_properties(unit_ordinary_user e2e_ordinary_user PROPERTIES TIMEOUT 600)
   set_tests_properties(kill_trials PROPERTIES TIMEOUT 900)
+  # Eight workers copy a tree while another process appends to, replaces and removes its files.
+  add_test(NAME churn
+    COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/kill_trials.py --program $<TARGET_FILE:treecopy>
+            --churn-only)
+  set_tests_properties(churn PROPERTIES TIMEOUT 600)
 endif()
 
 # A copy killed halfway leaves the old destination whole (tests/kill): the copy is a small

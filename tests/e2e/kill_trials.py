@@ -21,6 +21,10 @@ over an older one, and checks after every trial that nothing was lost:
          destination file is its old or its new version, byte for byte, and no temporary file is
          left (a killed run's are removed by the next one, which completes the copy).
 
+With --churn-only, instead: another process changes the source tree while eight workers copy it
+(churn): every destination file is its old version or a state its source had, and nothing else
+is left.
+
 Before the trials, a copy is killed (through strace) exactly between giving its complete data a
 hidden temporary name and the rename over the destination: the old destination stays and the
 temporary file is left; the next run removes it and completes the copy.
@@ -359,6 +363,87 @@ def naming_window_test(program, kind, env):
     return failures
 
 
+def churn_test(program, root, env, seed, rounds=5, count=600):
+    """Another process changes the source tree while eight workers copy it over older
+    namesakes (/s /+c): it appends to files, removes them and replaces them by new ones. Every
+    destination file must be its old version or a whole state that its source had at some
+    moment (a copy reads exactly the size it found, so a state cut within an append counts),
+    nothing else may be left in the destination, and the run must end without a sanitizer's
+    report. Gives a list of failures."""
+    import threading
+    rng = random.Random(seed)
+    src, dst = os.path.join(root, "src"), os.path.join(root, "dst")
+    failures, changed = [], 0
+    for round_ in range(rounds):
+        shutil.rmtree(root, ignore_errors=True)
+        lineages, old = {}, {}  # rel: list of [initial, final] contents; rel: the old destination
+        for n in range(count):
+            rel = os.path.join(f"d{n % 4}", f"f{n:04d}.bin")
+            data = rng.randbytes(rng.randrange(4096, 65536))
+            old[rel] = b"old!" + data
+            lineages[rel] = [[data, data]]
+            for base, content, when in ((src, data, NEW_TIME), (dst, old[rel], OLD_TIME)):
+                path = os.path.join(base, rel)
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                with open(path, "wb") as out:
+                    out.write(content)
+                os.utime(path, (when, when))
+        stop = threading.Event()
+
+        def churn():
+            nonlocal changed
+            local = random.Random(rng.random())
+            names = sorted(lineages)
+            while not stop.is_set():
+                rel = local.choice(names)
+                path = os.path.join(src, rel)
+                what = local.random()
+                try:
+                    if what < 0.6:  # the source grows
+                        tail = local.randbytes(local.randrange(1, 20000))
+                        with open(path, "ab") as out:
+                            lineages[rel][-1][1] += tail
+                            out.write(tail)
+                    elif what < 0.8:  # another file takes its name
+                        data = local.randbytes(local.randrange(1, 65536))
+                        lineages[rel].append([data, data])
+                        with open(path + ".new", "wb") as out:
+                            out.write(data)
+                        os.rename(path + ".new", path)
+                    else:  # it goes away
+                        os.unlink(path)
+                        names.remove(rel)
+                    changed += 1
+                except FileNotFoundError:
+                    pass
+
+        changer = threading.Thread(target=churn)
+        changer.start()
+        done = subprocess.run([program, "src", "dst", "/s", "/+c"], cwd=root, capture_output=True,
+                              env=dict(env, TREECOPY_WORKERS="8"), stdin=subprocess.DEVNULL,
+                              timeout=300)
+        stop.set()
+        changer.join()
+        if done.returncode < 0 or b"Sanitizer" in done.stderr or b"runtime error" in done.stderr:
+            failures.append(f"churn round {round_}: exit {done.returncode}, {done.stderr[-500:]!r}")
+        for directory, _, names in os.walk(dst):
+            for name in names:
+                rel = os.path.relpath(os.path.join(directory, name), dst)
+                if rel not in old:
+                    failures.append(f"churn round {round_}: {rel} left in the destination")
+                    continue
+                with open(os.path.join(directory, name), "rb") as got:
+                    data = got.read()
+                if data != old[rel] and not any(
+                        len(data) >= len(first) and last.startswith(data)
+                        for first, last in lineages[rel]):
+                    failures.append(f"churn round {round_}: {rel} is no state of its source "
+                                    f"({len(data)} bytes)")
+    print(f"churn: {rounds} runs of {count} files with eight workers while {changed} changes were "
+          f"made to the source: {'ok' if not failures else 'FAILED'}")
+    return failures[:10]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--program", required=True)
@@ -369,6 +454,8 @@ def main():
     parser.add_argument("--move-size-mib", type=int, default=64,
                         help="size of the moved file (it is flushed to the disk every trial)")
     parser.add_argument("--seed", type=int, default=None)
+    parser.add_argument("--churn-only", action="store_true",
+                        help="only the run while another process changes the source (churn)")
     options = parser.parse_args()
     seed = options.seed if options.seed is not None else random.randrange(1 << 32)
     rng = random.Random(seed)
@@ -379,6 +466,15 @@ def main():
         return 0
 
     env = dict(os.environ, TZ="UTC", LC_ALL="C.UTF-8")
+    if options.churn_only:
+        root = tempfile.mkdtemp(prefix="tc-churn-", dir="/dev/shm")
+        try:
+            failures = churn_test(program, os.path.join(root, "churn"), env, seed)
+        finally:
+            shutil.rmtree(root, ignore_errors=True)
+        for text in failures:
+            print("FAIL " + text)
+        return 1 if failures else 0
     shm = tempfile.mkdtemp(prefix="tc-kill-", dir="/dev/shm")
     disk = tempfile.mkdtemp(prefix="tc-kill-")
     failures = []
