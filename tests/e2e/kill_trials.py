@@ -20,6 +20,10 @@ over an older one, and checks after every trial that nothing was lost:
          tmpfs, with many files in flight at once (the workers copy ahead of the walk): every
          destination file is its old or its new version, byte for byte, and no temporary file is
          left (a killed run's are removed by the next one, which completes the copy).
+  many-move
+         /s /m of the same files from the disk onto tmpfs, half over older namesakes (the
+         workers copy ahead here too): every file is whole on one side at least, in the source or
+         moved, and never a partial destination.
 
 With --churn-only, instead: another process changes the source tree while eight workers copy it
 (churn): every destination file is its old version or a state its source had, and nothing else
@@ -271,6 +275,67 @@ class ManyKind:
         return failures, state
 
 
+class ManyMoveKind(ManyKind):
+    """/s /m of the same small files from the disk onto tmpfs, half over older namesakes: the
+    workers make the moves' copies ahead. Every file is whole on one side at least: still in
+    the source (its destination old or absent), moved (the destination new, the source gone),
+    or both (killed between the copy and the removal of the source)."""
+
+    def __init__(self, root, disk, count, seed):
+        super().__init__(root, count, seed)
+        self.name = "many-move"
+        self.args = ["src", "dst", "/s", "/m"]
+        self.files = {rel: (new, old if n % 2 else None)
+                      for n, (rel, (new, old)) in enumerate(self.files.items())}
+        shutil.rmtree(self.src_dir)
+        self.disk_src = os.path.join(disk, "many-src")
+        os.symlink(self.disk_src, self.src_dir)
+
+    def lay_out(self):
+        for base in (self.disk_src, self.dst_dir):
+            shutil.rmtree(base, ignore_errors=True)
+            os.makedirs(base)
+        for rel, (new, old) in self.files.items():
+            for base, data, when in ((self.disk_src, new, NEW_TIME), (self.dst_dir, old, OLD_TIME)):
+                if data is None:
+                    continue
+                path = os.path.join(base, rel)
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                with open(path, "wb") as out:
+                    out.write(data)
+                os.utime(path, (when, when))
+
+    def check(self, temps_allowed=False):
+        failures, moved, kept = [], 0, 0
+        for rel, (new, old) in self.files.items():
+            sides = []
+            for base in (self.disk_src, self.dst_dir):
+                try:
+                    with open(os.path.join(base, rel), "rb") as got:
+                        sides.append(got.read())
+                except FileNotFoundError:
+                    sides.append(None)
+            source, dest = sides
+            if source is None and dest == new:
+                moved += 1
+            elif source == new and dest in (old, new):
+                kept += 1
+            else:
+                failures.append(f"{rel}: source {len(source) if source else source}, destination "
+                                f"{len(dest) if dest else dest} bytes")
+        extra = []
+        for directory, _, names in os.walk(self.dst_dir):
+            extra += [os.path.relpath(os.path.join(directory, name), self.dst_dir) for name in names
+                      if os.path.relpath(os.path.join(directory, name), self.dst_dir) not in self.files]
+        self.left_temps = [rel for rel in extra if TEMP_NAME.fullmatch(os.path.basename(rel))]
+        if temps_allowed:
+            extra = [rel for rel in extra if rel not in self.left_temps]
+        if extra:
+            failures.append(f"left in the destination: {sorted(extra)[:5]}")
+        state = "new" if kept == 0 else "old" if moved == 0 else "some new"
+        return failures[:5], state
+
+
 # The hidden name under which a copy is written where the system has no anonymous files.
 TEMP_NAME = re.compile(r"\.tc[0-9a-f]+-[0-9a-f]+\.tmp")
 
@@ -516,6 +581,9 @@ def main():
         root = os.path.join(shm, "many")
         os.mkdir(root)
         kinds.append(ManyKind(root, 400, seed))
+        root = os.path.join(shm, "many-move")
+        os.mkdir(root)
+        kinds.append(ManyMoveKind(root, disk, 400, seed))
 
         failures += window_test(program, kinds[0], env)
         failures += naming_window_test(program, kinds[0], env)
