@@ -65,9 +65,11 @@ struct ComparedAhead {
   char detail[100];
 };
 // compareContents for a worker thread: with the caller's buffers (`bufferBytes` for both files
-// together), the first difference written to `out`, and no progress line.
+// together), the first difference written to `out`, and no progress line: the bytes compared
+// so far go to `progress` where it is not null.
 void compareAhead(const char *firstPath, const char *secondPath, const FindEntry &firstEntry,
-                  ComparedAhead *out, unsigned char *buffers, unsigned bufferBytes);
+                  ComparedAhead *out, unsigned char *buffers, unsigned bufferBytes,
+                  CopyProgressFn progress);
 // Whether compare mode would read the contents of this pair (its namesake found): the pair is
 // selected and neither the listing nor /a, /b or /e settles it. A guess for work done ahead: the
 // action decides again when it runs.

@@ -27,8 +27,9 @@ struct Scratch {
   unsigned char *first;
   unsigned char *second;
   unsigned chunk;
-  char *detail; // mismatchDetail's size
-  bool watched; // the progress line follows the comparison (the walk's own)
+  char *detail;                   // mismatchDetail's size
+  bool watched;                   // the progress line follows the comparison (the walk's own)
+  CopyProgressFn noted = nullptr; // a worker's: told the bytes compared so far
 };
 unsigned char firstChunk[COMPARE_CHUNK];
 unsigned char secondChunk[COMPARE_CHUNK];
@@ -91,6 +92,8 @@ int compareOpenFiles(int first, int second, uint64_t listed, const char *name,
     offset += chunk;
     if (scratch.watched)
       progressUpdate(offset, listed);
+    else if (scratch.noted != nullptr)
+      scratch.noted(offset, listed);
   }
   while (result == CONTENT_EQUAL) {
     int a = fsReadFull(first, scratch.first, scratch.chunk);
@@ -203,8 +206,10 @@ bool compareWouldRead(const FindEntry &sourceEntry, const FindEntry &destEntry) 
 }
 
 void compareAhead(const char *firstPath, const char *secondPath, const FindEntry &firstEntry,
-                  ComparedAhead *out, unsigned char *buffers, unsigned bufferBytes) {
-  Scratch scratch{buffers, buffers + bufferBytes / 2, bufferBytes / 2, out->detail, false};
+                  ComparedAhead *out, unsigned char *buffers, unsigned bufferBytes,
+                  CopyProgressFn progress) {
+  Scratch scratch{buffers, buffers + bufferBytes / 2, bufferBytes / 2, out->detail, false,
+                  progress};
   out->result = compareWith(firstPath, secondPath, firstEntry, scratch);
   out->error = GetLastError();
 }

@@ -87,7 +87,7 @@ void prepare(AheadSlot &slot, int worker) {
   }
   if (namesake != nullptr && compareWouldRead(slot.entry, slot.found)) {
     compareAhead(slot.source, slot.destination, slot.entry, &slot.work.compare,
-                 workerBuffers[worker], WORKER_BUFFER);
+                 workerBuffers[worker], WORKER_BUFFER, watched ? noteCopiedBytes : nullptr);
     slot.work.compared = true;
   }
 }
@@ -240,7 +240,7 @@ AheadSlot &aheadAwait() {
     return slot;
   }
   // The walk waits for this file: the progress line follows it, with what its worker has
-  // copied of it so far (nothing for a comparison).
+  // copied or compared of it so far.
   hold.unlock();
   progressBegin(slot.source);
   hold.lock();

@@ -53,7 +53,7 @@ struct AheadSlot {
   FindEntry found;                   // the namesake, when found
   PreparedWork work;                 // what the actions may take
   int64_t took;                      // microseconds the preparation took
-  std::atomic<uint64_t> copiedBytes; // what the worker has copied so far (with progress lines)
+  std::atomic<uint64_t> copiedBytes; // what the worker has copied or compared (progress lines)
 };
 
 // Looks up the namesake `name` of the listed `entry` in `dir` into `out` (its stored attribute
