@@ -450,6 +450,16 @@ bool copyFileDurably(const char *source, const char *destination, CopyRecord *re
   return true;
 }
 
+bool moveFileDurably(const char *source, const char *destination, PreparedCopy *prepared) {
+  bool moved = moveFileUsing(source, destination, prepared);
+  if (prepared != nullptr) {
+    DWORD error = GetLastError();
+    discardCopy(prepared); // what the move did not use
+    SetLastError(error);
+  }
+  return moved;
+}
+
 bool moveFileByCopy(const char *source, const char *destination, PreparedCopy *prepared) {
   PreparedCopy own;
   if (prepared == nullptr && !prepareCopy(source, destination, &own, COPY_DURABLE))

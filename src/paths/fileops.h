@@ -105,6 +105,9 @@ int copyLinkAsItself(const char *source, const char *destination, CopyRecord *re
 // replacing: 183), then the removal of the very source it read, unchanged (else 32). With
 // `prepared`, the durable copy made ahead is used instead of a new one.
 bool moveFileByCopy(const char *source, const char *destination, PreparedCopy *prepared);
+// The backend's move of moveFileDurably (which discards what of `prepared` it did not use):
+// a rename, else, across file systems or volumes, moveFileByCopy with `prepared`.
+bool moveFileUsing(const char *source, const char *destination, PreparedCopy *prepared);
 // The system path of a path in the program's syntax, in `out` (COPY_PATH_BYTES).
 bool copySystemPath(const char *path, char *out);
 // Where the kernel may set the position of an open file (for the sparse copy); 0 or the error.

@@ -674,6 +674,23 @@ OpError openTempForCheck(PreparedCopy *copy, int *fd, int64_t *size) {
   return 0;
 }
 
+namespace {
+
+// Closes the named temporary (a late write error fails it) and renames it to the destination,
+// over an existing file where `replace` says so; its name is released once it is gone.
+OpError renameNamedTemp(PreparedCopy *copy, bool replace) {
+  int err = closeTemp(copy);
+  if (err != 0)
+    return err;
+  err = fileOps.renameTemp(copy->tempName, copy->destination, replace,
+                           (copy->flags & COPY_DURABLE) != 0);
+  if (err == 0)
+    releaseName(copy);
+  return err;
+}
+
+} // namespace
+
 OpError publishTemp(PreparedCopy *copy) {
   if (copy->tempName[0] == '\0') {
     int err = sysLinkAnonymous(static_cast<int>(copy->temp), copy->destination);
@@ -684,14 +701,7 @@ OpError publishTemp(PreparedCopy *copy) {
       unlink(copy->destination); // a late write error: the copy is not whole
     return err;
   }
-  int err = closeTemp(copy);
-  if (err != 0)
-    return err;
-  err = fileOps.renameTemp(copy->tempName, copy->destination, false,
-                           (copy->flags & COPY_DURABLE) != 0);
-  if (err == 0)
-    releaseName(copy);
-  return err;
+  return renameNamedTemp(copy, false);
 }
 
 // A rename needs a name: an anonymous file gets a hidden one.
@@ -701,14 +711,7 @@ OpError replaceWithTemp(PreparedCopy *copy) {
     if (err != 0)
       return err;
   }
-  int err = closeTemp(copy);
-  if (err != 0)
-    return err;
-  err = fileOps.renameTemp(copy->tempName, copy->destination, true,
-                           (copy->flags & COPY_DURABLE) != 0);
-  if (err == 0)
-    releaseName(copy);
-  return err;
+  return renameNamedTemp(copy, true);
 }
 
 OpError closeNamedTemp(PreparedCopy *copy) {
@@ -902,47 +905,32 @@ int64_t changeTimeFloor() {
   return ticksFromUnix(now.sec, static_cast<int64_t>(now.nsec));
 }
 
-namespace {
-
 // MoveFileA's work, with the copy made ahead (or null) for a move that has to copy.
-BOOL moveFile(const char *source, const char *destination, PreparedCopy *prepared) {
+bool moveFileUsing(const char *source, const char *destination, PreparedCopy *prepared) {
   char src[SYS_PATH], dst[SYS_PATH];
   if (!toSystemPath(source, src) || !toSystemPath(destination, dst))
-    return FALSE;
+    return false;
   int err = renameNoReplace(src, dst);
   if (err == 0)
-    return TRUE;
+    return true;
   if (err == EXDEV)
-    return moveAcrossDevices(source, destination, src, dst, prepared);
+    return moveAcrossDevices(source, destination, src, dst, prepared) != FALSE;
   if (err == ENOENT) {
     struct stat st;
     if (lstat(src, &st) != 0)
       setLastErrorFromErrno(ENOENT, src);
     else
       SetLastError(ERROR_PATH_NOT_FOUND); // the destination's directory is missing
-    return FALSE;
+    return false;
   }
   setLastErrorFromErrno(err, dst);
-  return FALSE;
-}
-
-} // namespace
-
-// MoveFileA flushes a move across file systems itself.
-bool moveFileDurably(const char *source, const char *destination, PreparedCopy *prepared) {
-  bool moved = moveFile(source, destination, prepared) != FALSE;
-  if (prepared != nullptr) {
-    DWORD error = GetLastError();
-    discardCopy(prepared); // what the move did not use
-    SetLastError(error);
-  }
-  return moved;
+  return false;
 }
 
 // MoveFileA: renames without ever replacing an existing destination (183); across file
 // systems a file is copied, flushed and only then removed, a directory refused (17).
 BOOL MoveFileA(const char *source, const char *destination) {
-  return moveFile(source, destination, nullptr);
+  return moveFileUsing(source, destination, nullptr) ? TRUE : FALSE;
 }
 
 bool statSystemPath(const char *path, char *sys, struct stat *st, bool follow) {

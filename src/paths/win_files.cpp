@@ -435,9 +435,7 @@ int copyLinkAsItself(const char *source, const char *destination, CopyRecord *re
 // destination in place, so a move that failed midway (a full disk) would leave a partial file
 // under the real name; the layer's copy is published only once complete, flushed and, under /v,
 // checked, and never over an existing name (183) (moveFileByCopy).
-namespace {
-
-bool moveFile(const char *source, const char *destination, PreparedCopy *prepared) {
+bool moveFileUsing(const char *source, const char *destination, PreparedCopy *prepared) {
   if (MoveFileExA(source, destination, MOVEFILE_WRITE_THROUGH))
     return true;
   if (GetLastError() != ERROR_NOT_SAME_DEVICE)
@@ -447,18 +445,6 @@ bool moveFile(const char *source, const char *destination, PreparedCopy *prepare
     return false;
   }
   return moveFileByCopy(source, destination, prepared);
-}
-
-} // namespace
-
-bool moveFileDurably(const char *source, const char *destination, PreparedCopy *prepared) {
-  bool moved = moveFile(source, destination, prepared);
-  if (prepared != nullptr) {
-    DWORD error = GetLastError();
-    discardCopy(prepared); // what the move did not use
-    SetLastError(error);
-  }
-  return moved;
 }
 // Opened for its attributes alone, every sharing allowed; a link leads to what it names.
 bool readStamp(const char *path, FileStamp *stamp) {

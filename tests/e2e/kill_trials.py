@@ -104,6 +104,18 @@ def place(reference, path, mtime):
     os.utime(path, (mtime, mtime))
 
 
+def write_tree(base, contents, mtime):
+    """Writes each relative path of `contents` below `base` (None: left out), dated `mtime`."""
+    for rel, data in contents.items():
+        if data is None:
+            continue
+        path = os.path.join(base, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as out:
+            out.write(data)
+        os.utime(path, (mtime, mtime))
+
+
 def leftovers(directory, expected):
     return sorted(set(os.listdir(directory)) - set(expected))
 
@@ -220,12 +232,7 @@ class ManyKind:
         for n in range(count):
             new = rng.randbytes(rng.randrange(4096, 65536))
             self.files[os.path.join(f"d{n % 4}", f"f{n:04d}.bin")] = (new, b"old!" + new[4:])
-        for rel, (new, _) in self.files.items():
-            path = os.path.join(self.src_dir, rel)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as out:
-                out.write(new)
-            os.utime(path, (NEW_TIME, NEW_TIME))
+        write_tree(self.src_dir, {rel: new for rel, (new, _) in self.files.items()}, NEW_TIME)
         self.src_before = self.source_state()
         self.left_temps = []
 
@@ -234,12 +241,7 @@ class ManyKind:
 
     def lay_out(self):
         shutil.rmtree(self.dst_dir, ignore_errors=True)
-        for rel, (_, old) in self.files.items():
-            path = os.path.join(self.dst_dir, rel)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as out:
-                out.write(old)
-            os.utime(path, (OLD_TIME, OLD_TIME))
+        write_tree(self.dst_dir, {rel: old for rel, (_, old) in self.files.items()}, OLD_TIME)
 
     def check(self, temps_allowed=False):
         failures = []
@@ -295,15 +297,8 @@ class ManyMoveKind(ManyKind):
         for base in (self.disk_src, self.dst_dir):
             shutil.rmtree(base, ignore_errors=True)
             os.makedirs(base)
-        for rel, (new, old) in self.files.items():
-            for base, data, when in ((self.disk_src, new, NEW_TIME), (self.dst_dir, old, OLD_TIME)):
-                if data is None:
-                    continue
-                path = os.path.join(base, rel)
-                os.makedirs(os.path.dirname(path), exist_ok=True)
-                with open(path, "wb") as out:
-                    out.write(data)
-                os.utime(path, (when, when))
+        write_tree(self.disk_src, {rel: new for rel, (new, _) in self.files.items()}, NEW_TIME)
+        write_tree(self.dst_dir, {rel: old for rel, (_, old) in self.files.items()}, OLD_TIME)
 
     def check(self, temps_allowed=False):
         failures, moved, kept = [], 0, 0
@@ -447,12 +442,8 @@ def churn_test(program, root, env, seed, rounds=5, count=600):
             data = rng.randbytes(rng.randrange(4096, 65536))
             old[rel] = b"old!" + data
             lineages[rel] = [[data, data]]
-            for base, content, when in ((src, data, NEW_TIME), (dst, old[rel], OLD_TIME)):
-                path = os.path.join(base, rel)
-                os.makedirs(os.path.dirname(path), exist_ok=True)
-                with open(path, "wb") as out:
-                    out.write(content)
-                os.utime(path, (when, when))
+        write_tree(src, {rel: lineage[0][0] for rel, lineage in lineages.items()}, NEW_TIME)
+        write_tree(dst, old, OLD_TIME)
         stop = threading.Event()
 
         def churn():
